@@ -1,0 +1,27 @@
+#pragma once
+// The program folder: where inis/, config.ini, the site configuration and the
+// companion programs live. --home / ROLLHAVEN2_HOME, else the executable's folder.
+#include <QString>
+#include <QStringList>
+
+namespace rh {
+
+// Resolves the program folder from the command line (--home DIR or --home=DIR),
+// then ROLLHAVEN2_HOME, then the executable's folder. Call once at start-up.
+QString resolveProgramFolder(const QStringList& args);
+
+// Native path of the program folder, without a trailing "/".
+QString programFolder();
+void setProgramFolder(const QString& path);
+
+// The program folder as the original spelled it in messages and comparisons:
+// the native path with "\" separators is not what it showed, so messages use
+// this text, which is the native folder unchanged.
+QString programFolderText();
+
+// Version of this build (major.minor.revision), shown in the window caption.
+int versionMajor();
+int versionMinor();
+int versionRevision();
+
+} // namespace rh

@@ -1,0 +1,286 @@
+#include "platform/profile.h"
+
+#include "platform/codepage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace rh {
+namespace {
+
+inline bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+QString fold(const QString& s)
+{
+    return s.toCaseFolded();
+}
+
+} // namespace
+
+ProfileFile::ProfileFile(QByteArray bytes) : m_bytes(std::move(bytes)), m_exists(true)
+{
+    parse();
+}
+
+ProfileFile ProfileFile::load(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return ProfileFile();
+    return ProfileFile(f.readAll());
+}
+
+void ProfileFile::parse()
+{
+    m_sections.clear();
+    m_firstSection.clear();
+    const char* d = m_bytes.constData();
+    const qsizetype n = m_bytes.size();
+    int current = -1;
+    qsizetype pos = 0;
+    while (pos < n) {
+        qsizetype lineStart = pos;
+        qsizetype end = pos;
+        while (end < n && d[end] != '\r' && d[end] != '\n')
+            ++end;
+        qsizetype next = end;
+        if (next < n) {
+            if (d[next] == '\r' && next + 1 < n && d[next + 1] == '\n')
+                next += 2;
+            else
+                next += 1;
+        }
+        pos = next;
+
+        qsizetype b = lineStart;
+        while (b < end && isBlank(d[b]))
+            ++b;
+        qsizetype e = end;
+        while (e > b && isBlank(d[e - 1]))
+            --e;
+        if (b == e || d[b] == ';')
+            continue;
+        if (d[b] == '[') {
+            qsizetype close = e - 1;
+            while (close > b && d[close] != ']')
+                --close;
+            if (close <= b)
+                continue; // "[" without "]": neither a section nor a key
+            qsizetype nb = b + 1, ne = close;
+            while (nb < ne && isBlank(d[nb]))
+                ++nb;
+            while (ne > nb && isBlank(d[ne - 1]))
+                --ne;
+            Section s;
+            s.name = fromAnsi(d + nb, ne - nb);
+            s.nameFolded = fold(s.name);
+            s.headerLineEnd = end;
+            s.headerNextLine = next;
+            m_sections.push_back(std::move(s));
+            current = int(m_sections.size() - 1);
+            if (!m_firstSection.contains(m_sections.back().nameFolded))
+                m_firstSection.insert(m_sections.back().nameFolded, current);
+            continue;
+        }
+        if (current < 0)
+            continue; // keys before the first section belong to no section
+        const char* eq = static_cast<const char*>(memchr(d + b, '=', size_t(e - b)));
+        if (!eq)
+            continue;
+        qsizetype eqPos = eq - d;
+        qsizetype kb = b, ke = eqPos;
+        while (ke > kb && isBlank(d[ke - 1]))
+            --ke;
+        qsizetype vb = eqPos + 1, ve = e;
+        while (vb < ve && isBlank(d[vb]))
+            ++vb;
+        Entry en;
+        en.keyFolded = fold(fromAnsi(d + kb, ke - kb));
+        en.lineStart = lineStart;
+        en.lineEnd = end;
+        en.keyBegin = kb;
+        en.keyEnd = ke;
+        en.valueBegin = vb;
+        en.valueEnd = ve;
+        Section& s = m_sections[current];
+        s.entries.push_back(std::move(en));
+        if (!s.firstEntry.contains(s.entries.back().keyFolded))
+            s.firstEntry.insert(s.entries.back().keyFolded, int(s.entries.size() - 1));
+    }
+}
+
+int ProfileFile::findSection(const QString& section) const
+{
+    return m_firstSection.value(fold(section.trimmed()), -1);
+}
+
+const ProfileFile::Entry* ProfileFile::findEntry(int sectionIndex, const QString& key) const
+{
+    if (sectionIndex < 0)
+        return nullptr;
+    const Section& s = m_sections[sectionIndex];
+    int i = s.firstEntry.value(fold(key.trimmed()), -1);
+    return i < 0 ? nullptr : &s.entries[i];
+}
+
+std::optional<QByteArray> ProfileFile::value(const QString& section, const QString& key) const
+{
+    const Entry* e = findEntry(findSection(section), key);
+    if (!e)
+        return std::nullopt;
+    qsizetype b = e->valueBegin, en = e->valueEnd;
+    const char* d = m_bytes.constData();
+    if (en - b >= 2 && (d[b] == '"' || d[b] == '\'') && d[en - 1] == d[b]) {
+        ++b;
+        --en;
+    }
+    return m_bytes.mid(b, en - b);
+}
+
+namespace {
+
+// The API copies at most bufferSize - 1 bytes. When the cut falls between the
+// lead and trail byte of a double-byte character, the lone lead byte is dropped
+// too, so the value never ends in half a character (which would decode as a
+// replacement character); such a value comes back one byte shorter.
+QByteArray cutToBuffer(const QByteArray& v, int bufferSize)
+{
+    if (bufferSize <= 0)
+        return QByteArray("");
+    const qsizetype limit = bufferSize - 1;
+    if (v.size() <= limit)
+        return v;
+    // Walk characters from the start: a byte >= 0x81 opens a two-byte pair.
+    qsizetype i = 0;
+    while (i < limit) {
+        unsigned char c = static_cast<unsigned char>(v[i]);
+        qsizetype len = (c >= 0x81 && c != 0xFF && i + 1 < v.size()) ? 2 : 1;
+        if (i + len > limit)
+            break;
+        i += len;
+    }
+    return v.left(i);
+}
+
+} // namespace
+
+QByteArray ProfileFile::getString(const QString& section, const QString& key,
+                                  const QByteArray& defaultValue, int bufferSize) const
+{
+    std::optional<QByteArray> v = value(section, key);
+    return cutToBuffer(v ? *v : defaultValue, bufferSize);
+}
+
+QString ProfileFile::getText(const QString& section, const QString& key, const QString& defaultValue,
+                             int bufferSize) const
+{
+    return fromAnsi(getString(section, key, toAnsi(defaultValue), bufferSize));
+}
+
+qsizetype ProfileFile::nextLineStart(qsizetype lineEnd) const
+{
+    const qsizetype n = m_bytes.size();
+    if (lineEnd >= n)
+        return n;
+    if (m_bytes[lineEnd] == '\r' && lineEnd + 1 < n && m_bytes[lineEnd + 1] == '\n')
+        return lineEnd + 2;
+    return lineEnd + 1;
+}
+
+void ProfileFile::setString(const QString& section, const QString& key, const QByteArray& value)
+{
+    const QByteArray crlf("\r\n");
+    const QByteArray sectionBytes = toAnsi(section.trimmed());
+    const QByteArray keyBytes = toAnsi(key.trimmed());
+    int si = findSection(section);
+    if (si < 0) {
+        QByteArray add;
+        if (!m_bytes.isEmpty() && !m_bytes.endsWith('\n') && !m_bytes.endsWith('\r'))
+            add += crlf;
+        add += '[' + sectionBytes + ']' + crlf + keyBytes + '=' + value + crlf;
+        m_bytes += add;
+    } else if (const Entry* e = findEntry(si, key)) {
+        // Keep the key's spelling and everything outside the line.
+        QByteArray line = m_bytes.mid(e->keyBegin, e->keyEnd - e->keyBegin) + '=' + value;
+        m_bytes.replace(e->lineStart, e->lineEnd - e->lineStart, line);
+    } else {
+        const Section& s = m_sections[si];
+        qsizetype lineEnd = s.entries.isEmpty() ? s.headerLineEnd : s.entries.back().lineEnd;
+        qsizetype at = nextLineStart(lineEnd);
+        QByteArray add;
+        if (at == lineEnd) // the line had no break: the file ends there
+            add += crlf;
+        add += keyBytes + '=' + value + crlf;
+        m_bytes.insert(at, add);
+    }
+    m_exists = true;
+    parse();
+}
+
+QStringList ProfileFile::sectionNames() const
+{
+    QStringList out;
+    for (const Section& s : m_sections)
+        out << s.name;
+    return out;
+}
+
+QByteArray GetPrivateProfileBytes(const QString& section, const QString& key,
+                                  const QByteArray& defaultValue, const QString& path,
+                                  int bufferSize)
+{
+    return ProfileFile::load(path).getString(section, key, defaultValue, bufferSize);
+}
+
+QString GetPrivateProfileText(const QString& section, const QString& key,
+                              const QString& defaultValue, const QString& path, int bufferSize)
+{
+    return ProfileFile::load(path).getText(section, key, defaultValue, bufferSize);
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile f(path);
+    // Keep the old file's permissions; QSaveFile writes a temporary beside it.
+    if (!f.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = f.errorString();
+        return false;
+    }
+    if (f.write(bytes) != bytes.size()) {
+        if (error)
+            *error = f.errorString();
+        f.cancelWriting();
+        return false;
+    }
+    if (!f.commit()) {
+        if (error)
+            *error = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool WritePrivateProfileBytes(const QString& section, const QString& key, const QByteArray& value,
+                              const QString& path)
+{
+    if (section.trimmed().isEmpty() || key.trimmed().isEmpty() || path.isEmpty())
+        return false;
+    ProfileFile p = ProfileFile::load(path);
+    if (!p.exists() && QFileInfo::exists(path))
+        return false; // present but unreadable: never overwrite it
+    p.setString(section, key, value);
+    return writeFileAtomically(path, p.bytes());
+}
+
+bool WritePrivateProfileText(const QString& section, const QString& key, const QString& value,
+                             const QString& path)
+{
+    return WritePrivateProfileBytes(section, key, toAnsi(value), path);
+}
+
+} // namespace rh

@@ -1,0 +1,98 @@
+#pragma once
+// Profile (INI) files with the observable behaviour of the Windows profile API
+// (GetPrivateProfileStringA / WritePrivateProfileStringA) over bytes of the ANSI
+// code page. A ProfileFile parses once and answers many look-ups; the free
+// functions load the file on every call, as the API does.
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+namespace rh {
+
+class ProfileFile {
+public:
+    ProfileFile() = default;
+    explicit ProfileFile(QByteArray bytes);
+
+    // Reads the file; a missing or unreadable file gives an empty profile with
+    // exists() false.
+    static ProfileFile load(const QString& path);
+
+    bool exists() const { return m_exists; }
+    const QByteArray& bytes() const { return m_bytes; }
+
+    // The value as the API returns it before the buffer cut: blanks around it
+    // removed and one pair of matching surrounding quotes stripped. Sections and
+    // keys match case-insensitively; the first duplicate key wins and only the
+    // first of duplicate sections is searched. nullopt when the key is missing.
+    std::optional<QByteArray> value(const QString& section, const QString& key) const;
+
+    // GetPrivateProfileStringA: at most bufferSize - 1 bytes of the value, the
+    // default when the key is missing (the default is cut the same way).
+    QByteArray getString(const QString& section, const QString& key,
+                         const QByteArray& defaultValue, int bufferSize) const;
+    // Decoded with the ANSI code page.
+    QString getText(const QString& section, const QString& key, const QString& defaultValue,
+                    int bufferSize) const;
+
+    // WritePrivateProfileStringA on the bytes in memory: replaces an existing
+    // key's value in place (keeping the key's spelling), adds a missing key after
+    // the last key line of its section, adds a missing section at the end.
+    // Every other byte stays as it was; new lines end with CR LF.
+    void setString(const QString& section, const QString& key, const QByteArray& value);
+
+    QStringList sectionNames() const;
+
+private:
+    struct Entry {
+        QString keyFolded;   // key decoded and case-folded, for matching
+        qsizetype lineStart; // first byte of the line
+        qsizetype lineEnd;   // one past the last byte before the line break
+        qsizetype keyBegin, keyEnd;
+        qsizetype valueBegin, valueEnd; // trimmed value
+    };
+    struct Section {
+        QString name;
+        QString nameFolded;
+        qsizetype headerLineEnd;  // end of the header line before its break
+        qsizetype headerNextLine; // first byte after the header's line break
+        QVector<Entry> entries;
+        QHash<QString, int> firstEntry;
+    };
+
+    void parse();
+    int findSection(const QString& section) const;
+    const Entry* findEntry(int sectionIndex, const QString& key) const;
+    // Start of the line after the one that ends at `lineEnd`.
+    qsizetype nextLineStart(qsizetype lineEnd) const;
+
+    QByteArray m_bytes;
+    bool m_exists = false;
+    QVector<Section> m_sections;
+    QHash<QString, int> m_firstSection;
+};
+
+// GetPrivateProfileStringA on the file at `path`.
+QString GetPrivateProfileText(const QString& section, const QString& key,
+                              const QString& defaultValue, const QString& path,
+                              int bufferSize = 256);
+QByteArray GetPrivateProfileBytes(const QString& section, const QString& key,
+                                  const QByteArray& defaultValue, const QString& path,
+                                  int bufferSize = 256);
+
+// WritePrivateProfileStringA on the file at `path` (created when missing). The
+// file is replaced through a temporary file and a rename. Returns false on
+// failure; callers that follow the original ignore it.
+bool WritePrivateProfileText(const QString& section, const QString& key, const QString& value,
+                             const QString& path);
+bool WritePrivateProfileBytes(const QString& section, const QString& key, const QByteArray& value,
+                              const QString& path);
+
+// Replaces the whole file through a temporary file in the same folder and a
+// rename, so no reader ever sees a half-written file.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+} // namespace rh

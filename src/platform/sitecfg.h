@@ -1,0 +1,63 @@
+#pragma once
+// The site configuration: every value the original held built in (server hosts,
+// accounts and passwords, the file-server host, the code page, the drive map).
+// Read from "site.ini" (UTF-8, profile syntax) in the program folder over
+// compiled-in defaults. Secrets never appear in logs or error texts.
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace rh {
+
+struct SiteConfig {
+    // In-house MySQL (work diary, login). Port 3306 in the original; tests use others.
+    QString dbServerAddress = QStringLiteral("db.tarvelsoft.local");
+    int dbPort = 3306;
+    QString dbUser = QStringLiteral("tv_inhouse");
+    QString dbPassword = QStringLiteral("tv!n2020");
+    QString dbName = QStringLiteral("tv_inhouse");
+    QString dbSocket; // Unix socket path; empty: TCP
+
+    // Web server: update downloads, server-address checker, web-host database.
+    QString webServerAddress = QStringLiteral("www.tarvelsoft.local");
+    int webHttpPort = 80;
+    int webDbPort = 3306;
+    QString webDbUser = QStringLiteral("WebHostUser");
+    QString webDbPassword = QStringLiteral("webH0st!2020");
+    QString webDbName = QStringLiteral("webhost");
+    QString webDbSocket;
+
+    // Server-address checker (HTTP).
+    QString checkerHost = QStringLiteral("www.tarvelsoft.local");
+    int checkerPort = 80;
+
+    // Download FTP server.
+    QString ftpHost = QStringLiteral("ftp.tarvelsoft.local");
+    int ftpPort = 21;
+    QString ftpUser = QStringLiteral("tvc1");
+    QString ftpPassword = QStringLiteral("ftp#Tarvel21");
+
+    // File server host of the UNC destinations.
+    QString fileServerHost = QStringLiteral("fileserver");
+
+    // The one developer account whose deadlocks are retried.
+    QString developerAccount = QStringLiteral("tv_inhouse");
+
+    QString codePage = QStringLiteral("CP949");
+
+    // Windows prefix ("C:", "S:", "\\fileserver\share") -> native folder.
+    QList<QPair<QString, QString>> driveMap;
+
+    // Loads `path` over the defaults; a missing file keeps every default.
+    // Relative native folders in the drive map are taken from the file's folder.
+    static SiteConfig load(const QString& path);
+};
+
+// The process-wide site configuration (defaults until one is installed).
+const SiteConfig& site();
+void setSite(const SiteConfig& cfg);
+// Loads <program folder>/site.ini, installs it, applies its code page and
+// drive map. Returns the installed configuration.
+const SiteConfig& loadSiteConfig();
+
+} // namespace rh
