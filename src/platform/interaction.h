@@ -5,6 +5,7 @@
 // (message boxes, processEvents), the headless runner's (flags, stderr) and
 // the tests' (scripted answers, every message recorded).
 #include <QString>
+#include <QtGlobal>
 
 namespace rh {
 
@@ -28,6 +29,19 @@ public:
     virtual void tell(const QString& text, const QString& title, MsgIcon icon) = 0;
     // Busy (hourglass) pointer on or off.
     virtual void setBusy(bool busy) = 0;
+
+    // A progress dialog with a cancel button (the shell copy's). Called
+    // repeatedly while work goes on; returns false when the user cancelled.
+    // The defaults show nothing and never cancel.
+    virtual bool showProgress(const QString& title, const QString& text, qint64 done, qint64 total)
+    {
+        (void)title;
+        (void)text;
+        (void)done;
+        (void)total;
+        return true;
+    }
+    virtual void endProgress() {}
 };
 
 // The process-wide interaction. Until one is installed a silent default is used

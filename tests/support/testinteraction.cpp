@@ -54,6 +54,12 @@ void TestInteraction::setBusy(bool b)
     busyChanges.append(b);
 }
 
+bool TestInteraction::showProgress(const QString&, const QString&, qint64, qint64)
+{
+    ++progressCalls;
+    return !(cancelAtProgressCall > 0 && progressCalls >= cancelAtProgressCall);
+}
+
 QStringList TestInteraction::texts() const
 {
     QStringList out;

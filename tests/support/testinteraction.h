@@ -41,6 +41,13 @@ public:
     bool askYesNo(const QString& text, const QString& title, MsgIcon icon, bool defaultNo) override;
     void tell(const QString& text, const QString& title, MsgIcon icon) override;
     void setBusy(bool busy) override;
+    bool showProgress(const QString& title, const QString& text, qint64 done, qint64 total) override;
+    void endProgress() override { ++progressEnds; }
+
+    // Progress calls seen; the call number (1-based) that answers "cancel".
+    int progressCalls = 0;
+    int progressEnds = 0;
+    int cancelAtProgressCall = 0;
 
     QList<Message> messages;
     QStringList log;
