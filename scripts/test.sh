@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds (with the window, and once without it) and
+# runs every test suite through ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${BUILD_DIR:-$ROOT/build}
+JOBS=${JOBS:-$(nproc)}
+
+scripts/deps.sh
+
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} -DRH_BUILD_GUI=ON
+cmake --build "$BUILD" -j "$JOBS"
+
+# The core and the headless program must build without QtWidgets.
+cmake -S "$ROOT" -B "$ROOT/build-nogui" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DRH_BUILD_GUI=OFF -DRH_BUILD_TESTS=OFF -DRH_BUILD_BENCH=OFF
+cmake --build "$ROOT/build-nogui" -j "$JOBS" --target rollhaven2
+if ldd "$ROOT/build-nogui/src/rollhaven2" | grep -q Qt6Widgets; then
+  echo "rollhaven2 without the window still links QtWidgets" >&2
+  exit 1
+fi
+
+export QT_QPA_PLATFORM=offscreen
+cd "$BUILD"
+ctest --output-on-failure -j "$JOBS" "$@"

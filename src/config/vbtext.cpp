@@ -1,0 +1,53 @@
+#include "config/vbtext.h"
+
+#include <cmath>
+
+namespace rh {
+
+double vbVal(const QString& text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto skipBlanks = [&] {
+        while (i < n && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+            ++i;
+    };
+    skipBlanks();
+    QString num;
+    if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+        num += text[i++];
+    bool digits = false;
+    while (i < n && text[i].isDigit() && text[i].unicode() < 128) {
+        num += text[i++];
+        digits = true;
+    }
+    if (i < n && text[i] == QLatin1Char('.')) {
+        num += text[i++];
+        while (i < n && text[i].isDigit() && text[i].unicode() < 128) {
+            num += text[i++];
+            digits = true;
+        }
+    }
+    if (!digits)
+        return 0;
+    bool ok = false;
+    double v = num.toDouble(&ok);
+    return ok ? v : 0;
+}
+
+QString vbTrim(const QString& text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b] == QLatin1Char(' '))
+        ++b;
+    while (e > b && text[e - 1] == QLatin1Char(' '))
+        --e;
+    return text.mid(b, e - b);
+}
+
+long long vbRound(double v)
+{
+    return static_cast<long long>(std::nearbyint(v));
+}
+
+} // namespace rh

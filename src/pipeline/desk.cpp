@@ -1,0 +1,517 @@
+#include "pipeline/desk.h"
+
+#include "config/projectrow.h"
+#include "config/vbtext.h"
+#include "platform/apphome.h"
+#include "platform/drivemap.h"
+#include "platform/errors.h"
+#include "platform/interaction.h"
+#include "platform/sitecfg.h"
+#include "platform/usersettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace rh {
+namespace {
+
+const char* const kStepCaptions[6] = {"컴파일", "셋업", "배포", "RUN", "빌드서명", "셋업서명"};
+
+// The setting keys of the per-user store, under the application's title.
+QString settingsSection() { return QStringLiteral("Config"); }
+QString keyCloseAfterTransfer() { return QStringLiteral("전송완료후닫기"); }
+
+// GetIni reads at most 199 bytes of a value (a 200-byte buffer) and trims it.
+constexpr int kIniBuffer = 200;
+
+QString iniValue(const ProfileFile& file, const QString& section, const QString& key,
+                 const QString& defaultValue)
+{
+    return vbTrim(file.getText(section, key, defaultValue, kIniBuffer));
+}
+
+} // namespace
+
+Desk::Desk(QObject* parent) : QObject(parent), grid(ProjectColCount)
+{
+    for (int k = 0; k < 8; ++k)
+        groups[size_t(k)].caption = QStringLiteral("그룹선택") + QString::number(k + 1);
+    cmdOpenINI.caption = QStringLiteral("INI 열기");
+    cmdVerUp.caption = QStringLiteral("버전업(매월 마지막 금)");
+    cmdAllStep.caption = QStringLiteral("All");
+    btnTrans.caption = QStringLiteral("시작");
+    btnClose.caption = QStringLiteral("닫기");
+    btnSourceMerge.caption = QStringLiteral("소스통합");
+    btnImdAutoRemove.caption = QStringLiteral("지금 _2제거");
+    // Ticked at design time: compile, setup, distribute, build signing, setup signing.
+    for (int i : {0, 1, 2, 4, 5})
+        chkStep[size_t(i)].checked = true;
+    chkVerUpdate.checked = true;
+    updateAllStepButton();
+    connect(&grid, &ProjectGrid::cellChanged, this, &Desk::onCellChanged);
+}
+
+Desk::~Desk() = default;
+
+QString Desk::fallbackTestDestination()
+{
+    return QStringLiteral("\\\\") + site().fileServerHost
+        + QStringLiteral("\\프로그램셋업-전체\\(금요일버전)");
+}
+
+bool Desk::isVersionUpDay(const QDate& today)
+{
+    return today.dayOfWeek() == Qt::Tuesday && today.addDays(8).month() != today.month()
+        && today.addDays(1).month() == today.month();
+}
+
+QString Desk::setupChooserText() const
+{
+    return setupIndex >= 0 && setupIndex < setupNames.size() ? setupNames[setupIndex] : QString();
+}
+
+QString Desk::GetIni(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    if (IniPath.isEmpty())
+        return defaultValue;
+    return iniValue(ProfileFile::load(IniPath), section, key, defaultValue);
+}
+
+// ---------------------------------------------------------------------------
+// Form_Load
+
+void Desk::Form_Load()
+{
+    caption = QStringLiteral("Rollhaven2 v") + QString::number(versionMajor()) + QLatin1Char('.')
+        + QString::number(versionMinor()) + QLatin1Char('.') + QString::number(versionRevision())
+        + QStringLiteral(" ♣TarvelSoft 개발부 전용♣");
+
+    if (isVersionUpDay(now().date())) {
+        versionUpDay = true;
+        cmdVerUp.defaultColor = false;
+        cmdVerUp.back = colors::VersionUpDay;
+        cmdVerUp.tag = QStringLiteral("Y");
+        tell(QStringLiteral("오늘은 [버전업] 하는날 입니다."));
+    }
+
+    SetupBuilderExe[0] = QStringLiteral("C:\\Program Files\\Macrovision\\IS12\\System\\IsCmdBld.exe");
+    SetupBuilderArgs[0] = QStringLiteral("-x -p ");
+    SetupBuilderExe[1] = QStringLiteral("C:\\Program Files\\Inno Setup 5\\compil32.exe");
+    SetupBuilderArgs[1] = QStringLiteral("/cc ");
+
+    chkEndUnload.checked =
+        vbVal(GetSetting(appTitle(), settingsSection(), keyCloseAfterTransfer(), QStringLiteral("0")))
+        != 0;
+
+    // InitSpread: zero rows, only the tick column editable (the view's concern).
+    grid.clear();
+
+    txtLog = QStringLiteral("[Setup.ini에서 ProjectType=1로 설정시]\r\n"
+                            "\r\n"
+                            "  1) FTP에만 파일배포(파일서버에는 복사하지 않음)\r\n"
+                            "  2) FTP에 전송후 체크설정과 무관하게 바로 이름변경\r\n"
+                            "  3) 파일서버 버전관리파일에 기록하지 않음\r\n"
+                            "  4) 업무일지에 버전기록 안함");
+
+    const QString inis = programFolder() + QStringLiteral("/inis");
+    setupNames = QDir(inis).entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Unsorted);
+    std::sort(setupNames.begin(), setupNames.end());
+    setupIndex = setupNames.isEmpty() ? -1 : 0;
+
+    if (!commandLine.isEmpty() && !commandLine.first().isEmpty()) {
+        // Windows spelled the folder with "\"; on this platform the separator is "/",
+        // and either one ends the folder part.
+        const QString arg = commandLine.first();
+        const qsizetype cut = std::max(arg.lastIndexOf(QLatin1Char('\\')), arg.lastIndexOf(QLatin1Char('/')));
+        const QString folderPart = arg.left(cut + 1).toLower();
+        const QString expected = (programFolder() + QStringLiteral("/inis/")).toLower();
+        QString expectedWin = expected;
+        expectedWin.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        QString folderNorm = folderPart;
+        folderNorm.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        if (cut >= 0 && folderNorm == expected) {
+            const int idx = int(setupNames.indexOf(arg.mid(cut + 1)));
+            if (idx >= 0)
+                setupIndex = idx;
+        } else {
+            tell(programFolder() + QStringLiteral("/inis폴더안의 ini파일만 인식이 가능합니다."));
+        }
+    }
+
+    LoadConfig();
+    groupAdd = false;
+
+    const int dow = now().date().dayOfWeek();
+    if (dow == Qt::Tuesday)
+        optWeekClick(1);
+    else if (dow == Qt::Monday || dow == Qt::Friday)
+        optWeekClick(0);
+    else
+        optWeekClick(2);
+    Q_EMIT changed();
+}
+
+// ---------------------------------------------------------------------------
+// LoadConfig
+
+void Desk::loadDestinations(const QString& section)
+{
+    const ProfileFile file = IniPath.isEmpty() ? ProfileFile() : ProfileFile::load(IniPath);
+    for (int n = 1;; ++n) {
+        const QString v = iniValue(file, section, QStringLiteral("Path") + QString::number(n), QString());
+        if (v.isEmpty())
+            break;
+        lstDest.addSelected(v);
+    }
+}
+
+void Desk::resetGroupButtons()
+{
+    for (int k = 0; k < 8; ++k) {
+        groups[size_t(k)].caption = QStringLiteral("그룹선택") + QString::number(k + 1);
+        groups[size_t(k)].list.clear();
+        groups[size_t(k)].enabled = true;
+    }
+}
+
+void Desk::LoadConfig()
+{
+    // Errors past the file check end the loading where they happen; what was
+    // loaded so far stays, as the original's trap did.
+    try {
+        cmdOpenINI.enabled = false;
+        IniPath = setupIndex >= 0 ? programFolder() + QStringLiteral("/inis/") + setupChooserText()
+                                  : programFolder() + QStringLiteral("/inis/");
+        if (setupIndex < 0 || !QFileInfo(IniPath).isFile()) {
+            tell(QStringLiteral("설정파일(setup.ini)을 찾을수 없습니다.\r\n\r\n") + IniPath);
+            IniPath.clear();
+            Q_EMIT changed();
+            return;
+        }
+        cmdOpenINI.enabled = true;
+
+        // One parse for the whole load.
+        const ProfileFile file = ProfileFile::load(IniPath);
+        auto ini = [&](const QString& section, const QString& key, const QString& def = QString()) {
+            return iniValue(file, section, key, def);
+        };
+        const QString general = QStringLiteral("General");
+
+        // Groups.
+        if (visible)
+            resetGroupButtons();
+        int stoppedAt = 9; // 1-based group that ended the loop; 9 = all read
+        for (int n = 1; n <= 8; ++n) {
+            const QString v = ini(general, QStringLiteral("ProjGrop") + QString::number(n));
+            if (v.isEmpty()) {
+                stoppedAt = n;
+                break;
+            }
+            const QStringList parts = v.split(QLatin1Char(';'));
+            if (parts.size() != 2) {
+                tell(QStringLiteral("설정파일 내용중 [General] - ProjGrop") + QString::number(n)
+                     + QStringLiteral("의 값이 잘못되었습니다."));
+                stoppedAt = n;
+                break;
+            }
+            groups[size_t(n - 1)].caption = parts[0];
+            groups[size_t(n - 1)].list = parts[1];
+        }
+        for (int k = stoppedAt - 1; k < 8; ++k)
+            groups[size_t(k)].enabled = false;
+
+        UpxExePath = ini(general, QStringLiteral("UpxExePath"));
+        if (UpxExePath.isEmpty())
+            UpxExePath = QStringLiteral("D:\\upx.exe");
+        WorkDiaryId = ini(general, QStringLiteral("업무일지ID"));
+        ISResultFolder = ini(general, QStringLiteral("ISResultFolder"));
+
+        lstDest.clear();
+        for (int n = 1;; ++n) {
+            const QString v = ini(QStringLiteral("Distribute"), QStringLiteral("Path") + QString::number(n));
+            if (v.isEmpty())
+                break;
+            lstDest.addSelected(v);
+        }
+
+        grid.clear();
+        selCount = 0;
+        Q_EMIT changed();
+
+        const double countValue = vbVal(ini(QStringLiteral("Project"), QStringLiteral("ProjectCount"),
+                                            QStringLiteral("1")));
+        // The count was a 16-bit integer.
+        if (std::abs(countValue) > 32767.49)
+            throw RhError(err::Overflow, standardErrorDescription(err::Overflow));
+        const long long count = vbRound(countValue);
+        for (long long i = 1; i <= count; ++i) {
+            const QString name = ini(QStringLiteral("Project"), QStringLiteral("Project") + QString::number(i));
+            if (name.isEmpty())
+                continue;
+            const QString section = QStringLiteral("Project") + QString::number(i);
+            const int row = grid.appendRow();
+            auto set = [&](int col, const QString& v) { grid.setText(col, row, v); };
+            set(ColProjectName, name);
+            set(ColSectionKey, section.toLower());
+            set(ColProjectType, ini(section, QStringLiteral("ProjectType")));
+            set(ColVbpPath, ini(section, QStringLiteral("VbpPath")));
+            set(ColExePath, ini(section, QStringLiteral("ExePath")));
+            set(ColWorkDiaryCode, ini(section, inikey::workDiaryCode()));
+            set(ColWebCode, ini(section, inikey::webCode()));
+            set(ColOfficialPath, ini(section, inikey::officialPath()));
+            const QString isProject1 = ini(section, QStringLiteral("ISProject1"));
+            set(ColISProject1, isProject1);
+            if (isProject1.right(3).toLower() == QLatin1String("ism")) {
+                set(ColSetupBuilderKind, QStringLiteral("0"));
+                grid.setBlockForeColor(1, row, ProjectColCount, row, colors::InstallShieldText);
+            } else {
+                set(ColSetupBuilderKind, QStringLiteral("1"));
+            }
+            set(ColISProject2, ini(section, QStringLiteral("ISProject2")));
+            const QString result1 = ini(section, QStringLiteral("ISResult1"));
+            set(ColISResult1, result1);
+            auto fileOf = [](const QString& path) {
+                return path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+            };
+            const QString result1File = fileOf(result1);
+            set(ColISResult1File, result1File);
+            const QString result2 = ini(section, QStringLiteral("ISResult2"));
+            set(ColISResult2, result2);
+            set(ColISResult2File, fileOf(result2));
+            // The patch name drops the last 6 characters ("_2.exe"); a shorter
+            // name was an invalid argument to the original's Mid.
+            if (result1File.size() < 6)
+                throw RhError(err::InvalidProcedureCall,
+                              standardErrorDescription(err::InvalidProcedureCall));
+            const QString patchPath = result1.left(result1.lastIndexOf(QLatin1Char('\\')) + 1)
+                + result1File.left(result1File.size() - 6) + QStringLiteral("_patch_2.exe");
+            set(ColPatchResultPath, patchPath);
+            set(ColPatchResultFile, fileOf(patchPath));
+        }
+
+        const QStringList recent = ini(general, QStringLiteral("RecentProjects")).split(QLatin1Char(';'));
+        for (const QString& part : recent) {
+            if (part.isEmpty())
+                continue;
+            const long long r = vbRound(vbVal(part));
+            if (r >= 1 && r <= grid.maxRows())
+                setTicked(int(r), true);
+        }
+    } catch (const RhError& e) {
+        tell(formErrorText(e.number(), e.description(), QStringLiteral("LoadConfig")));
+    }
+    Q_EMIT changed();
+}
+
+void Desk::SaveRecentProjects()
+{
+    if (IniPath.isEmpty())
+        return;
+    QString list;
+    for (int r = 1; r <= grid.maxRows(); ++r)
+        if (isTicked(r))
+            list += QLatin1Char(';') + QString::number(r);
+    WritePrivateProfileText(QStringLiteral("General"), QStringLiteral("RecentProjects"), list, IniPath);
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+void Desk::optWeekClick(int index)
+{
+    if (index < 0 || index > 2)
+        return;
+    optWeek = index;
+    if (index == 0)
+        tell(QStringLiteral("금요버전(테스트버전)이 선택되었습니다."));
+    const bool test = index == 0;
+    if (chkTestVer.checked != test)
+        setTestVersion(test);
+    for (int i : {StepCompile, StepSetup, StepDistribute})
+        if (!chkStep[size_t(i)].checked)
+            setStep(i, true);
+    chkWriteVer.checked = index != 0;
+    chkVerUpdate.checked = index != 0;
+    chkFTPAutoRemove.checked = index == 2;
+    chkPatchOnly.checked = false;
+    Q_EMIT changed();
+    if (visible)
+        btnTrans_Click();
+}
+
+void Desk::setTestVersion(bool ticked)
+{
+    chkTestVer.checked = ticked;
+    lstDest.clear();
+    loadDestinations(ticked ? QStringLiteral("Distribute_Beta") : QStringLiteral("Distribute"));
+    if (ticked && lstDest.items.isEmpty())
+        lstDest.addSelected(fallbackTestDestination());
+    Q_EMIT changed();
+}
+
+void Desk::updateAllStepButton()
+{
+    bool all = true;
+    for (const CheckBox& c : chkStep)
+        all = all && c.checked;
+    cmdAllStep.enabled = !all;
+    cmdAllStep.defaultColor = all;
+    cmdAllStep.back = all ? colors::White : colors::AllStepAvailable;
+}
+
+void Desk::setStep(int index, bool ticked)
+{
+    if (index < 0 || index > 5)
+        return;
+    chkStep[size_t(index)].checked = ticked;
+    updateAllStepButton();
+    Q_EMIT changed();
+}
+
+void Desk::setEndUnload(bool ticked)
+{
+    chkEndUnload.checked = ticked;
+    if (visible)
+        SaveSetting(appTitle(), settingsSection(), keyCloseAfterTransfer(),
+                    ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    Q_EMIT changed();
+}
+
+// ---------------------------------------------------------------------------
+// Selection
+
+void Desk::onCellChanged(int col, int row, const QString& oldText)
+{
+    if (col != ColSelected)
+        return;
+    const bool was = oldText == QLatin1String("1");
+    const bool is = grid.text(col, row) == QLatin1String("1");
+    if (was == is)
+        return;
+    selCount += is ? 1 : -1;
+    grid.setBlockBackColor(1, row, grid.maxCols(), row, is ? colors::TickedRow : colors::White);
+    Q_EMIT changed();
+}
+
+void Desk::setTicked(int row, bool ticked)
+{
+    if (isTicked(row) == ticked)
+        return;
+    grid.setText(ColSelected, row, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void Desk::toggleRow(int row)
+{
+    if (row < 1 || row > grid.maxRows())
+        return;
+    setTicked(row, !isTicked(row));
+}
+
+void Desk::chkAllClick(bool ticked)
+{
+    chkAll.checked = ticked;
+    for (int r = 1; r <= grid.maxRows(); ++r)
+        setTicked(r, ticked);
+    Q_EMIT changed();
+}
+
+void Desk::blockSelected(int row1, int row2)
+{
+    if (row1 > row2)
+        std::swap(row1, row2);
+    for (int r = row1; r <= row2; ++r)
+        toggleRow(r);
+}
+
+void Desk::gridDoubleClick(int col, int row)
+{
+    grid.setActiveCell(col, row);
+    if (row >= 1 && grid.activeCol() != ColSelected)
+        toggleRow(row);
+}
+
+void Desk::gridKeyPress(int key)
+{
+    if ((key == 32 || key == 13) && grid.activeCol() != ColSelected && grid.activeRow() >= 1)
+        toggleRow(grid.activeRow());
+}
+
+void Desk::groupMouseDown(int, bool ctrl, bool shift, bool alt)
+{
+    if (ctrl && !shift && !alt)
+        groupAdd = true;
+}
+
+void Desk::groupMouseUp(int)
+{
+    groupAdd = false;
+}
+
+void Desk::groupClick(int index)
+{
+    if (index < 0 || index > 7)
+        return;
+    const GroupButton& g = groups[size_t(index)];
+    if (g.list.isEmpty()) {
+        tell(QStringLiteral("그룹선택 설정값이 비어있습니다."));
+        return;
+    }
+    const QStringList items = g.list.split(QLatin1Char(','));
+    if (!groupAdd)
+        for (int r = 1; r <= grid.maxRows(); ++r)
+            setTicked(r, false);
+    for (int r = 1; r <= grid.maxRows(); ++r) {
+        const QString key = grid.text(ColSectionKey, r);
+        for (const QString& item : items) {
+            if (key == item.toLower()) {
+                setTicked(r, true);
+                break;
+            }
+        }
+    }
+    Q_EMIT changed();
+}
+
+void Desk::chooseSetup(int index)
+{
+    if (index < 0 || index >= setupNames.size())
+        return;
+    if (visible)
+        SaveRecentProjects();
+    setupIndex = index;
+    LoadConfig();
+}
+
+bool Desk::requestClose()
+{
+    if (ftpBusy) {
+        cancelRequested = true;
+        return false;
+    }
+    SaveRecentProjects();
+    if (closeDatabase)
+        closeDatabase();
+    closed = true;
+    Q_EMIT closeRequested();
+    return true;
+}
+
+} // namespace rh
+
+// ---------------------------------------------------------------------------
+// Commands that start outside programs
+
+#include "platform/editor.h"
+
+namespace rh {
+
+void Desk::OpenIni()
+{
+    if (IniPath.isEmpty())
+        return;
+    openInTextEditor(IniPath);
+}
+
+} // namespace rh

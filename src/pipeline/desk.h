@@ -1,0 +1,212 @@
+#pragma once
+// The desk: the main window without widgets. Every control of FrmMain is data
+// here and every handler is a method, so the Qt window only binds widgets to
+// this object and the headless runner and the tests drive the same code.
+#include "config/grid.h"
+#include "platform/profile.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+namespace rh {
+
+struct CheckBox {
+    bool checked = false;
+    bool enabled = true;
+};
+
+struct Button {
+    QString caption;
+    bool enabled = true;
+    bool defaultColor = true; // the system button face
+    Rgb back = colors::White; // when !defaultColor
+    QString tag;
+};
+
+struct GroupButton {
+    QString caption;
+    QString list; // comma-separated project section names
+    bool enabled = true;
+};
+
+// lstDest: a multi-select list.
+struct DestinationList {
+    QStringList items;
+    QList<bool> selected;
+    int current = -1;
+    void clear()
+    {
+        items.clear();
+        selected.clear();
+        current = -1;
+    }
+    void addSelected(const QString& item)
+    {
+        items.append(item);
+        selected.append(true);
+        current = int(items.size() - 1);
+    }
+    QStringList selectedItems() const
+    {
+        QStringList out;
+        for (int i = 0; i < items.size(); ++i)
+            if (selected[i])
+                out << items[i];
+        return out;
+    }
+};
+
+// The "FTP 전송상태" frame.
+struct FtpStatusFrame {
+    QString fileName;  // lblFileName
+    QString far;       // lbFar: bytes sent
+    QString left;      // lbLeft: bytes left
+    QString celkem;    // lbCelkem: file size
+    QString time;      // lbTime: elapsed
+    QString timeLeft;  // lbTimeLeft
+    QString speed;     // lbSpeed
+    int progressMax = 100;
+    int progressValue = 0;
+};
+
+enum StepBox : int {
+    StepCompile = 0,
+    StepSetup = 1,
+    StepDistribute = 2,
+    StepRun = 3,
+    StepBuildSign = 4,
+    StepSetupSign = 5
+};
+
+// The release steps the driver can call; a step that has not been attached is
+// skipped without a trace.
+struct StepTable {
+    std::function<bool()> step1_1;                        // run each project once
+    std::function<bool()> step1_2;                        // compile and pack
+    std::function<bool(int, int)> codeSigning;            // signing of two path columns
+    std::function<bool()> step2;                          // setup build
+    std::function<bool()> step3;                          // distribution
+};
+
+class Desk : public QObject {
+    Q_OBJECT
+public:
+    explicit Desk(QObject* parent = nullptr);
+    ~Desk() override;
+
+    // --- window values -------------------------------------------------------
+    QString IniPath;
+    QString UpxExePath;
+    QString WorkDiaryId;   // 업무일지ID
+    QString ISResultFolder;
+    std::array<QString, 2> SetupBuilderExe;
+    std::array<QString, 2> SetupBuilderArgs;
+    bool versionUpDay = false;
+    bool groupAdd = false;
+    bool ftpBusy = false;
+    bool cancelRequested = false;
+    bool visible = false; // the window is shown: handlers may store settings and start runs
+    bool closed = false;
+    QStringList commandLine; // program arguments (without the program itself)
+
+    // --- controls ------------------------------------------------------------
+    QString caption;
+    ProjectGrid grid;
+    int selCount = 0; // lblSelCount
+    CheckBox chkAll;
+    std::array<GroupButton, 8> groups;
+    QStringList setupNames; // cmbSetups
+    int setupIndex = -1;
+    bool setupsEnabled = true;
+    Button cmdOpenINI;
+    Button cmdVerUp;
+    std::array<CheckBox, 6> chkStep;
+    Button cmdAllStep;
+    CheckBox chkTestVer, chkPatchOnly, chkWriteVer, chkVerUpdate, chkEndUnload, chkFTPAutoRemove;
+    int optWeek = -1;
+    Button btnTrans, btnClose, btnSourceMerge, btnImdAutoRemove;
+    DestinationList lstDest;
+    QString txtLog;
+    FtpStatusFrame ftpStatus;
+    bool stepFrameEnabled = true, projectFrameEnabled = true, destFrameEnabled = true,
+         ftpFrameEnabled = true;
+
+    StepTable steps;
+    // Releases a database session a step may still hold (CloseDatabase).
+    std::function<void()> closeDatabase;
+
+    // "Today" and the clock, injectable for the date rules.
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+
+    // --- start-up ------------------------------------------------------------
+    void Form_Load();
+    void LoadConfig();
+    void SaveRecentProjects();
+    QString GetIni(const QString& section, const QString& key, const QString& defaultValue) const;
+    QString setupChooserText() const;
+
+    // --- handlers ------------------------------------------------------------
+    void optWeekClick(int index);
+    void setTestVersion(bool ticked);     // chkTestVer click
+    void setStep(int index, bool ticked); // chkStep click
+    void setEndUnload(bool ticked);       // chkEndUnload click
+    void chkAllClick(bool ticked);
+    void toggleRow(int row);
+    void blockSelected(int row1, int row2);
+    void gridDoubleClick(int col, int row);
+    void gridKeyPress(int key);
+    void groupMouseDown(int index, bool ctrl, bool shift, bool alt);
+    void groupClick(int index);
+    void groupMouseUp(int index);
+    void chooseSetup(int index); // cmbSetups click
+    // Closing: false when refused (an FTP transfer is running; it is asked to stop).
+    bool requestClose();
+    void OpenIni();
+    void btnSourceMerge_Click();
+
+    // --- the driver ------------------------------------------------------------
+    // Returns how the run ended, for the headless runner.
+    enum class RunResult { Refused, Stopped, Finished, Closed };
+    RunResult btnTrans_Click();
+    RunResult cmdAllStep_Click();
+    void AddLog(const QString& text);
+    void EnableControls(bool enable);
+    bool IsVersionUpDoneToday() const;
+    RunResult lastRunResult() const { return m_lastResult; }
+    bool running() const { return m_running; }
+
+    // Tick state of a row ("1" ticks).
+    bool isTicked(int row) const { return grid.text(1, row) == QLatin1String("1"); }
+    void setTicked(int row, bool ticked);
+
+    // The fallback test destination on the file server.
+    static QString fallbackTestDestination();
+    // Version-up day: a Tuesday whose day +8 lies in another month and whose
+    // next day lies in the same month.
+    static bool isVersionUpDay(const QDate& today);
+
+Q_SIGNALS:
+    // Any control changed: the window refreshes its widgets from the desk.
+    void changed();
+    void logAppended(const QString& line);
+    void logCleared();
+    void closeRequested();
+
+private:
+    void onCellChanged(int col, int row, const QString& oldText);
+    void loadDestinations(const QString& section);
+    void updateAllStepButton();
+    void resetGroupButtons();
+    void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
+
+    ProfileFile m_loadedProfile;
+    bool m_running = false;
+    RunResult m_lastResult = RunResult::Refused;
+};
+
+} // namespace rh

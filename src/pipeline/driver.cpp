@@ -1,0 +1,195 @@
+// The release driver (btnTrans_Click) and the run log.
+#include "config/projectrow.h"
+#include "config/vbtext.h"
+#include "pipeline/desk.h"
+#include "platform/drivemap.h"
+#include "platform/errors.h"
+#include "platform/interaction.h"
+
+#include <QFileInfo>
+
+namespace rh {
+namespace {
+
+QString timeOfDay(const QDateTime& t)
+{
+    return t.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+// HH:MM:SS of the true elapsed time, also across midnight.
+QString elapsedText(const QDateTime& start, const QDateTime& end)
+{
+    qint64 secs = std::max<qint64>(0, start.secsTo(end));
+    const qint64 h = secs / 3600;
+    const qint64 m = (secs % 3600) / 60;
+    const qint64 s = secs % 60;
+    return QStringLiteral("%1:%2:%3")
+        .arg(h, 2, 10, QLatin1Char('0'))
+        .arg(m, 2, 10, QLatin1Char('0'))
+        .arg(s, 2, 10, QLatin1Char('0'));
+}
+
+bool folderExists(const QString& windowsPath)
+{
+    QString err;
+    const QString native = nativePath(windowsPath, &err);
+    return !native.isEmpty() && QFileInfo(native).isDir();
+}
+
+} // namespace
+
+void Desk::AddLog(const QString& text)
+{
+    txtLog += text + QStringLiteral("\r\n");
+    Q_EMIT logAppended(text);
+    interaction().logLine(text);
+}
+
+void Desk::EnableControls(bool enable)
+{
+    btnTrans.enabled = enable;
+    btnSourceMerge.enabled = enable;
+    setupsEnabled = enable;
+    stepFrameEnabled = enable;
+    for (CheckBox& c : chkStep)
+        c.enabled = enable;
+    projectFrameEnabled = enable;
+    destFrameEnabled = enable;
+    ftpFrameEnabled = enable;
+    Q_EMIT changed();
+}
+
+bool Desk::IsVersionUpDoneToday() const
+{
+    if (IniPath.isEmpty())
+        return true;
+    const ProfileFile file = ProfileFile::load(IniPath);
+    const QString today = now().date().toString(QStringLiteral("yyyy-MM-dd"));
+    for (int r = 1; r <= grid.maxRows(); ++r) {
+        if (!isTicked(r))
+            continue;
+        const QString v = vbTrim(file.getText(grid.text(ColSectionKey, r), inikey::lastVersionUp(),
+                                              QString(), 200));
+        if (v.left(10) != today)
+            return false;
+    }
+    return true;
+}
+
+Desk::RunResult Desk::cmdAllStep_Click()
+{
+    for (int i = 0; i < 6; ++i)
+        setStep(i, true);
+    return btnTrans_Click();
+}
+
+Desk::RunResult Desk::btnTrans_Click()
+{
+    m_lastResult = RunResult::Refused;
+    if (m_running)
+        return m_lastResult;
+
+    if (!askYesNo(QStringLiteral("정말 시작할까요?")))
+        return m_lastResult;
+    if (selCount == 0) {
+        tell(QStringLiteral("선택된 프로젝트가 없습니다."));
+        return m_lastResult;
+    }
+    const QStringList destinations = lstDest.selectedItems();
+    if (chkStep[StepDistribute].checked && destinations.isEmpty()) {
+        interaction().tell(QStringLiteral("먼저 전송 목적지를 선택하세요."),
+                           QStringLiteral("전송목적지 누락"), MsgIcon::None);
+        return m_lastResult;
+    }
+    for (const QString& d : destinations) {
+        if (d.left(2) == QLatin1String("\\\\") || d.left(3) == QLatin1String("FTP"))
+            continue;
+        if (!folderExists(d)) {
+            tell(QStringLiteral("전송목적지 경로가 존재하지 않습니다.\r\n") + d);
+            return m_lastResult;
+        }
+    }
+    if (!folderExists(QStringLiteral("S:\\"))) {
+        tell(QStringLiteral("S:드라이버를 찾을 수 없습니다."));
+        return m_lastResult;
+    }
+    if (cmdVerUp.tag == QLatin1String("Y") && !IsVersionUpDoneToday()) {
+        if (!interaction().askYesNo(
+                QStringLiteral("버전업을 하지 않은 프로젝트가 있습니다. 그래도 시작하시겠습니까?"),
+                QStringLiteral("버전업 확인"), MsgIcon::Question, true))
+            return m_lastResult;
+    }
+
+    m_running = true;
+    interaction().setBusy(true);
+    EnableControls(false);
+    txtLog.clear();
+    Q_EMIT logCleared();
+    const QDateTime start = now();
+    AddLog(QStringLiteral("Start...") + timeOfDay(start));
+
+    m_lastResult = RunResult::Stopped;
+    bool closedAfter = false;
+    runChainInto(&m_lastResult, &closedAfter, start);
+
+    m_running = false;
+    if (closedAfter)
+        return m_lastResult;
+    interaction().setBusy(false);
+    EnableControls(true);
+    return m_lastResult;
+}
+
+void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start)
+{
+    // A step that throws is reported under the driver's name and the chain goes
+    // on with the next statement, as the original's trap resumed.
+    auto call = [&](const std::function<bool()>& step) -> bool {
+        try {
+            return step();
+        } catch (const RhError& e) {
+            tell(formErrorText(e.number(), e.description(), QStringLiteral("btnTrans_Click")));
+        } catch (const std::exception& e) {
+            tell(formErrorText(err::InvalidProcedureCall, QString::fromUtf8(e.what()),
+                               QStringLiteral("btnTrans_Click")));
+        }
+        return true;
+    };
+
+    if (chkStep[StepRun].checked && steps.step1_1 && !call(steps.step1_1))
+        return;
+    if (chkStep[StepCompile].checked && steps.step1_2 && !call(steps.step1_2))
+        return;
+    if (chkStep[StepBuildSign].checked && steps.codeSigning
+        && !call([this] { return steps.codeSigning(ColExePath, 0); }))
+        return;
+    if (chkStep[StepSetup].checked && steps.step2 && !call(steps.step2))
+        return;
+    if (chkStep[StepSetupSign].checked && steps.codeSigning) {
+        const bool patchOnly = chkPatchOnly.checked;
+        if (!call([this, patchOnly] {
+                return patchOnly ? steps.codeSigning(ColPatchResultPath, 0)
+                                 : steps.codeSigning(ColISResult1, ColPatchResultPath);
+            }))
+            return;
+    }
+    if (chkStep[StepDistribute].checked && steps.step3) {
+        if (!call(steps.step3))
+            return;
+        if (chkEndUnload.checked) {
+            *result = RunResult::Closed;
+            *closedAfter = true;
+            interaction().setBusy(false);
+            requestClose();
+            return;
+        }
+    }
+    const QDateTime end = now();
+    AddLog(QStringLiteral("Finish! ") + timeOfDay(end));
+    AddLog(QStringLiteral("경과시간: ") + elapsedText(start, end));
+    *result = RunResult::Finished;
+    if (!chkEndUnload.checked)
+        tell(QStringLiteral("처리가 완료 되었습니다."));
+}
+
+} // namespace rh

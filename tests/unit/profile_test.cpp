@@ -1,0 +1,187 @@
+#include "platform/codepage.h"
+#include "platform/profile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace rh;
+
+namespace {
+
+QByteArray cp(const char* utf8)
+{
+    return toAnsi(QString::fromUtf8(utf8));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString golden(const QString& name)
+{
+    return QStringLiteral(RH_SOURCE_DIR "/tests/unit/data/profile/") + name;
+}
+
+} // namespace
+
+TEST(ProfileRead, MatchesSectionsAndKeysCaseInsensitively)
+{
+    ProfileFile p(cp("[general]\r\nupxEXEpath=D:\\tools\\upx.exe\r\n업무일지ID=홍길동\r\n"));
+    EXPECT_EQ(p.getText(QStringLiteral("GENERAL"), QStringLiteral("UpxExePath"), {}, 200),
+              QStringLiteral("D:\\tools\\upx.exe"));
+    EXPECT_EQ(p.getText(QStringLiteral("General"), QStringLiteral("업무일지ID"), {}, 200),
+              QStringLiteral("홍길동"));
+    EXPECT_EQ(p.getText(QStringLiteral("General"), QStringLiteral("Missing"), QStringLiteral("dflt"), 200),
+              QStringLiteral("dflt"));
+    EXPECT_EQ(p.getText(QStringLiteral("Nowhere"), QStringLiteral("UpxExePath"), QStringLiteral("d"), 200),
+              QStringLiteral("d"));
+}
+
+TEST(ProfileRead, TrimsBlanksAndOnePairOfQuotes)
+{
+    ProfileFile p(QByteArray("[S]\n  a  =  value with  inner  \n"
+                             "b=\"quoted \"\nc='single'\nd=\"\"inner\"\"\ne=\"open\nf='mixed\"\n g\t=\t x \n"));
+    auto v = [&](const char* k) { return p.getText(QStringLiteral("S"), QString::fromLatin1(k), {}, 200); };
+    EXPECT_EQ(v("a"), QStringLiteral("value with  inner"));
+    EXPECT_EQ(v("b"), QStringLiteral("quoted "));
+    EXPECT_EQ(v("c"), QStringLiteral("single"));
+    EXPECT_EQ(v("d"), QStringLiteral("\"inner\""));
+    EXPECT_EQ(v("e"), QStringLiteral("\"open"));
+    EXPECT_EQ(v("f"), QStringLiteral("'mixed\""));
+    EXPECT_EQ(v("g"), QStringLiteral("x"));
+}
+
+TEST(ProfileRead, FirstDuplicateWinsAndOnlyFirstSectionIsSearched)
+{
+    ProfileFile p(QByteArray("[A]\nk=first\nK=second\n[B]\nx=1\n[a]\nk=third\nonly=in second A\n"));
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("k"), {}, 200), QStringLiteral("first"));
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("only"), QStringLiteral("none"), 200),
+              QStringLiteral("none"));
+}
+
+TEST(ProfileRead, CommentsAndLinesWithoutEqualsAreNotKeys)
+{
+    ProfileFile p(QByteArray("[A]\n;k=commented\n  ;j=also\nplain line\nk=real\n[broken\nz=still A\n"));
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("k"), {}, 200), QStringLiteral("real"));
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("j"), QStringLiteral("-"), 200), QStringLiteral("-"));
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("plain line"), QStringLiteral("-"), 200),
+              QStringLiteral("-"));
+    // A header without "]" is ignored; the keys after it stay in A.
+    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("z"), {}, 200), QStringLiteral("still A"));
+}
+
+TEST(ProfileRead, AllLineEndsRead)
+{
+    for (const char* sep : {"\r", "\n", "\r\n"}) {
+        QByteArray text = QByteArray("[A]") + sep + "x=1" + sep + "y=2" + sep + "[B]" + sep + "x=3";
+        ProfileFile p(text);
+        EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("y"), {}, 200), QStringLiteral("2")) << sep;
+        EXPECT_EQ(p.getText(QStringLiteral("B"), QStringLiteral("x"), {}, 200), QStringLiteral("3")) << sep;
+    }
+}
+
+TEST(ProfileRead, BufferSizeCutsTheValue)
+{
+    QByteArray longValue(250, 'v');
+    ProfileFile p(QByteArray("[A]\nk=") + longValue + "\n");
+    EXPECT_EQ(p.getString(QStringLiteral("A"), QStringLiteral("k"), {}, 200), QByteArray(199, 'v'));
+    // The default is cut the same way.
+    EXPECT_EQ(p.getString(QStringLiteral("A"), QStringLiteral("none"), QByteArray("abcdef"), 4),
+              QByteArray("abc"));
+
+    // 198 ASCII bytes then a Hangul pair: the pair would end at byte 200, so the
+    // orphan lead byte is dropped and 198 bytes come back.
+    QByteArray mixed = QByteArray(198, 'a') + cp("한") + "tail";
+    ProfileFile q(QByteArray("[A]\nk=") + mixed + "\n");
+    QByteArray got = q.getString(QStringLiteral("A"), QStringLiteral("k"), {}, 200);
+    EXPECT_EQ(got, QByteArray(198, 'a'));
+    // With an odd prefix the pair fits whole.
+    QByteArray mixed2 = QByteArray(197, 'a') + cp("한") + "tail";
+    ProfileFile r(QByteArray("[A]\nk=") + mixed2 + "\n");
+    EXPECT_EQ(r.getString(QStringLiteral("A"), QStringLiteral("k"), {}, 200), QByteArray(197, 'a') + cp("한"));
+}
+
+TEST(ProfileRead, KoreanKeysDoNotFoldTogether)
+{
+    // Trail bytes of CP949 fall in the ASCII letter range; byte-wise case folding
+    // would make these two different syllables equal.
+    QByteArray a("\x81\x41", 2), b("\x81\x61", 2);
+    ASSERT_NE(fromAnsi(a), fromAnsi(b));
+    ProfileFile p(QByteArray("[S]\n") + a + "=first\n" + b + "=second\n");
+    EXPECT_EQ(p.getText(QStringLiteral("S"), fromAnsi(b), {}, 200), QStringLiteral("second"));
+}
+
+TEST(ProfileRead, BadInputNeverBreaks)
+{
+    QByteArray binary;
+    for (int i = 0; i < 100000; ++i)
+        binary += char((i * 7919) & 0xFF);
+    ProfileFile p(binary);
+    (void)p.getString(QStringLiteral("x"), QStringLiteral("y"), "d", 200);
+    // A 1 MB line is one key like any other.
+    QByteArray bigLine = "[A]\nk=" + QByteArray(1 << 20, 'x') + "\nafter=1\n";
+    ProfileFile q(bigLine);
+    EXPECT_EQ(q.getString(QStringLiteral("A"), QStringLiteral("k"), {}, 200).size(), 199);
+    EXPECT_EQ(q.getText(QStringLiteral("A"), QStringLiteral("after"), {}, 200), QStringLiteral("1"));
+    // Invalid CP949 bytes decode with replacement characters, not errors.
+    ProfileFile r(QByteArray("[A]\nk=ab\xFF\xFFz\n"));
+    QString v = r.getText(QStringLiteral("A"), QStringLiteral("k"), {}, 200);
+    EXPECT_TRUE(v.startsWith(QStringLiteral("ab")));
+    EXPECT_TRUE(v.endsWith(QLatin1Char('z')));
+}
+
+struct WriteCase {
+    const char* file;
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+class ProfileWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWrite, MatchesGoldenFile)
+{
+    const WriteCase c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("setup.ini"));
+    ASSERT_TRUE(QFile::copy(golden(QString::fromLatin1(c.file) + QStringLiteral(".in.ini")), path));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(WritePrivateProfileText(QString::fromUtf8(c.section), QString::fromUtf8(c.key),
+                                        QString::fromUtf8(c.value), path));
+    EXPECT_EQ(readAll(path), readAll(golden(QString::fromLatin1(c.file) + QStringLiteral(".expected.ini"))));
+    // Nothing else left behind in the folder (the temporary was renamed).
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, ProfileWrite,
+    ::testing::Values(WriteCase{"replace", "GENERAL", "recentprojects", ";2;5"},
+                      WriteCase{"addkey", "General", "ISResultFolder", "D:\\결과"},
+                      WriteCase{"addsection", "Project3", "최종버전업", "2026-12-08"},
+                      WriteCase{"lf", "General", "RecentProjects", ""},
+                      WriteCase{"dup", "General", "RecentProjects", ";4"}),
+    [](const auto& info) { return std::string(info.param.file); });
+
+TEST(ProfileWriteFile, CreatesAMissingFileWithCrLf)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    ASSERT_TRUE(WritePrivateProfileText(QStringLiteral("LPID"), QStringLiteral("ID"), QStringLiteral("42"), path));
+    ASSERT_TRUE(WritePrivateProfileText(QStringLiteral("LPID2"), QStringLiteral("ID"), QStringLiteral("43"), path));
+    ASSERT_TRUE(WritePrivateProfileText(QStringLiteral("LPID"), QStringLiteral("ID"), QStringLiteral("44"), path));
+    EXPECT_EQ(readAll(path), QByteArray("[LPID]\r\nID=44\r\n[LPID2]\r\nID=43\r\n"));
+    EXPECT_EQ(GetPrivateProfileText(QStringLiteral("lpid2"), QStringLiteral("id"), {}, path), QStringLiteral("43"));
+}
+
+TEST(ProfileWriteFile, MissingFolderFailsAndWritesNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("no/such/dir/setup.ini"));
+    EXPECT_FALSE(WritePrivateProfileText(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("v"), path));
+    EXPECT_FALSE(QFile::exists(path));
+}
