@@ -1,14 +1,30 @@
+#include "app/headless.h"
 #include "platform/apphome.h"
 #include "platform/sitecfg.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
+
+#if defined(RH_WITH_GUI) && __has_include("ui/guimain.h")
+#include "ui/guimain.h"
+#define RH_HAVE_GUI 1
+#endif
 
 int main(int argc, char** argv)
 {
+    bool headless = false;
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0)
+            headless = true;
+#ifdef RH_HAVE_GUI
+    if (!headless)
+        return rh::runGui(argc, argv);
+#else
+    (void)headless;
+#endif
     QCoreApplication app(argc, argv);
-    rh::resolveProgramFolder(app.arguments());
+    QCoreApplication::setApplicationName(QStringLiteral("rollhaven2"));
+    const QStringList args = app.arguments().mid(1);
+    rh::resolveProgramFolder(args);
     rh::loadSiteConfig();
-    QTextStream(stdout) << "rollhaven2 " << rh::programFolder() << Qt::endl;
-    return 0;
+    return rh::runHeadless(args);
 }

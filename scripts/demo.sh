@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The main job: a release in a self-contained sandbox. Installs what is missing,
+# builds, lays out a program folder with its own drives and a CP949 setup INI,
+# and runs the release headless, printing the run log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${BUILD_DIR:-$ROOT/build}
+SANDBOX=${ROLLHAVEN2_SANDBOX:-$ROOT/sandbox}
+
+scripts/deps.sh
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target rollhaven2
+
+rm -rf "$SANDBOX"
+mkdir -p "$SANDBOX"/{inis,logs,settings}
+mkdir -p "$SANDBOX"/drives/{C,D,S/Codesigning/unsigned,S/Codesigning/signed,fileserver}
+mkdir -p "$SANDBOX"/drives/C/Release/{배포,베타}
+mkdir -p "$SANDBOX"/drives/fileserver/프로그램셋업/1_정식버전
+cp scripts/demo/inis/*.ini "$SANDBOX/inis/"
+
+cat > "$SANDBOX/site.ini" <<SITE
+; Site configuration of the demo sandbox (UTF-8)
+[Servers]
+FileServerHost=fileserver
+[Text]
+CodePage=CP949
+[Drives]
+C:=drives/C
+D:=drives/D
+S:=drives/S
+\\\\fileserver=drives/fileserver
+SITE
+
+export ROLLHAVEN2_HOME="$SANDBOX"
+export XDG_CONFIG_HOME="$SANDBOX/settings"
+APP="$BUILD/src/rollhaven2"
+
+echo "== project grid of inis/demo.ini =="
+"$APP" --headless --ini demo.ini --list
+
+echo
+echo "== release run =="
+# A Wednesday: the immediate-release preset, no version-up day.
+"$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes
+echo
+echo "run logs: $SANDBOX/logs"

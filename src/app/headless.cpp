@@ -1,0 +1,391 @@
+#include "app/headless.h"
+
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "pipeline/steps.h"
+#include "platform/apphome.h"
+#include "platform/interaction.h"
+#include "platform/sitecfg.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+
+#include <optional>
+
+namespace rh {
+namespace {
+
+enum Exit { ExitOk = 0, ExitRefused = 1, ExitStopped = 2, ExitUsage = 3, ExitLoad = 4 };
+
+class HeadlessInteraction final : public Interaction {
+public:
+    bool yesToAll = false;
+    QString lastMessage;
+
+    bool openLog(const QString& path)
+    {
+        m_log.setFileName(path);
+        return m_log.open(QIODevice::WriteOnly | QIODevice::Append);
+    }
+    QString logPath() const { return m_log.fileName(); }
+
+    void logLine(const QString& line) override
+    {
+        m_out << line << Qt::endl;
+        if (m_log.isOpen()) {
+            m_log.write(line.toUtf8() + '\n');
+            m_log.flush();
+        }
+        pumpEvents();
+    }
+    void pumpEvents() override { QCoreApplication::processEvents(); }
+    bool askYesNo(const QString& text, const QString& title, MsgIcon, bool defaultNo) override
+    {
+        const bool yes = yesToAll || !defaultNo;
+        m_err << "[" << title << "] " << oneLine(text) << " -> " << (yes ? "예(Yes)" : "아니오(No)")
+              << Qt::endl;
+        if (!yes)
+            lastMessage = text;
+        return yes;
+    }
+    void tell(const QString& text, const QString& title, MsgIcon) override
+    {
+        m_err << "[" << title << "] " << oneLine(text) << Qt::endl;
+        lastMessage = text;
+    }
+    void setBusy(bool) override {}
+    bool showProgress(const QString&, const QString&, qint64, qint64) override { return true; }
+
+private:
+    static QString oneLine(QString s)
+    {
+        s.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
+        s.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+        return s;
+    }
+    QTextStream m_out{stdout};
+    QTextStream m_err{stderr};
+    QFile m_log;
+};
+
+struct Options {
+    QString ini;
+    QString rows;  // "1,3,5" or "all"
+    QString group; // 1..8 or a caption
+    QString mode;  // friday, tuesday, now
+    QString today; // yyyy-MM-dd
+    QString steps; // comma list, replaces the step boxes
+    QString dest;  // comma list of destination numbers, replaces the selection
+    bool list = false;
+    bool yes = false;
+    QList<QPair<QString, bool>> boxes; // option boxes set explicitly
+};
+
+const char* const kStepNames[6] = {"compile", "setup", "distribute", "run", "buildsign", "setupsign"};
+const char* const kBoxNames[6] = {"test-version", "patch-only", "write-ver", "ver-update", "close-after",
+                                  "ftp-auto-remove"};
+
+std::optional<Options> parse(const QStringList& args, QString* error)
+{
+    Options o;
+    auto value = [&](int& i, const QString& name) -> std::optional<QString> {
+        const QString& a = args[i];
+        if (a.startsWith(name + QLatin1Char('=')))
+            return a.mid(name.size() + 1);
+        if (a == name && i + 1 < args.size())
+            return args[++i];
+        return std::nullopt;
+    };
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        if (a == QLatin1String("--headless"))
+            continue;
+        if (auto v = value(i, QStringLiteral("--home"))) {
+            continue;
+        } else if (auto v2 = value(i, QStringLiteral("--ini"))) {
+            o.ini = *v2;
+        } else if (auto v3 = value(i, QStringLiteral("--rows"))) {
+            o.rows = *v3;
+        } else if (auto v4 = value(i, QStringLiteral("--group"))) {
+            o.group = *v4;
+        } else if (auto v5 = value(i, QStringLiteral("--mode"))) {
+            o.mode = *v5;
+        } else if (auto v6 = value(i, QStringLiteral("--today"))) {
+            o.today = *v6;
+        } else if (auto v7 = value(i, QStringLiteral("--steps"))) {
+            o.steps = *v7;
+        } else if (auto v8 = value(i, QStringLiteral("--dest"))) {
+            o.dest = *v8;
+        } else if (a == QLatin1String("--all")) {
+            o.rows = QStringLiteral("all");
+        } else if (a == QLatin1String("--list")) {
+            o.list = true;
+        } else if (a == QLatin1String("--yes")) {
+            o.yes = true;
+        } else {
+            bool matched = false;
+            for (const char* b : kBoxNames) {
+                const QString on = QStringLiteral("--") + QLatin1String(b);
+                const QString off = QStringLiteral("--no-") + QLatin1String(b);
+                if (a == on || a == off) {
+                    o.boxes.append({QLatin1String(b), a == on});
+                    matched = true;
+                }
+            }
+            if (!matched) {
+                *error = QStringLiteral("알 수 없는 옵션: ") + a;
+                return std::nullopt;
+            }
+        }
+    }
+    return o;
+}
+
+bool applySteps(Desk& desk, const QString& list, QString* error)
+{
+    std::array<bool, 6> want{};
+    for (const QString& raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString s = raw.trimmed().toLower();
+        int idx = -1;
+        for (int k = 0; k < 6; ++k)
+            if (s == QLatin1String(kStepNames[k]))
+                idx = k;
+        if (s == QLatin1String("all")) {
+            want.fill(true);
+            continue;
+        }
+        if (s == QLatin1String("none"))
+            continue;
+        if (idx < 0) {
+            *error = QStringLiteral("알 수 없는 단계: ") + raw;
+            return false;
+        }
+        want[size_t(idx)] = true;
+    }
+    for (int k = 0; k < 6; ++k)
+        if (desk.chkStep[size_t(k)].checked != want[size_t(k)])
+            desk.setStep(k, want[size_t(k)]);
+    return true;
+}
+
+bool applyRows(Desk& desk, const Options& o, QString* error)
+{
+    if (!o.group.isEmpty()) {
+        bool ok = false;
+        int idx = o.group.toInt(&ok) - 1;
+        if (!ok) {
+            idx = -1;
+            for (int k = 0; k < 8; ++k)
+                if (desk.groups[size_t(k)].caption == o.group)
+                    idx = k;
+        }
+        if (idx < 0 || idx > 7 || !desk.groups[size_t(idx)].enabled) {
+            *error = QStringLiteral("그룹을 찾을 수 없습니다: ") + o.group;
+            return false;
+        }
+        desk.groupClick(idx);
+    }
+    if (o.rows.isEmpty())
+        return true;
+    if (o.rows == QLatin1String("all")) {
+        desk.chkAllClick(true);
+        return true;
+    }
+    if (o.group.isEmpty())
+        desk.chkAllClick(false);
+    for (const QString& part : o.rows.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int r = part.trimmed().toInt(&ok);
+        if (!ok || r < 1 || r > desk.grid.maxRows()) {
+            *error = QStringLiteral("행 번호가 잘못되었습니다: ") + part;
+            return false;
+        }
+        desk.setTicked(r, true);
+    }
+    return true;
+}
+
+bool applyDestinations(Desk& desk, const QString& list, QString* error)
+{
+    for (int i = 0; i < desk.lstDest.selected.size(); ++i)
+        desk.lstDest.selected[i] = false;
+    for (const QString& part : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > desk.lstDest.items.size()) {
+            *error = QStringLiteral("전송목적지 번호가 잘못되었습니다: ") + part;
+            return false;
+        }
+        desk.lstDest.selected[n - 1] = true;
+    }
+    return true;
+}
+
+void printGrid(const Desk& desk)
+{
+    QTextStream out(stdout);
+    out << "setup: " << desk.IniPath << Qt::endl;
+    for (int k = 0; k < 8; ++k)
+        if (desk.groups[size_t(k)].enabled)
+            out << "group " << (k + 1) << ": " << desk.groups[size_t(k)].caption << " = "
+                << desk.groups[size_t(k)].list << Qt::endl;
+    for (int i = 0; i < desk.lstDest.items.size(); ++i)
+        out << "dest " << (i + 1) << (desk.lstDest.selected[i] ? " [x] " : " [ ] ")
+            << desk.lstDest.items[i] << Qt::endl;
+    out << "rows: " << desk.grid.maxRows() << ", selected: " << desk.selCount << Qt::endl;
+    for (int r = 1; r <= desk.grid.maxRows(); ++r) {
+        out << QString::number(r).rightJustified(4) << (desk.isTicked(r) ? " [x] " : " [ ] ");
+        QStringList cells;
+        for (int c : {ColProjectName, ColSectionKey, ColProjectType, ColSetupBuilderKind, ColExePath,
+                      ColISResult1File, ColPatchResultFile})
+            cells << desk.grid.text(c, r);
+        out << cells.join(QStringLiteral(" | ")) << Qt::endl;
+    }
+}
+
+} // namespace
+
+QString headlessUsage()
+{
+    return QStringLiteral(
+        "usage: rollhaven2 --headless [options]\n"
+        "\n"
+        "Runs a release without a window, on the same desk the window uses.\n"
+        "\n"
+        "  --home DIR            program folder (inis/, site.ini, logs/); default: ROLLHAVEN2_HOME\n"
+        "                        or the executable's folder\n"
+        "  --ini NAME            setup INI in inis/ (default: the first one)\n"
+        "  --list                print the loaded project grid and exit\n"
+        "  --rows 1,3,5 | --all  rows to tick (default: the selection saved in the INI)\n"
+        "  --group N|CAPTION     tick the rows of a project group\n"
+        "  --mode friday|tuesday|now\n"
+        "                        distribution mode preset (default: by weekday)\n"
+        "  --steps LIST          step boxes to tick: run,compile,buildsign,setup,setupsign,\n"
+        "                        distribute, all or none (default: the mode's preset)\n"
+        "  --dest 1,2            destinations to use, by number (default: all loaded)\n"
+        "  --[no-]test-version --[no-]patch-only --[no-]write-ver --[no-]ver-update\n"
+        "  --[no-]close-after --[no-]ftp-auto-remove\n"
+        "                        option boxes\n"
+        "  --yes                 answer Yes to every question (default: each question's\n"
+        "                        default button)\n"
+        "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
+        "\n"
+        "The run log goes to standard output and to logs/run_<start time>.log; messages\n"
+        "and questions go to standard error.\n"
+        "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
+        "3 bad usage, 4 the setup INI could not be loaded.\n");
+}
+
+int runHeadless(const QStringList& args)
+{
+    QTextStream err(stderr);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        QTextStream(stdout) << headlessUsage();
+        return ExitOk;
+    }
+    QString error;
+    const std::optional<Options> parsed = parse(args, &error);
+    if (!parsed) {
+        err << error << Qt::endl << headlessUsage();
+        return ExitUsage;
+    }
+    const Options& o = *parsed;
+
+    HeadlessInteraction ui;
+    ui.yesToAll = o.yes;
+    setInteraction(&ui);
+    struct Reset {
+        ~Reset() { setInteraction(nullptr); }
+    } reset;
+
+    Desk desk;
+    attachSteps(desk);
+    if (!o.today.isEmpty()) {
+        const QDate d = QDate::fromString(o.today, QStringLiteral("yyyy-MM-dd"));
+        if (!d.isValid()) {
+            err << "날짜 형식이 잘못되었습니다: " << o.today << Qt::endl;
+            return ExitUsage;
+        }
+        const qint64 offset = QDate::currentDate().daysTo(d);
+        desk.now = [offset] { return QDateTime::currentDateTime().addDays(offset); };
+    }
+    desk.Form_Load();
+    if (!o.ini.isEmpty()) {
+        const int idx = int(desk.setupNames.indexOf(o.ini));
+        if (idx < 0) {
+            err << "설정파일(setup.ini)을 찾을수 없습니다." << " " << programFolder() << "/inis/" << o.ini
+                << Qt::endl;
+            return ExitLoad;
+        }
+        if (idx != desk.setupIndex)
+            desk.chooseSetup(idx);
+    }
+    if (desk.IniPath.isEmpty())
+        return ExitLoad;
+
+    if (!o.mode.isEmpty()) {
+        const QStringList modes{QStringLiteral("friday"), QStringLiteral("tuesday"), QStringLiteral("now")};
+        const int m = int(modes.indexOf(o.mode.toLower()));
+        if (m < 0) {
+            err << "알 수 없는 배포 방식: " << o.mode << Qt::endl;
+            return ExitUsage;
+        }
+        desk.optWeekClick(m);
+    }
+    for (const auto& [name, on] : o.boxes) {
+        if (name == QLatin1String("test-version")) {
+            if (desk.chkTestVer.checked != on)
+                desk.setTestVersion(on);
+        } else if (name == QLatin1String("patch-only")) {
+            desk.chkPatchOnly.checked = on;
+        } else if (name == QLatin1String("write-ver")) {
+            desk.chkWriteVer.checked = on;
+        } else if (name == QLatin1String("ver-update")) {
+            desk.chkVerUpdate.checked = on;
+        } else if (name == QLatin1String("close-after")) {
+            desk.chkEndUnload.checked = on; // not stored: a scripted run leaves the user's setting alone
+        } else if (name == QLatin1String("ftp-auto-remove")) {
+            desk.chkFTPAutoRemove.checked = on;
+        }
+    }
+    if ((!o.steps.isEmpty() && !applySteps(desk, o.steps, &error)) || !applyRows(desk, o, &error)
+        || (!o.dest.isEmpty() && !applyDestinations(desk, o.dest, &error))) {
+        err << error << Qt::endl;
+        return ExitUsage;
+    }
+
+    if (o.list) {
+        printGrid(desk);
+        return ExitOk;
+    }
+
+    const QString logs = programFolder() + QStringLiteral("/logs");
+    QDir().mkpath(logs);
+    const QString logFile =
+        logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".log");
+    if (!ui.openLog(logFile))
+        err << "로그 파일을 만들 수 없습니다: " << logFile << Qt::endl;
+
+    desk.visible = true;
+    const Desk::RunResult result = desk.btnTrans_Click();
+    switch (result) {
+    case Desk::RunResult::Finished:
+        desk.requestClose();
+        return ExitOk;
+    case Desk::RunResult::Closed:
+        return ExitOk;
+    case Desk::RunResult::Refused:
+        err << "실행이 거부되었습니다: " << ui.lastMessage << Qt::endl;
+        return ExitRefused;
+    case Desk::RunResult::Stopped:
+        err << "실행이 중단되었습니다." << (ui.lastMessage.isEmpty() ? QString() : QStringLiteral(" ") + ui.lastMessage)
+            << Qt::endl;
+        desk.requestClose();
+        return ExitStopped;
+    }
+    return ExitStopped;
+}
+
+} // namespace rh

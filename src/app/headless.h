@@ -1,0 +1,9 @@
+#pragma once
+#include <QStringList>
+
+namespace rh {
+// rollhaven2 --headless: loads a setup INI, selects rows and runs the release
+// on the desk with answers from flags. Returns the process exit code.
+int runHeadless(const QStringList& args);
+QString headlessUsage();
+} // namespace rh
