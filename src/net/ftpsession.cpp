@@ -1,0 +1,608 @@
+#include "net/ftpsession.h"
+
+#include "platform/codepage.h"
+#include "platform/sitecfg.h"
+
+#include <QFile>
+#include <QList>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace rh {
+
+namespace {
+
+constexpr qint64 kChunk = FtpChunk::kSize;
+constexpr int kMinUploadBuffer = 16 * 1024;
+constexpr int kMaxUploadBuffer = 2 * 1024 * 1024;
+
+void globalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Remote names travel as bytes of the ANSI code page, as the Windows client sent
+// them; a name the code page cannot hold would reach the server mangled.
+bool remoteBytes(const QString& path, QByteArray* out, QString* why)
+{
+    if (!path.startsWith(QLatin1Char('/'))) {
+        *why = QStringLiteral("remote path must be absolute: %1").arg(path);
+        return false;
+    }
+    for (QChar c : path) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0)) {
+            *why = QStringLiteral("remote path holds a line break or NUL");
+            return false;
+        }
+    }
+    QByteArray bytes = toAnsi(path);
+    if (fromAnsi(bytes) != path) {
+        *why = QStringLiteral("remote path cannot be written in code page %1: %2")
+                   .arg(ansiCodePageName(), path);
+        return false;
+    }
+    *out = bytes;
+    return true;
+}
+
+// Reads a local file or a memory block for curl, handing it out in 1024-byte
+// chunks and asking the caller about each one.
+struct UploadSource {
+    QFile* file = nullptr;
+    const QByteArray* memory = nullptr;
+    qint64 total = 0;
+    qint64 queued = 0;
+    const FtpUploadHooks* hooks = nullptr;
+    bool onePerRead = false;
+    const bool* closing = nullptr;
+
+    QByteArray staged; // one chunk, when curl offers less room than a chunk
+    qsizetype stagedPos = 0;
+
+    bool cancelled = false;
+    QString localError;
+
+    bool readInto(char* dst, qint64 n)
+    {
+        if (memory) {
+            std::memcpy(dst, memory->constData() + queued, size_t(n));
+            return true;
+        }
+        qint64 got = 0;
+        while (got < n) {
+            qint64 r = file->read(dst + got, n - got);
+            if (r <= 0) {
+                localError = r < 0 ? QStringLiteral("reading %1 failed: %2")
+                                         .arg(file->fileName(), file->errorString())
+                                   : QStringLiteral("%1 became shorter during the upload")
+                                         .arg(file->fileName());
+                return false;
+            }
+            got += r;
+        }
+        return true;
+    }
+
+    // Runs the chunk callback over n bytes just read; false stops the upload.
+    bool announce(qint64 n)
+    {
+        for (qint64 off = 0; off < n; off += kChunk) {
+            FtpChunk c;
+            c.bytes = std::min(kChunk, n - off);
+            queued += c.bytes;
+            c.queued = queued;
+            c.total = total;
+            if (hooks && hooks->chunk && !hooks->chunk(c)) {
+                cancelled = true;
+                return false;
+            }
+            if (closing && *closing) {
+                cancelled = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    size_t fill(char* buf, size_t room)
+    {
+        if (stagedPos < staged.size()) {
+            size_t n = std::min(room, size_t(staged.size() - stagedPos));
+            std::memcpy(buf, staged.constData() + stagedPos, n);
+            stagedPos += qsizetype(n);
+            return n;
+        }
+        qint64 left = total - queued;
+        if (left <= 0)
+            return 0;
+        qint64 want = std::min<qint64>(qint64(room), left);
+        if (onePerRead)
+            want = std::min(want, kChunk);
+        if (want < left)
+            want -= want % kChunk; // whole chunks only, except the file's last one
+        if (want == 0) {
+            qint64 n = std::min(kChunk, left);
+            staged.resize(qsizetype(n));
+            stagedPos = 0;
+            if (!readInto(staged.data(), n) || !announce(n))
+                return CURL_READFUNC_ABORT;
+            return fill(buf, room);
+        }
+        if (!readInto(buf, want) || !announce(want))
+            return CURL_READFUNC_ABORT;
+        return size_t(want);
+    }
+};
+
+size_t readCallback(char* buf, size_t size, size_t nitems, void* userdata)
+{
+    auto* src = static_cast<UploadSource*>(userdata);
+    try {
+        return src->fill(buf, size * nitems);
+    } catch (...) {
+        // Nothing may unwind through curl.
+        src->localError = QStringLiteral("the upload callback threw an exception");
+        return CURL_READFUNC_ABORT;
+    }
+}
+
+// A final reply line is "nnn text"; "nnn-" and indented lines continue a
+// multi-line reply.
+bool isFinalReply(const QByteArray& line)
+{
+    if (line.size() < 3)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (line.at(i) < '0' || line.at(i) > '9')
+            return false;
+    return line.size() == 3 || line.at(3) == ' ';
+}
+
+size_t discardCallback(char*, size_t size, size_t nitems, void*)
+{
+    return size * nitems;
+}
+
+struct IdleState {
+    const FtpUploadHooks* hooks = nullptr;
+    UploadSource* source = nullptr;
+    const bool* closing = nullptr;
+};
+
+int xferInfoCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto* st = static_cast<IdleState*>(userdata);
+    try {
+        if ((st->closing && *st->closing) || (st->hooks->idle && !st->hooks->idle())) {
+            st->source->cancelled = true;
+            return 1;
+        }
+    } catch (...) {
+        st->source->localError = QStringLiteral("the upload callback threw an exception");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+FtpLogin FtpLogin::fromSite()
+{
+    const SiteConfig& s = site();
+    FtpLogin l;
+    l.host = s.ftpHost;
+    l.port = s.ftpPort > 0 ? s.ftpPort : 21;
+    l.user = s.ftpUser;
+    l.password = s.ftpPassword;
+    return l;
+}
+
+QString FtpResult::describe() const
+{
+    QString text;
+    switch (status) {
+    case FtpStatus::Completed:
+        return QStringLiteral("completed");
+    case FtpStatus::Cancelled:
+        text = QStringLiteral("cancelled");
+        break;
+    case FtpStatus::Failed:
+        text = curlCode ? QStringLiteral("curl error %1: %2").arg(curlCode).arg(errorText) : errorText;
+        break;
+    }
+    if (!serverReply.isEmpty())
+        text += QStringLiteral(" [%1]").arg(serverReply);
+    return text;
+}
+
+struct FtpSession::Impl {
+    CURL* curl = nullptr;
+    FtpLogin login;
+    QByteArray baseUrl; // "ftp://host:port"
+    QByteArray user;
+    QByteArray password;
+    char errbuf[CURL_ERROR_SIZE] = {};
+    bool busy = false;
+    bool closing = false; // disconnect() came from inside a callback
+
+    // Server replies of the running operation.
+    QByteArray lastReply;
+    bool sawPreliminary = false;
+    // Rename: the commands sent and the final reply to each.
+    QList<QByteArray> commandsSent;
+    QList<QByteArray> finalReplies;
+
+    ~Impl() { close(); }
+
+    void close()
+    {
+        if (curl)
+            curl_easy_cleanup(curl); // sends QUIT on the open connection
+        curl = nullptr;
+        closing = false;
+    }
+
+    QString scrub(QString text) const
+    {
+        // Replies and curl's messages should never carry the password; make sure.
+        if (login.password.size() >= 3)
+            text.replace(login.password, QStringLiteral("********"));
+        return text;
+    }
+
+    static size_t headerCallback(char* data, size_t size, size_t nitems, void* userdata)
+    {
+        auto* d = static_cast<Impl*>(userdata);
+        size_t n = size * nitems;
+        QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
+        if (line.isEmpty())
+            return n;
+        d->lastReply = line;
+        if (isFinalReply(line) && line.at(0) == '1')
+            d->sawPreliminary = true;
+        return n;
+    }
+
+    static int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userdata)
+    {
+        auto* d = static_cast<Impl*>(userdata);
+        QByteArray text = QByteArray(data, qsizetype(size)).trimmed();
+        if (type == CURLINFO_HEADER_OUT) {
+            // Only the commands we look for are kept (never USER/PASS).
+            if (text.startsWith("RNFR ") || text.startsWith("RNTO "))
+                d->commandsSent.append(text.left(4));
+            else
+                d->commandsSent.append(QByteArray("-"));
+        } else if (type == CURLINFO_HEADER_IN) {
+            const QList<QByteArray> lines = text.split('\n');
+            for (const QByteArray& raw : lines) {
+                QByteArray l = raw.trimmed();
+                if (isFinalReply(l) && d->finalReplies.size() < d->commandsSent.size())
+                    d->finalReplies.append(l);
+            }
+        }
+        return 0;
+    }
+
+    // Every operation starts from clean options; curl_easy_reset keeps the
+    // live connection, which is what carries the session.
+    void prepare(const QByteArray& url)
+    {
+        curl_easy_reset(curl);
+        errbuf[0] = 0;
+        lastReply.clear();
+        sawPreliminary = false;
+        curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(login.connectTimeoutSec));
+        curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(login.stallTimeoutSec));
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(login.stallTimeoutSec));
+        curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+        // Passive mode is curl's default (no CURLOPT_FTPPORT); binary (TYPE I) too.
+        // Absolute paths are sent as they are, without walking folders by CWD.
+        curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+        // Body-less requests would print curl's "Content-Length:" lines.
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &discardCallback);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::headerCallback);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    }
+
+    QByteArray urlFor(const QByteArray& remote) const
+    {
+        // "%2F" keeps the path absolute instead of relative to the login folder.
+        return baseUrl + "/%2F" + remote.mid(1).toPercentEncoding("/");
+    }
+
+    CURLcode perform() { return curl_easy_perform(curl); }
+
+    FtpResult failure(CURLcode rc) const
+    {
+        FtpResult r;
+        r.status = FtpStatus::Failed;
+        r.curlCode = int(rc);
+        r.errorText = scrub(QString::fromLocal8Bit(errbuf[0] ? errbuf : curl_easy_strerror(rc)));
+        r.serverReply = scrub(fromAnsi(lastReply));
+        return r;
+    }
+
+    static FtpResult ownFailure(const QString& text)
+    {
+        FtpResult r;
+        r.status = FtpStatus::Failed;
+        r.errorText = text;
+        return r;
+    }
+
+    // Common refusals before an operation touches curl.
+    bool refuse(FtpResult* r) const
+    {
+        if (busy) {
+            *r = ownFailure(QStringLiteral("the FTP session is busy with another operation"));
+            return true;
+        }
+        if (!curl) {
+            *r = ownFailure(QStringLiteral("not connected to the FTP server"));
+            return true;
+        }
+        return false;
+    }
+
+    void finish()
+    {
+        busy = false;
+        if (closing)
+            close();
+    }
+
+    FtpResult upload(UploadSource& src, const QByteArray& remote, const FtpUploadHooks& hooks,
+                     const FtpUploadOptions& opt)
+    {
+        IdleState idle{&hooks, &src, &closing};
+        src.hooks = &hooks;
+        src.onePerRead = opt.oneChunkPerRead;
+        src.closing = &closing;
+
+        prepare(urlFor(remote));
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(src.total));
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &readCallback);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &src);
+        long buffer = std::clamp(opt.bufferSize, kMinUploadBuffer, kMaxUploadBuffer);
+        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, buffer);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &xferInfoCallback);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &idle);
+
+        busy = true;
+        CURLcode rc = perform();
+
+        FtpResult r;
+        if (rc == CURLE_OK) {
+            r.status = FtpStatus::Completed;
+        } else if (!src.localError.isEmpty()) {
+            r = ownFailure(src.localError);
+            r.curlCode = int(CURLE_READ_ERROR);
+            r.serverReply = scrub(fromAnsi(lastReply));
+        } else if (rc == CURLE_ABORTED_BY_CALLBACK && src.cancelled) {
+            r.status = FtpStatus::Cancelled;
+            r.curlCode = int(rc);
+            r.errorText = QStringLiteral("upload cancelled");
+        } else {
+            r = failure(rc);
+        }
+        r.remoteOpened = sawPreliminary;
+        curl_off_t sent = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK)
+            r.bytesSent = qint64(sent);
+        finish();
+        return r;
+    }
+};
+
+FtpSession::FtpSession() : d(std::make_unique<Impl>()) {}
+
+FtpSession::~FtpSession() = default;
+
+bool FtpSession::isConnected() const
+{
+    return d->curl != nullptr && !d->closing;
+}
+
+FtpResult FtpSession::connect(const FtpLogin& login)
+{
+    if (d->busy)
+        return Impl::ownFailure(QStringLiteral("the FTP session is busy with another operation"));
+    if (d->curl)
+        return Impl::ownFailure(QStringLiteral("already connected to the FTP server"));
+    if (login.host.isEmpty() || login.port <= 0 || login.port > 65535)
+        return Impl::ownFailure(QStringLiteral("no FTP server configured (host \"%1\", port %2)")
+                                    .arg(login.host)
+                                    .arg(login.port));
+
+    globalInit();
+    d->curl = curl_easy_init();
+    if (!d->curl)
+        return Impl::ownFailure(QStringLiteral("libcurl could not create a handle"));
+    d->login = login;
+    d->user = toAnsi(login.user);
+    d->password = toAnsi(login.password);
+    QByteArray host = login.host.toUtf8();
+    if (host.contains(':') && !host.startsWith('['))
+        host = '[' + host + ']';
+    d->baseUrl = "ftp://" + host + ':' + QByteArray::number(login.port);
+
+    // A body-less request on the root logs in and transfers nothing; the
+    // connection stays open in the handle for the operations that follow.
+    d->prepare(d->baseUrl + '/');
+    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
+    d->busy = true;
+    CURLcode rc = d->perform();
+    d->busy = false;
+    if (rc != CURLE_OK) {
+        FtpResult r = d->failure(rc);
+        d->close();
+        return r;
+    }
+    FtpResult r;
+    r.status = FtpStatus::Completed;
+    return r;
+}
+
+void FtpSession::disconnect()
+{
+    if (d->busy) {
+        // Called from a callback of a running transfer: stop it, close after.
+        d->closing = true;
+        return;
+    }
+    d->close();
+}
+
+FtpResult FtpSession::uploadFile(const QString& localPath, const QString& remotePath,
+                                 const FtpUploadHooks& hooks, const FtpUploadOptions& options)
+{
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+
+    QFile file(localPath);
+    // Unbuffered: curl's buffer is the only copy of the data in memory.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        r = Impl::ownFailure(QStringLiteral("cannot open %1: %2").arg(localPath, file.errorString()));
+        r.curlCode = int(CURLE_READ_ERROR);
+        return r;
+    }
+    UploadSource src;
+    src.file = &file;
+    src.total = file.size();
+    return d->upload(src, remote, hooks, options);
+}
+
+FtpResult FtpSession::uploadData(const QByteArray& data, const QString& remotePath)
+{
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+    UploadSource src;
+    src.memory = &data;
+    src.total = data.size();
+    FtpUploadOptions opt;
+    opt.bufferSize = int(std::clamp<qint64>(data.size(), kMinUploadBuffer, kMaxUploadBuffer));
+    return d->upload(src, remote, {}, opt);
+}
+
+FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
+{
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray from, to;
+    QString why;
+    if (!remoteBytes(fromPath, &from, &why) || !remoteBytes(toPath, &to, &why))
+        return Impl::ownFailure(why);
+
+    // "*" lets curl go on after a refused command instead of dropping the
+    // connection; the replies are judged here.
+    curl_slist* quote = nullptr;
+    quote = curl_slist_append(quote, ("*RNFR " + from).constData());
+    quote = curl_slist_append(quote, ("*RNTO " + to).constData());
+    d->prepare(d->baseUrl + '/');
+    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(d->curl, CURLOPT_QUOTE, quote);
+    curl_easy_setopt(d->curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(d->curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
+    curl_easy_setopt(d->curl, CURLOPT_DEBUGDATA, d.get());
+    d->commandsSent.clear();
+    d->finalReplies.clear();
+    d->busy = true;
+    CURLcode rc = d->perform();
+    d->busy = false;
+    curl_easy_setopt(d->curl, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+
+    if (rc != CURLE_OK) {
+        r = d->failure(rc);
+        d->finish();
+        return r;
+    }
+    QByteArray rnfr, rnto;
+    for (qsizetype i = 0; i < d->finalReplies.size() && i < d->commandsSent.size(); ++i) {
+        if (d->commandsSent[i] == "RNFR")
+            rnfr = d->finalReplies[i];
+        else if (d->commandsSent[i] == "RNTO")
+            rnto = d->finalReplies[i];
+    }
+    d->finish();
+    if (rnfr.startsWith("350") && rnto.startsWith('2')) {
+        r.status = FtpStatus::Completed;
+        return r;
+    }
+    r = Impl::ownFailure(rnfr.startsWith("350")
+                             ? QStringLiteral("the server refused the new name %1").arg(toPath)
+                             : QStringLiteral("the server refused to rename %1").arg(fromPath));
+    r.curlCode = int(CURLE_QUOTE_ERROR);
+    r.serverReply = d->scrub(fromAnsi(rnfr.startsWith("350") ? rnto : rnfr));
+    return r;
+}
+
+FtpResult FtpSession::lookup(const QString& remotePath, FtpFileInfo* info)
+{
+    FtpFileInfo found;
+    if (info)
+        *info = found;
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+
+    // NOBODY on a file sends SIZE (after TYPE I): 213 gives the size, 550 means
+    // there is no such file. Both leave the connection open.
+    d->prepare(d->urlFor(remote));
+    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
+    d->busy = true;
+    CURLcode rc = d->perform();
+    d->busy = false;
+    if (rc == CURLE_REMOTE_FILE_NOT_FOUND) {
+        r.status = FtpStatus::Completed;
+    } else if (rc != CURLE_OK) {
+        r = d->failure(rc);
+    } else {
+        curl_off_t size = -1;
+        curl_easy_getinfo(d->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        if (size < 0) {
+            r = Impl::ownFailure(QStringLiteral("the server gave no size for %1").arg(remotePath));
+            r.serverReply = d->scrub(fromAnsi(d->lastReply));
+        } else {
+            r.status = FtpStatus::Completed;
+            found.exists = true;
+            found.size = qint64(size);
+        }
+    }
+    d->finish();
+    if (info)
+        *info = found;
+    return r;
+}
+
+} // namespace rh

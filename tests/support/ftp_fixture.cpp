@@ -1,0 +1,176 @@
+#include "ftp_fixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+namespace rh::test {
+
+FtpServer::FtpServer()
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("root"));
+}
+
+FtpServer::~FtpServer()
+{
+    kill();
+}
+
+QString FtpServer::scriptPath()
+{
+    return QStringLiteral(RH_SUPPORT_DIR "/tools/ftpserver.py");
+}
+
+QString FtpServer::root() const
+{
+    return m_dir.path() + QStringLiteral("/root");
+}
+
+QString FtpServer::localPath(const QString& remotePath) const
+{
+    return root() + remotePath;
+}
+
+FtpLogin FtpServer::login() const
+{
+    FtpLogin l;
+    l.host = QStringLiteral("127.0.0.1");
+    l.port = m_port;
+    l.user = m_options.user;
+    l.password = m_options.password;
+    l.connectTimeoutSec = 10;
+    l.stallTimeoutSec = 20;
+    return l;
+}
+
+SiteConfig FtpServer::siteConfig(SiteConfig base) const
+{
+    base.ftpHost = QStringLiteral("127.0.0.1");
+    base.ftpPort = m_port;
+    base.ftpUser = m_options.user;
+    base.ftpPassword = m_options.password;
+    return base;
+}
+
+bool FtpServer::start(const Options& options)
+{
+    kill();
+    m_options = options;
+    return launch(0);
+}
+
+bool FtpServer::restart()
+{
+    if (m_port == 0) {
+        m_error = QStringLiteral("restart() before a successful start()");
+        return false;
+    }
+    kill();
+    return launch(m_port);
+}
+
+bool FtpServer::launch(int port)
+{
+    m_error.clear();
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("cannot create a temporary folder: %1").arg(m_dir.errorString());
+        return false;
+    }
+    // Output goes to a file: nobody drains a pipe while a test blocks in a transfer.
+    const QString log = m_dir.path() + QStringLiteral("/server-%1.log").arg(++m_starts);
+    m_logs.append(log);
+    QStringList args{QStringLiteral("-u"),        scriptPath(),
+                     QStringLiteral("--root"),    root(),
+                     QStringLiteral("--host"),    QStringLiteral("127.0.0.1"),
+                     QStringLiteral("--port"),    QString::number(port),
+                     QStringLiteral("--user"),    m_options.user,
+                     QStringLiteral("--password"), m_options.password,
+                     QStringLiteral("--layout")};
+    if (m_options.throttleBytesPerSec > 0)
+        args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
+    m_proc.setProgram(QStringLiteral("/usr/bin/python3"));
+    m_proc.setArguments(args);
+    m_proc.setStandardInputFile(QProcess::nullDevice());
+    m_proc.setStandardOutputFile(log);
+    m_proc.setStandardErrorFile(log, QIODevice::Append);
+    m_proc.start();
+    if (!m_proc.waitForStarted(10000)) {
+        m_error = QStringLiteral("cannot run /usr/bin/python3: %1").arg(m_proc.errorString());
+        return false;
+    }
+
+    static const QRegularExpression portLine(QStringLiteral("^PORT (\\d+)$"),
+                                             QRegularExpression::MultilineOption);
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        QFile f(log);
+        if (f.open(QIODevice::ReadOnly)) {
+            auto m = portLine.match(QString::fromUtf8(f.readAll()));
+            if (m.hasMatch()) {
+                m_port = m.captured(1).toInt();
+                return true;
+            }
+        }
+        // Also notices the process ending.
+        if (m_proc.waitForFinished(20) || m_proc.state() == QProcess::NotRunning) {
+            m_error = QStringLiteral("the FTP server exited with code %1 before listening")
+                          .arg(m_proc.exitCode());
+            return false;
+        }
+    }
+    m_error = QStringLiteral("the FTP server did not report its port within 15 s");
+    kill();
+    return false;
+}
+
+void FtpServer::kill()
+{
+    if (m_proc.state() != QProcess::NotRunning) {
+        m_proc.kill();
+        m_proc.waitForFinished(5000);
+    }
+}
+
+bool FtpServer::isRunning() const
+{
+    return m_proc.state() == QProcess::Running;
+}
+
+QString FtpServer::output() const
+{
+    QString all;
+    for (const QString& log : m_logs) {
+        QFile f(log);
+        if (f.open(QIODevice::ReadOnly))
+            all += QString::fromUtf8(f.readAll());
+    }
+    return all;
+}
+
+int FtpServer::connectionCount() const
+{
+    static const QRegularExpression connectLine(QStringLiteral("^EVENT connect "),
+                                                QRegularExpression::MultilineOption);
+    return int(output().count(connectLine));
+}
+
+bool FtpServer::waitForOutput(const QString& text, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        if (output().contains(text))
+            return true;
+        QThread::msleep(20);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+QString FtpServer::diagnostics() const
+{
+    return m_error + QStringLiteral("\n--- server output (") + scriptPath()
+           + QStringLiteral(") ---\n") + output();
+}
+
+} // namespace rh::test
