@@ -1,0 +1,718 @@
+#include "platform/launcher.h"
+
+#include "platform/drivemap.h"
+#include "platform/fspath.h"
+#include "platform/interaction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <set>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace rh {
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QString osError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// ---------------------------------------------------------------- resolving
+
+enum class WellKnown { None, Notepad, Explorer };
+
+WellKnown wellKnownProgram(const QString& text)
+{
+    QString name = text;
+    const qsizetype cut = std::max(name.lastIndexOf(QLatin1Char('\\')), name.lastIndexOf(QLatin1Char('/')));
+    name = name.mid(cut + 1).toLower();
+    if (name == QLatin1String("notepad.exe") || name == QLatin1String("notepad"))
+        return WellKnown::Notepad;
+    if (name == QLatin1String("explorer.exe") || name == QLatin1String("explorer"))
+        return WellKnown::Explorer;
+    return WellKnown::None;
+}
+
+struct Resolved {
+    QString path;        // existing program file, absolute
+    QString driveError;  // the text names an unmapped drive or share
+};
+
+// The file a program text names: as written, with ".exe" added, or with
+// ".exe" dropped (stand-ins on Linux carry no extension). Bare names are
+// also looked up on PATH, as Windows searches its path for them.
+Resolved resolveProgramFile(const QString& text, const QString& baseFolder)
+{
+    Resolved r;
+    QString native = fileSystemPath(text, &r.driveError);
+    if (native.isEmpty())
+        return r;
+    QStringList variants{native, native + QLatin1String(".exe")};
+    if (native.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) && native.size() > 4)
+        variants << native.chopped(4);
+    const bool bare = !text.contains(QLatin1Char('\\')) && !text.contains(QLatin1Char('/'));
+    const QDir base(baseFolder.isEmpty() ? QDir::currentPath() : baseFolder);
+    for (const QString& v : variants) {
+        const QString candidate = QDir::isAbsolutePath(v) ? v : base.absoluteFilePath(v);
+        if (QFileInfo(candidate).isFile()) {
+            r.path = QDir::cleanPath(candidate);
+            return r;
+        }
+    }
+    if (bare) {
+        for (const QString& v : variants) {
+            const QString found = QStandardPaths::findExecutable(v);
+            if (!found.isEmpty()) {
+                r.path = found;
+                return r;
+            }
+        }
+    }
+    return r;
+}
+
+bool translateArguments(const QStringList& in, QStringList* out, QString* error)
+{
+    out->clear();
+    for (const QString& a : in) {
+        if (!isWindowsAbsolutePath(a)) {
+            out->append(a);
+            continue;
+        }
+        QString err;
+        const QString n = fileSystemPath(a, &err);
+        if (n.isEmpty()) {
+            if (error)
+                *error = err;
+            return false;
+        }
+        out->append(n);
+    }
+    return true;
+}
+
+bool fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool isPeImage(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    return f.read(2) == "MZ";
+}
+
+bool planEditor(const QStringList& args, LaunchPlan* plan, QString* error)
+{
+    QStringList files;
+    if (!translateArguments(args, &files, error))
+        return false;
+    QStringList command;
+    for (const char* var : {"VISUAL", "EDITOR"}) {
+        const QString v = qEnvironmentVariable(var).trimmed();
+        if (!v.isEmpty()) {
+            command = QProcess::splitCommand(v);
+            break;
+        }
+    }
+    if (command.isEmpty())
+        command << QStringLiteral("xdg-open");
+    const QString exe = QDir::isAbsolutePath(command.first())
+        ? command.first()
+        : QStandardPaths::findExecutable(command.first());
+    if (exe.isEmpty() || !QFileInfo(exe).isExecutable())
+        return fail(error, QStringLiteral("편집기를 찾을 수 없습니다: ") + command.first());
+    plan->kind = LaunchPlan::Kind::Editor;
+    plan->program = exe;
+    plan->arguments = command.mid(1) + files;
+    return true;
+}
+
+// explorer takes "/select,<path>", "/e,<path>", "/root,<path>" or a path;
+// the file manager is shown the folder.
+bool planExplorer(const QStringList& args, const QString& workingFolder, LaunchPlan* plan,
+                  QString* error)
+{
+    QString target;
+    for (QString a : args) {
+        bool select = false;
+        for (;;) {
+            const qsizetype comma = a.indexOf(QLatin1Char(','));
+            if (!a.startsWith(QLatin1Char('/')) || comma < 0 || a.left(comma).contains(QLatin1Char('\\')))
+                break;
+            const QString sw = a.left(comma).toLower();
+            if (sw != QLatin1String("/select") && sw != QLatin1String("/e") && sw != QLatin1String("/n")
+                && sw != QLatin1String("/root"))
+                break;
+            select = select || sw == QLatin1String("/select");
+            a = a.mid(comma + 1);
+        }
+        if (a.isEmpty() || (a.startsWith(QLatin1Char('/')) && !QFileInfo::exists(a)))
+            continue;
+        QString err;
+        QString n = fileSystemPath(a, &err);
+        if (n.isEmpty())
+            return fail(error, err);
+        if (select)
+            n = QFileInfo(n).absolutePath();
+        target = n;
+    }
+    if (target.isEmpty())
+        target = workingFolder.isEmpty() ? QDir::homePath() : workingFolder;
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (exe.isEmpty())
+        return fail(error, QStringLiteral("파일 관리자를 열 수 없습니다(xdg-open 없음): ") + target);
+    plan->kind = LaunchPlan::Kind::FileManager;
+    plan->program = exe;
+    plan->arguments = QStringList{target};
+    return true;
+}
+
+// The program is known (a file or a well-known name): decide how it runs.
+bool finishPlan(const QString& programText, const QString& programFile, WellKnown known,
+                const QString& argumentText, const QString& baseFolder, bool shellOpen,
+                LaunchPlan* plan, QString* error)
+{
+    plan->programText = programText;
+    const QStringList args = splitWindowsArguments(argumentText);
+    if (programFile.isEmpty()) {
+        if (known == WellKnown::Notepad)
+            return planEditor(args, plan, error);
+        return planExplorer(args, baseFolder, plan, error);
+    }
+    if (isPeImage(programFile)) {
+        const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
+        if (wine.isEmpty())
+            return fail(error, QStringLiteral("Windows 프로그램을 실행하려면 wine이 필요합니다(설치되어 있지 않음): ")
+                            + programFile);
+        plan->kind = LaunchPlan::Kind::Wine;
+        plan->program = wine;
+        plan->arguments = QStringList{programFile} + args;
+        return true;
+    }
+    if (QFileInfo(programFile).isExecutable()) {
+        plan->kind = LaunchPlan::Kind::Native;
+        plan->program = programFile;
+        return translateArguments(args, &plan->arguments, error);
+    }
+    if (shellOpen) {
+        const QString exe = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (exe.isEmpty())
+            return fail(error, QStringLiteral("파일을 열 프로그램이 없습니다(xdg-open 없음): ") + programFile);
+        plan->kind = LaunchPlan::Kind::Opener;
+        plan->program = exe;
+        plan->arguments = QStringList{programFile};
+        return true;
+    }
+    return fail(error, QStringLiteral("실행 파일이 아닙니다: ") + programFile);
+}
+
+QString baseFolderFor(const QString& workingFolder)
+{
+    if (workingFolder.isEmpty())
+        return QString();
+    return fileSystemPath(workingFolder);
+}
+
+// ---------------------------------------------------------------- children
+
+// Children started here and not yet reaped, and children reaped before
+// anyone waited for them (so a later wait still reports "ended").
+std::set<pid_t>& children()
+{
+    static std::set<pid_t> s;
+    return s;
+}
+
+std::deque<pid_t>& endedChildren()
+{
+    static std::deque<pid_t> d;
+    return d;
+}
+
+void noteEnded(pid_t pid)
+{
+    children().erase(pid);
+    auto& d = endedChildren();
+    d.push_back(pid);
+    while (d.size() > 256)
+        d.pop_front();
+}
+
+bool takeEnded(pid_t pid)
+{
+    auto& d = endedChildren();
+    for (auto it = d.begin(); it != d.end(); ++it) {
+        if (*it == pid) {
+            d.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+int openPidFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return int(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+void sleep100ms()
+{
+    struct timespec ts{0, 100 * 1000 * 1000};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+// ---------------------------------------------------------------- starting
+
+struct ExecSpec {
+    QByteArray program;
+    QList<QByteArray> argv;
+    QByteArray cwd;
+    bool hidden = false;
+    bool detached = false;
+};
+
+std::vector<char*> argvPointers(QList<QByteArray>& args)
+{
+    std::vector<char*> v;
+    v.reserve(args.size() + 1);
+    for (QByteArray& a : args)
+        v.push_back(a.data());
+    v.push_back(nullptr);
+    return v;
+}
+
+pid_t spawnChild(ExecSpec& spec, int* err)
+{
+    std::vector<char*> argv = argvPointers(spec.argv);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (!spec.cwd.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&fa, spec.cwd.constData());
+    if (spec.hidden) {
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (spec.hidden)
+        flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attr, flags);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, spec.program.constData(), &fa, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+        *err = rc;
+        return 0;
+    }
+    return pid;
+}
+
+void writeAll(int fd, const void* data, size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        p += n;
+        size -= size_t(n);
+    }
+}
+
+// Double fork: the program is re-parented to init (or the session's
+// subreaper), so it outlives this process and never becomes our zombie.
+// Only async-signal-safe calls between fork and exec.
+pid_t spawnDetached(ExecSpec& spec, int* err)
+{
+    std::vector<char*> argv = argvPointers(spec.argv);
+    const char* program = spec.program.constData();
+    const char* cwd = spec.cwd.isEmpty() ? nullptr : spec.cwd.constData();
+    const bool hidden = spec.hidden;
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        *err = errno;
+        return 0;
+    }
+    // Report records: {1, pid} from the middle process, {2, errno} when the
+    // program could not be started.
+    const pid_t middle = ::fork();
+    if (middle < 0) {
+        *err = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return 0;
+    }
+    if (middle == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            int rec[2] = {2, 0};
+            if (cwd && ::chdir(cwd) != 0) {
+                rec[1] = errno;
+                writeAll(fds[1], rec, sizeof rec);
+                ::_exit(127);
+            }
+            if (hidden) {
+                const int null = ::open("/dev/null", O_RDWR);
+                if (null >= 0) {
+                    ::dup2(null, 0);
+                    ::dup2(null, 1);
+                    ::dup2(null, 2);
+                    if (null > 2)
+                        ::close(null);
+                }
+            }
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            struct sigaction dfl;
+            std::memset(&dfl, 0, sizeof dfl);
+            dfl.sa_handler = SIG_DFL;
+            ::sigaction(SIGPIPE, &dfl, nullptr);
+            ::execve(program, argv.data(), environ);
+            rec[1] = errno;
+            writeAll(fds[1], rec, sizeof rec);
+            ::_exit(127);
+        }
+        int rec[2] = {1, int(grandchild)};
+        if (grandchild < 0)
+            rec[0] = 2, rec[1] = errno;
+        writeAll(fds[1], rec, sizeof rec);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    int status = 0;
+    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_t pid = 0;
+    int failure = 0;
+    int rec[2];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], rec, sizeof rec);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != ssize_t(sizeof rec))
+            break;
+        if (rec[0] == 1)
+            pid = rec[1];
+        else
+            failure = rec[1];
+    }
+    ::close(fds[0]);
+    if (failure != 0 || pid <= 0) {
+        *err = failure != 0 ? failure : ECHILD;
+        return 0;
+    }
+    return pid;
+}
+
+qint64 startPlan(const LaunchPlan& plan, const LaunchOptions& options, QString* error)
+{
+    reapEndedChildren();
+    ExecSpec spec;
+    spec.program = QFile::encodeName(plan.program);
+    spec.argv.append(spec.program);
+    for (const QString& a : plan.arguments)
+        spec.argv.append(QFile::encodeName(a));
+    if (!options.workingFolder.isEmpty()) {
+        QString err;
+        const QString cwd = fileSystemPath(options.workingFolder, &err);
+        if (cwd.isEmpty()) {
+            fail(error, err);
+            return 0;
+        }
+        if (!QFileInfo(cwd).isDir()) {
+            fail(error, QStringLiteral("작업 폴더가 없습니다: ") + options.workingFolder);
+            return 0;
+        }
+        spec.cwd = QFile::encodeName(cwd);
+    }
+    spec.hidden = options.mode == WindowMode::Hidden;
+    spec.detached = options.detached;
+
+    int err = 0;
+    const pid_t pid = spec.detached ? spawnDetached(spec, &err) : spawnChild(spec, &err);
+    if (pid <= 0) {
+        fail(error, QStringLiteral("프로그램을 시작할 수 없습니다(") + osError(err) + QStringLiteral("): ")
+                 + plan.program);
+        return 0;
+    }
+    takeEnded(pid); // a reused id is a new process
+    if (!spec.detached)
+        children().insert(pid);
+    return pid;
+}
+
+} // namespace
+
+WindowMode shellShowMode(bool hidden, bool minimized)
+{
+    if (hidden)
+        return WindowMode::Hidden;
+    return minimized ? WindowMode::MinimizedNoActive : WindowMode::Show;
+}
+
+QStringList splitWindowsArguments(const QString& text)
+{
+    QStringList out;
+    QString cur;
+    bool started = false;
+    int quotes = 0;    // odd: inside quotes
+    int backslashes = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = text[i];
+        if (isBlank(c) && (quotes & 1) == 0) {
+            if (started) {
+                out.append(cur);
+                cur.clear();
+                started = false;
+            }
+            backslashes = 0;
+            ++i;
+            continue;
+        }
+        started = true;
+        if (c == QLatin1Char('\\')) {
+            cur.append(c);
+            ++backslashes;
+            ++i;
+            continue;
+        }
+        if (c != QLatin1Char('"')) {
+            cur.append(c);
+            backslashes = 0;
+            ++i;
+            continue;
+        }
+        // A quote: the backslashes before it are halved.
+        if (backslashes % 2 == 0) {
+            cur.chop(backslashes / 2);
+            ++quotes;
+        } else {
+            cur.chop(backslashes / 2 + 1);
+            cur.append(QLatin1Char('"'));
+        }
+        backslashes = 0;
+        ++i;
+        // Further quotes in a row: every third is a literal quote.
+        while (i < n && text[i] == QLatin1Char('"')) {
+            if (++quotes == 3) {
+                cur.append(QLatin1Char('"'));
+                quotes = 0;
+            }
+            ++i;
+        }
+        if (quotes == 2)
+            quotes = 0;
+    }
+    if (started)
+        out.append(cur);
+    return out;
+}
+
+bool planCommandLine(const QString& commandLine, const QString& workingFolder, LaunchPlan* plan,
+                     QString* error)
+{
+    *plan = LaunchPlan();
+    qsizetype start = 0;
+    while (start < commandLine.size() && isBlank(commandLine[start]))
+        ++start;
+    const QString line = commandLine.mid(start);
+    if (line.isEmpty())
+        return fail(error, QStringLiteral("실행할 명령이 비어 있습니다."));
+    const QString base = baseFolderFor(workingFolder);
+
+    if (line.startsWith(QLatin1Char('"'))) {
+        const qsizetype close = line.indexOf(QLatin1Char('"'), 1);
+        const QString program = close < 0 ? line.mid(1) : line.mid(1, close - 1);
+        const QString rest = close < 0 ? QString() : line.mid(close + 1);
+        const Resolved r = resolveProgramFile(program, base);
+        if (!r.driveError.isEmpty())
+            return fail(error, r.driveError);
+        const WellKnown known = r.path.isEmpty() ? wellKnownProgram(program) : WellKnown::None;
+        if (r.path.isEmpty() && known == WellKnown::None)
+            return fail(error, QStringLiteral("실행할 프로그램을 찾을 수 없습니다: ") + program);
+        return finishPlan(program, r.path, known, rest, base, false, plan, error);
+    }
+
+    // Unquoted: the shortest prefix ending before a blank that names a file.
+    for (qsizetype i = 1; i <= line.size(); ++i) {
+        if (i < line.size() && !(isBlank(line[i]) && !isBlank(line[i - 1])))
+            continue;
+        const QString program = line.left(i);
+        const Resolved r = resolveProgramFile(program, base);
+        if (!r.driveError.isEmpty())
+            return fail(error, r.driveError);
+        const WellKnown known = r.path.isEmpty() ? wellKnownProgram(program) : WellKnown::None;
+        if (r.path.isEmpty() && known == WellKnown::None)
+            continue;
+        return finishPlan(program, r.path, known, line.mid(i), base, false, plan, error);
+    }
+    return fail(error, QStringLiteral("실행할 프로그램을 찾을 수 없습니다: ") + line);
+}
+
+bool planShellOpen(const QString& file, const QString& parameters, const QString& workingFolder,
+                   LaunchPlan* plan, QString* error)
+{
+    *plan = LaunchPlan();
+    QString program = file.trimmed();
+    if (program.size() >= 2 && program.startsWith(QLatin1Char('"')) && program.endsWith(QLatin1Char('"')))
+        program = program.mid(1, program.size() - 2);
+    if (program.isEmpty())
+        return fail(error, QStringLiteral("실행할 명령이 비어 있습니다."));
+    const QString base = baseFolderFor(workingFolder);
+    const Resolved r = resolveProgramFile(program, base);
+    if (!r.driveError.isEmpty())
+        return fail(error, r.driveError);
+    const WellKnown known = r.path.isEmpty() ? wellKnownProgram(program) : WellKnown::None;
+    if (r.path.isEmpty() && known == WellKnown::None)
+        return fail(error, QStringLiteral("실행할 프로그램을 찾을 수 없습니다: ") + program);
+    return finishPlan(program, r.path, known, parameters, base, true, plan, error);
+}
+
+qint64 startCommandLine(const QString& commandLine, const LaunchOptions& options, QString* error)
+{
+    LaunchPlan plan;
+    if (!planCommandLine(commandLine, options.workingFolder, &plan, error))
+        return 0;
+    return startPlan(plan, options, error);
+}
+
+qint64 startWithoutWaiting(const QString& commandLine, WindowMode mode, QString* error)
+{
+    LaunchOptions o;
+    o.mode = mode;
+    o.detached = true;
+    return startCommandLine(commandLine, o, error);
+}
+
+void reapEndedChildren()
+{
+    std::vector<pid_t> done;
+    for (pid_t pid : children()) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD))
+            done.push_back(pid);
+    }
+    for (pid_t pid : done)
+        noteEnded(pid);
+}
+
+bool WaitForProcessEnded(qint64 id)
+{
+    if (id <= 0 || id > INT_MAX)
+        return false;
+    const pid_t pid = pid_t(id);
+    if (takeEnded(pid))
+        return true;
+    const bool own = children().count(pid) > 0;
+    const int fd = openPidFd(pid);
+    if (fd < 0 && errno == ESRCH && !own)
+        return false;
+
+    for (;;) {
+        bool ended = false;
+        if (fd >= 0) {
+            struct pollfd p{fd, POLLIN, 0};
+            ended = ::poll(&p, 1, 100) > 0;
+        } else if (own) {
+            int status = 0;
+            const pid_t r = ::waitpid(pid, &status, WNOHANG);
+            if (r == pid || (r < 0 && errno == ECHILD)) {
+                noteEnded(pid);
+                ended = true;
+            } else {
+                sleep100ms();
+            }
+        } else {
+            sleep100ms();
+            ended = ::kill(pid, 0) != 0 && errno == ESRCH;
+        }
+        if (ended)
+            break;
+        interaction().pumpEvents();
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (children().count(pid)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        children().erase(pid);
+    }
+    takeEnded(pid);
+    return true;
+}
+
+void ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
+                         const QString& directory, bool hidden, bool minimized, QString* error)
+{
+    (void)ownerWindow;
+    LaunchPlan plan;
+    if (!planShellOpen(file, parameters, directory, &plan, error))
+        return;
+    LaunchOptions o;
+    o.mode = shellShowMode(hidden, minimized);
+    o.workingFolder = directory;
+    const qint64 id = startPlan(plan, o, error);
+    if (id <= 0)
+        return;
+    const pid_t pid = pid_t(id);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    children().erase(pid);
+}
+
+} // namespace rh
