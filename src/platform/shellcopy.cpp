@@ -1,0 +1,341 @@
+#include "platform/shellcopy.h"
+
+#include "platform/fspath.h"
+#include "platform/interaction.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rh {
+namespace {
+
+// Progress is reported at every file start and after every step of this
+// many bytes: cheap enough for the dialog, and each step is one
+// copy_file_range call.
+constexpr qint64 kStep = qint64(8) << 20;
+constexpr size_t kBufferSize = size_t(1) << 20;
+
+struct Job {
+    QString source;
+    QString target;
+    qint64 size = 0;
+    bool folder = false;
+};
+
+class Progress {
+public:
+    Progress(bool silent, qint64 total) : m_silent(silent), m_total(total) {}
+    ~Progress()
+    {
+        if (!m_silent)
+            interaction().endProgress();
+    }
+    void setFile(const QString& source, const QString& targetFolder)
+    {
+        m_text = QFileInfo(source).fileName() + QStringLiteral(" → ") + targetFolder;
+    }
+    // False: the user cancelled.
+    bool report(qint64 done)
+    {
+        if (m_silent)
+            return true;
+        return interaction().showProgress(QStringLiteral("복사 중..."), m_text, done, m_total);
+    }
+
+private:
+    bool m_silent;
+    qint64 m_total;
+    QString m_text;
+};
+
+bool hasWildcard(const QString& name)
+{
+    return name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
+}
+
+// mkdir -p that keeps the system error.
+int makeFolders(const QString& path)
+{
+    const QByteArray p = QFile::encodeName(QDir::cleanPath(path));
+    struct stat st;
+    if (::stat(p.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    for (qsizetype i = 1; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != '/')
+            continue;
+        const QByteArray part = p.left(i);
+        if (::mkdir(part.constData(), 0777) == 0)
+            continue;
+        const int e = errno;
+        if (e == EEXIST && ::stat(part.constData(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                return ENOTDIR;
+            continue;
+        }
+        return e;
+    }
+    return 0;
+}
+
+int closeChecked(int fd)
+{
+    return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+// Copies src to target through a temporary file in the target's folder.
+// Returns 0, an errno, or -1 when cancelled.
+int copyFile(const QString& src, const QString& target, qint64& done, Progress& progress)
+{
+    const QByteArray from = QFile::encodeName(src);
+    const QByteArray to = QFile::encodeName(target);
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    struct stat st;
+    if (::fstat(in, &st) != 0) {
+        const int e = errno;
+        ::close(in);
+        return e;
+    }
+    struct stat existing;
+    if (::stat(to.constData(), &existing) == 0 && existing.st_dev == st.st_dev
+        && existing.st_ino == st.st_ino) {
+        ::close(in); // copying a file onto itself leaves it as it is
+        done += st.st_size;
+        return 0;
+    }
+    const QFileInfo ti(target);
+    QByteArray tmp = QFile::encodeName(ti.absolutePath() + QStringLiteral("/.") + ti.fileName()
+                                       + QStringLiteral(".~rh"))
+        + "XXXXXX";
+    const int out = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (out < 0) {
+        const int e = errno;
+        ::close(in);
+        return e;
+    }
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    int result = 0;
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    qint64 sinceReport = 0;
+    for (;;) {
+        ssize_t n;
+        if (kernelCopy) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, size_t(kStep), 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP
+                          || errno == EBADF || errno == ETXTBSY)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            if (buffer.empty())
+                buffer.resize(kBufferSize);
+            n = ::read(in, buffer.data(), buffer.size());
+            if (n > 0) {
+                for (ssize_t off = 0; off < n;) {
+                    const ssize_t w = ::write(out, buffer.data() + off, size_t(n - off));
+                    if (w < 0 && errno == EINTR)
+                        continue;
+                    if (w <= 0) {
+                        n = -1;
+                        break;
+                    }
+                    off += w;
+                }
+            }
+        }
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            result = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += n;
+        sinceReport += n;
+        if (sinceReport >= kStep) {
+            sinceReport = 0;
+            if (!progress.report(done)) {
+                result = -1;
+                break;
+            }
+        }
+    }
+    if (result == 0) {
+        ::fchmod(out, st.st_mode & 0777);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+    }
+    const int closeError = closeChecked(out);
+    ::close(in);
+    if (result == 0)
+        result = closeError;
+    if (result == 0 && ::rename(tmp.constData(), to.constData()) != 0)
+        result = errno;
+    if (result != 0)
+        ::unlink(tmp.constData());
+    return result;
+}
+
+// Expands one source entry into jobs below `targetFolder` (or onto
+// `targetPath` when given, for the single-source case).
+int addJobs(const QString& source, const QString& target, QList<Job>& jobs)
+{
+    const QFileInfo fi(source);
+    if (!fi.exists())
+        return ENOENT;
+    if (!fi.isDir()) {
+        jobs.append({source, target, fi.size(), false});
+        return 0;
+    }
+    jobs.append({source, target, 0, true});
+    QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(source);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo e = it.fileInfo();
+        const QString dst = target + QLatin1Char('/') + base.relativeFilePath(path);
+        if (e.isDir())
+            jobs.append({path, dst, 0, true});
+        else
+            jobs.append({path, dst, e.size(), false});
+    }
+    return 0;
+}
+
+} // namespace
+
+ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
+{
+    ShellCopyResult r;
+    const QStringList entries = from.split(QChar(0), Qt::SkipEmptyParts);
+    if (entries.isEmpty() || to.isEmpty()) {
+        r.error = ENOENT;
+        return r;
+    }
+
+    // Sources, with wildcards expanded.
+    QStringList sources;
+    bool wildcard = false;
+    for (const QString& entry : entries) {
+        QString err;
+        const QString native = fileSystemPath(entry, &err);
+        if (native.isEmpty()) {
+            r.message = err;
+            return r;
+        }
+        const QFileInfo fi(native);
+        if (!hasWildcard(fi.fileName())) {
+            if (!QFileInfo::exists(native)) {
+                r.error = ENOENT;
+                return r;
+            }
+            sources << native;
+            continue;
+        }
+        wildcard = true;
+        const QDir dir = fi.dir();
+        const QStringList names = dir.entryList(
+            {fi.fileName()}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System
+                | QDir::CaseSensitive,
+            QDir::Name);
+        if (names.isEmpty()) {
+            r.error = ENOENT;
+            return r;
+        }
+        for (const QString& n : names)
+            sources << dir.filePath(n);
+    }
+
+    QString err;
+    QString dest = fileSystemPath(to, &err);
+    if (dest.isEmpty()) {
+        r.message = err;
+        return r;
+    }
+    const bool trailingSeparator = to.endsWith(QLatin1Char('\\')) || to.endsWith(QLatin1Char('/'));
+    dest = QDir::cleanPath(dest);
+    const bool intoFolder = sources.size() > 1 || wildcard || trailingSeparator || QFileInfo(dest).isDir();
+
+    QList<Job> jobs;
+    for (const QString& s : sources) {
+        const QString target = intoFolder ? dest + QLatin1Char('/') + QFileInfo(s).fileName() : dest;
+        if (int e = addJobs(s, target, jobs)) {
+            r.error = e;
+            return r;
+        }
+    }
+    qint64 total = 0;
+    for (const Job& j : jobs)
+        total += j.size;
+
+    if (int e = makeFolders(intoFolder ? dest : QFileInfo(dest).absolutePath())) {
+        r.error = e;
+        return r;
+    }
+
+    Progress progress(silent, total);
+    qint64 done = 0;
+    for (const Job& job : jobs) {
+        if (job.folder) {
+            if (int e = makeFolders(job.target)) {
+                r.error = e;
+                return r;
+            }
+            continue;
+        }
+        progress.setFile(job.source, QFileInfo(job.target).absolutePath());
+        if (!progress.report(done)) {
+            r.aborted = true;
+            return r;
+        }
+        const int e = copyFile(job.source, job.target, done, progress);
+        if (e == -1) {
+            r.aborted = true;
+            return r;
+        }
+        if (e != 0) {
+            r.error = e;
+            return r;
+        }
+    }
+    progress.report(total); // the last report: nothing left to cancel
+    return r;
+}
+
+bool ShellCopyFiles(const QString& source, const QString& destination, quintptr ownerWindow,
+                    bool silent)
+{
+    (void)ownerWindow;
+    const ShellCopyResult r = shellCopy(source, destination, silent);
+    if (!r.message.isEmpty()) {
+        tell(r.message);
+        return false;
+    }
+    if (r.error != 0) {
+        tell(QString::number(r.error));
+        return false;
+    }
+    if (r.aborted) {
+        tell(QStringLiteral("Operation Failed"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace rh
