@@ -77,7 +77,7 @@ struct Options {
     QString mode;  // friday, tuesday, now
     QString today; // yyyy-MM-dd
     QString steps; // comma list, replaces the step boxes
-    QString dest;  // comma list of destination numbers, replaces the selection
+    std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     bool list = false;
     bool yes = false;
     QList<QPair<QString, bool>> boxes; // option boxes set explicitly
@@ -351,7 +351,7 @@ int runHeadless(const QStringList& args)
         }
     }
     if ((!o.steps.isEmpty() && !applySteps(desk, o.steps, &error)) || !applyRows(desk, o, &error)
-        || (!o.dest.isEmpty() && !applyDestinations(desk, o.dest, &error))) {
+        || (o.dest && !applyDestinations(desk, *o.dest, &error))) {
         err << error << Qt::endl;
         return ExitUsage;
     }

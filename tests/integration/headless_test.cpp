@@ -1,0 +1,122 @@
+// The built program run headless: flags, exit codes, output and the log file.
+#include "sandbox.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using rh::test::Sandbox;
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QString out, err;
+};
+
+struct HeadlessFixture : ::testing::Test {
+    Sandbox box;
+
+    void SetUp() override
+    {
+        QDir().mkpath(box.drive(QStringLiteral("C")) + QStringLiteral("/배포"));
+        box.writeIni(QStringLiteral("demo.ini"),
+                     QStringLiteral("[General]\r\nProjGrop1=회계;Project1,Project2\r\n"
+                                    "[Distribute]\r\nPath1=C:\\배포\r\n[Project]\r\nProjectCount=3\r\n"
+                                    "Project1=원장관리\r\nProject2=세금\r\nProject3=급여\r\n"
+                                    "[Project1]\r\nISResult1=D:\\o\\ledger_setup_2.exe\r\n"
+                                    "[Project2]\r\nISResult1=D:\\o\\tax_setup_2.exe\r\n"
+                                    "[Project3]\r\nISResult1=D:\\o\\pay_setup_2.exe\r\n"));
+        QFile site(box.home() + QStringLiteral("/site.ini"));
+        ASSERT_TRUE(site.open(QIODevice::WriteOnly));
+        site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n");
+    }
+
+    Outcome run(QStringList args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), box.home() + QStringLiteral("/settings"));
+        env.remove(QStringLiteral("ROLLHAVEN2_HOME"));
+        p.setProcessEnvironment(env);
+        args.prepend(box.home());
+        args.prepend(QStringLiteral("--home"));
+        args.prepend(QStringLiteral("--headless"));
+        p.start(QStringLiteral(RH_BINARY_DIR "/src/rollhaven2"), args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+};
+
+} // namespace
+
+TEST_F(HeadlessFixture, HelpListsTheFlags)
+{
+    Outcome r = run({QStringLiteral("--help")});
+    EXPECT_EQ(r.code, 0);
+    for (const char* flag : {"--ini", "--rows", "--group", "--steps", "--mode", "--yes", "patch-only", "--dest"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(flag))) << flag;
+}
+
+TEST_F(HeadlessFixture, ListPrintsTheGrid)
+{
+    Outcome r = run({QStringLiteral("--ini"), QStringLiteral("demo.ini"), QStringLiteral("--group"), QStringLiteral("1"),
+                 QStringLiteral("--list"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("rows: 3, selected: 2")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("[x] 원장관리 | project1")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("[ ] 급여 | project3")));
+}
+
+TEST_F(HeadlessFixture, FinishedRunExitsZeroAndKeepsItsLog)
+{
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1,3"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Start...")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Finish! ")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("경과시간: ")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("정말 시작할까요?")));
+    const QStringList logs = QDir(box.home() + QStringLiteral("/logs")).entryList({QStringLiteral("run_*.log")});
+    ASSERT_EQ(logs.size(), 1);
+    QFile f(box.home() + QStringLiteral("/logs/") + logs[0]);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()), r.out);
+    // Closing saved the selection into the setup INI, as the window does.
+    EXPECT_TRUE(Sandbox::readBytes(box.iniPath(QStringLiteral("demo.ini"))).contains("RecentProjects=;1;3"));
+}
+
+TEST_F(HeadlessFixture, RefusedRunsExitNonZeroWithTheReason)
+{
+    Outcome none = run({QStringLiteral("--rows"), QStringLiteral("2"), QStringLiteral("--dest"), QStringLiteral(""),
+                    QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("먼저 전송 목적지를 선택하세요.")));
+
+    QDir(box.drive(QStringLiteral("S"))).removeRecursively();
+    Outcome noS = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(noS.code, 1);
+    EXPECT_TRUE(noS.err.contains(QStringLiteral("S:드라이버를 찾을 수 없습니다.")));
+    EXPECT_FALSE(noS.out.contains(QStringLiteral("Start...")));
+}
+
+TEST_F(HeadlessFixture, VersionUpQuestionTakesItsDefaultUnlessYes)
+{
+    // 2025-12-30 is the version-up day; no row carries today's version-up date.
+    Outcome r = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2025-12-30")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("오늘은 [버전업] 하는날 입니다.")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("버전업을 하지 않은 프로젝트가 있습니다. 그래도 시작하시겠습니까? -> 아니오(No)")));
+    Outcome yes = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2025-12-30"), QStringLiteral("--yes")});
+    EXPECT_EQ(yes.code, 0) << yes.err.toStdString();
+}
+
+TEST_F(HeadlessFixture, BadFlagsAreUsageErrors)
+{
+    EXPECT_EQ(run({QStringLiteral("--bogus")}).code, 3);
+    EXPECT_EQ(run({QStringLiteral("--rows"), QStringLiteral("7")}).code, 3);
+    EXPECT_EQ(run({QStringLiteral("--steps"), QStringLiteral("compile,fly")}).code, 3);
+    Outcome missing = run({QStringLiteral("--ini"), QStringLiteral("nope.ini")});
+    EXPECT_EQ(missing.code, 4);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("설정파일(setup.ini)을 찾을수 없습니다.")));
+}
