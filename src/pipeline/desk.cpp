@@ -484,6 +484,27 @@ void Desk::chooseSetup(int index)
     LoadConfig();
 }
 
+void Desk::setDestinationSelection(const QList<bool>& selected, int current)
+{
+    for (int i = 0; i < lstDest.selected.size() && i < selected.size(); ++i)
+        lstDest.selected[i] = selected[i];
+    if (current >= -1 && current < lstDest.items.size())
+        lstDest.current = current;
+    Q_EMIT changed();
+}
+
+void Desk::setOptionBox(CheckBox& box, bool ticked)
+{
+    box.checked = ticked;
+    Q_EMIT changed();
+}
+
+void Desk::btnImdAutoRemove_Click()
+{
+    if (removeSuffixNowCommand)
+        removeSuffixNowCommand();
+}
+
 bool Desk::requestClose()
 {
     if (ftpBusy) {

@@ -168,6 +168,16 @@ public:
     bool requestClose();
     void OpenIni();
     void btnSourceMerge_Click();
+    void cmdVerUp_Click();
+    bool ProcVerUp(int row);
+    // lstDest: the user changed the selection or the current entry.
+    void setDestinationSelection(const QList<bool>& selected, int current);
+    // Option boxes without a click handler of their own (chkPatchOnly,
+    // chkWriteVer, chkVerUpdate, chkFTPAutoRemove): the user changed the value.
+    void setOptionBox(CheckBox& box, bool ticked);
+    // The FTP clean-up command, attached by its module; nothing until then.
+    std::function<void()> removeSuffixNowCommand;
+    void btnImdAutoRemove_Click();
 
     // --- the driver ------------------------------------------------------------
     // Returns how the run ended, for the headless runner.
