@@ -1,0 +1,68 @@
+#pragma once
+// A real MariaDB server on 127.0.0.1 for tests: tools/mariadb_sandbox.sh
+// initialises a temporary folder, starts mariadbd on a free port and loads
+// schema.sql (databases tv_inhouse and webhost, their tables and accounts).
+// One server per test executable through MariaDbEnvironment; a server that
+// cannot start fails the tests with its own error log, it never skips them.
+#include "platform/sitecfg.h"
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+namespace rh::test {
+
+class MariaDbServer {
+public:
+    // The accounts of schema.sql besides the site configuration's defaults.
+    static QString developerUser() { return QStringLiteral("tv_dev"); }
+    static QString developerPassword() { return QStringLiteral("tvDev!2020"); }
+
+    MariaDbServer();
+    ~MariaDbServer(); // stops the server
+    MariaDbServer(const MariaDbServer&) = delete;
+    MariaDbServer& operator=(const MariaDbServer&) = delete;
+
+    // False with diagnostics() (the server's error log) when it did not come up.
+    bool start();
+    void stop();
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    int port() const { return m_port; }
+    QString folder() const { return m_dir.path(); }
+    // `base` with both databases on this server and the developer account of
+    // schema.sql as the one whose deadlocks are retried.
+    SiteConfig siteConfig(SiteConfig base = SiteConfig()) const;
+
+    // Runs SQL as root through the command-line client; the output is
+    // tab-separated without column names. False with the client's message.
+    bool exec(const QString& sql, QString* output = nullptr, QString* error = nullptr) const;
+    // The same without waiting: a second session that may block on locks.
+    std::unique_ptr<QProcess> execAsync(const QString& sql) const;
+    // Every statement the server received since start (its general log).
+    QString generalLog() const;
+    QString diagnostics() const { return m_diagnostics; }
+
+    static QString scriptPath();
+
+private:
+    QTemporaryDir m_dir;
+    int m_port = 0;
+    bool m_running = false;
+    QString m_diagnostics;
+};
+
+// Register with ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment).
+class MariaDbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override;
+    void TearDown() override;
+    // The running server; null before SetUp or when it failed.
+    static MariaDbServer* server();
+};
+
+} // namespace rh::test
