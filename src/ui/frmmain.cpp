@@ -1,0 +1,620 @@
+#include "ui/frmmain.h"
+
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "platform/interaction.h"
+#include "ui/projectmodel.h"
+#include "ui/projectview.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+namespace rh {
+namespace {
+
+// Width of the right-hand column (steps, distribution, FTP status).
+constexpr int kSideWidth = 335;
+
+QColor toColor(Rgb c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+template <typename W>
+W* named(W* w, const QString& name)
+{
+    w->setObjectName(name);
+    return w;
+}
+
+QCheckBox* checkBox(const QString& name, const QString& caption)
+{
+    return named(new QCheckBox(caption), name);
+}
+
+QPushButton* pushButton(const QString& name, const QString& caption)
+{
+    return named(new QPushButton(caption), name);
+}
+
+QGroupBox* frame(const QString& name, const QString& title)
+{
+    return named(new QGroupBox(title), name);
+}
+
+QLabel* valueLabel(const QString& name)
+{
+    QLabel* l = named(new QLabel, name);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setMinimumWidth(120);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+
+void drawButton(QPushButton* b, const Button& model)
+{
+    b->setText(model.caption);
+    b->setEnabled(model.enabled);
+    QPalette p; // empty: every role inherited (the system button face)
+    if (!model.defaultColor)
+        p.setColor(QPalette::Button, toColor(model.back));
+    b->setPalette(p);
+}
+
+void drawBox(QCheckBox* w, const CheckBox& model)
+{
+    w->setChecked(model.checked);
+    w->setEnabled(model.enabled);
+}
+
+QString shownText(const QString& crlfText)
+{
+    QString t = crlfText;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return t;
+}
+
+// Default widths of the grid's columns (1-based), wide enough for typical
+// contents; the header text is the lower bound.
+constexpr int kColumnWidths[ProjectColCount + 1] = {
+    0,   // unused
+    44,  // 선택
+    150, // 프로젝트명
+    90,  // 버전
+    240, // 진행상태
+    36,  // PT
+    90,  // PROJECT ID
+    230, // vbp경로
+    230, // exe경로
+    64,  // 셋업구분
+    230, 230, 230, 230, // setup projects and results
+    160, 160,           // result file names
+    130,                // 실행파일날자
+    230,                // 패치파일경로
+    170,                // 패치파일명
+    100, 90,            // 업무일지CODE, 웹게시CODE
+    220,                // 정식버전경로
+    170,                // 변경셋업파일명
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void DeskButton::mousePressEvent(QMouseEvent* event)
+{
+    Q_EMIT mouseDown(event->modifiers());
+    QPushButton::mousePressEvent(event);
+}
+
+void DeskButton::mouseReleaseEvent(QMouseEvent* event)
+{
+    QPushButton::mouseReleaseEvent(event); // emits clicked
+    Q_EMIT mouseUp();
+}
+
+// ---------------------------------------------------------------------------
+
+FrmMain::FrmMain(Desk& desk, QWidget* parent) : QWidget(parent), m_desk(desk)
+{
+    setObjectName(QStringLiteral("FrmMain"));
+    setWindowTitle(appTitle());
+
+    auto* middle = new QWidget;
+    auto* middleLayout = new QHBoxLayout(middle);
+    middleLayout->setContentsMargins(0, 0, 0, 0);
+    middleLayout->addWidget(buildProjectFrame(), 1);
+    auto* side = new QWidget;
+    side->setFixedWidth(kSideWidth);
+    auto* sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->addWidget(buildStepFrame());
+    sideLayout->addWidget(buildDestFrame(), 1);
+    sideLayout->addWidget(buildRunBar());
+    middleLayout->addWidget(side);
+
+    auto* bottom = new QWidget;
+    auto* bottomLayout = new QHBoxLayout(bottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->addWidget(buildLogFrame(), 1);
+    QGroupBox* ftp = buildFtpFrame();
+    ftp->setFixedWidth(kSideWidth);
+    bottomLayout->addWidget(ftp);
+
+    auto* split = named(new QSplitter(Qt::Vertical), QStringLiteral("mainSplitter"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(middle);
+    split->addWidget(bottom);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(8, 8, 8, 8);
+    root->addWidget(buildTopBar());
+    root->addWidget(split, 1);
+
+    connectDesk();
+    refreshFromDesk();
+    resize(1320, 860);
+}
+
+FrmMain::~FrmMain() = default;
+
+QWidget* FrmMain::buildTopBar()
+{
+    auto* bar = new QWidget;
+    auto* l = new QHBoxLayout(bar);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->addWidget(new QLabel(QStringLiteral("설정파일")));
+    cmbSetups = named(new QComboBox, QStringLiteral("cmbSetups"));
+    cmbSetups->setMinimumWidth(260);
+    cmbSetups->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    l->addWidget(cmbSetups);
+    cmdOpenINI = pushButton(QStringLiteral("cmdOpenINI"), QStringLiteral("INI 열기"));
+    l->addWidget(cmdOpenINI);
+    l->addStretch(1);
+    cmdVerUp = pushButton(QStringLiteral("cmdVerUp"), QStringLiteral("버전업(매월 마지막 금)"));
+    l->addWidget(cmdVerUp);
+    btnSourceMerge = pushButton(QStringLiteral("btnSourceMerge"), QStringLiteral("소스통합"));
+    l->addWidget(btnSourceMerge);
+
+    connect(cmbSetups, &QComboBox::activated, this, [this](int i) {
+        if (!m_refreshing)
+            m_desk.chooseSetup(i);
+    });
+    connect(cmdOpenINI, &QPushButton::clicked, this, [this] { m_desk.OpenIni(); });
+    connect(cmdVerUp, &QPushButton::clicked, this, [this] { m_desk.cmdVerUp_Click(); });
+    connect(btnSourceMerge, &QPushButton::clicked, this, [this] { m_desk.btnSourceMerge_Click(); });
+    return bar;
+}
+
+QGroupBox* FrmMain::buildProjectFrame()
+{
+    m_projectFrame = frame(QStringLiteral("fraProject"), QStringLiteral("프로젝트"));
+    auto* v = new QVBoxLayout(m_projectFrame);
+
+    auto* tools = new QHBoxLayout;
+    ChkAll = checkBox(QStringLiteral("ChkAll"), QStringLiteral("전체"));
+    tools->addWidget(ChkAll);
+    tools->addSpacing(12);
+    tools->addWidget(new QLabel(QStringLiteral("선택:")));
+    lblSelCount = named(new QLabel(QStringLiteral("0")), QStringLiteral("lblSelCount"));
+    QFont bold = lblSelCount->font();
+    bold.setBold(true);
+    lblSelCount->setFont(bold);
+    lblSelCount->setMinimumWidth(28);
+    tools->addWidget(lblSelCount);
+    tools->addSpacing(12);
+    for (int k = 0; k < 8; ++k) {
+        auto* b = named(new DeskButton(QStringLiteral("그룹선택") + QString::number(k + 1)),
+                        QStringLiteral("btnProjGroup_") + QString::number(k));
+        // The eight share the row; on a narrow window they shrink rather than
+        // widen the window.
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        b->setMinimumWidth(60);
+        btnProjGroup[size_t(k)] = b;
+        tools->addWidget(b, 1);
+        connect(b, &DeskButton::mouseDown, this, [this, k](Qt::KeyboardModifiers m) {
+            m_desk.groupMouseDown(k, m.testFlag(Qt::ControlModifier), m.testFlag(Qt::ShiftModifier),
+                                  m.testFlag(Qt::AltModifier));
+        });
+        connect(b, &QPushButton::clicked, this, [this, k] { m_desk.groupClick(k); });
+        connect(b, &DeskButton::mouseUp, this, [this, k] { m_desk.groupMouseUp(k); });
+    }
+    v->addLayout(tools);
+
+    spList = named(new ProjectView, QStringLiteral("spList"));
+    m_model = new ProjectModel(m_desk, this);
+    spList->setModel(m_model);
+    // The selection tint lets the ticked rows' yellow show through.
+    QPalette p = spList->palette();
+    p.setColor(QPalette::Highlight, QColor(70, 130, 220, 70));
+    p.setColor(QPalette::HighlightedText, QColor(0, 0, 0));
+    spList->setPalette(p);
+    setGridColumnWidths();
+    v->addWidget(spList, 1);
+
+    connect(ChkAll, &QCheckBox::clicked, this, [this](bool on) { m_desk.chkAllClick(on); });
+    connect(spList, &ProjectView::blockSelected, this,
+            [this](int r1, int r2) { m_desk.blockSelected(r1, r2); });
+    connect(spList, &ProjectView::cellDoubleClicked, this,
+            [this](int col, int row) { m_desk.gridDoubleClick(col, row); });
+    connect(spList, &ProjectView::gridKeyPress, this, [this](int key) { m_desk.gridKeyPress(key); });
+    connect(spList, &ProjectView::activeCellMoved, this, [this](int col, int row) {
+        if (!m_refreshing)
+            m_desk.grid.setActiveCell(col, row);
+    });
+    return m_projectFrame;
+}
+
+void FrmMain::setGridColumnWidths()
+{
+    QHeaderView* h = spList->horizontalHeader();
+    const QFontMetrics fm(h->font());
+    for (int c = 1; c <= ProjectColCount; ++c)
+        h->resizeSection(c - 1,
+                         std::max(kColumnWidths[c], fm.horizontalAdvance(projectColumnHeader(c)) + 20));
+    spList->verticalHeader()->setDefaultSectionSize(spList->fontMetrics().height() + 8);
+    spList->verticalHeader()->setMinimumWidth(32);
+}
+
+QGroupBox* FrmMain::buildStepFrame()
+{
+    m_stepFrame = frame(QStringLiteral("fraStep"), QStringLiteral("작업 단계"));
+    auto* g = new QGridLayout(m_stepFrame);
+    static const char* const captions[6] = {"컴파일", "셋업", "배포", "RUN", "빌드서명", "셋업서명"};
+    for (int i = 0; i < 6; ++i) {
+        chkStep[size_t(i)] = checkBox(QStringLiteral("chkStep_") + QString::number(i),
+                                      QString::fromUtf8(captions[i]));
+        connect(chkStep[size_t(i)], &QCheckBox::clicked, this,
+                [this, i](bool on) { m_desk.setStep(i, on); });
+    }
+    // Shown in the order the run takes them.
+    const int order[6] = {StepRun, StepCompile, StepBuildSign, StepSetup, StepSetupSign, StepDistribute};
+    for (int n = 0; n < 6; ++n)
+        g->addWidget(chkStep[size_t(order[n])], n / 3, n % 3);
+    cmdAllStep = pushButton(QStringLiteral("cmdAllStep"), QStringLiteral("All"));
+    cmdAllStep->setToolTip(QStringLiteral("모든 단계를 선택하고 시작"));
+    g->addWidget(cmdAllStep, 0, 3, 2, 1);
+    cmdAllStep->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    connect(cmdAllStep, &QPushButton::clicked, this, [this] { m_desk.cmdAllStep_Click(); });
+    return m_stepFrame;
+}
+
+QGroupBox* FrmMain::buildDestFrame()
+{
+    m_destFrame = frame(QStringLiteral("fraDest"), QStringLiteral("배포"));
+    auto* v = new QVBoxLayout(m_destFrame);
+
+    auto* modes = new QHBoxLayout;
+    static const char* const captions[3] = {"금요배포", "화요배포", "즉시배포"};
+    for (int i = 0; i < 3; ++i) {
+        optWeek[size_t(i)] = named(new QRadioButton(QString::fromUtf8(captions[i])),
+                                   QStringLiteral("optWeek_") + QString::number(i));
+        modes->addWidget(optWeek[size_t(i)]);
+        // A mode is chosen when its button becomes the selected one.
+        connect(optWeek[size_t(i)], &QRadioButton::clicked, this, [this, i](bool on) {
+            if (on && m_desk.optWeek != i)
+                m_desk.optWeekClick(i);
+        });
+    }
+    v->addLayout(modes);
+
+    auto* opts = new QGridLayout;
+    chkTestVer = checkBox(QStringLiteral("chkTestVer"), QStringLiteral("Test버전"));
+    chkPatchOnly = checkBox(QStringLiteral("chkPatchOnly"), QStringLiteral("패치만"));
+    chkWriteVer = checkBox(QStringLiteral("chkWriteVer"), QStringLiteral("업무일지에 버전기록"));
+    chkVerUpdate = checkBox(QStringLiteral("chkVerUpdate"), QStringLiteral("버전파일 수정"));
+    opts->addWidget(chkTestVer, 0, 0);
+    opts->addWidget(chkPatchOnly, 0, 1);
+    opts->addWidget(chkWriteVer, 1, 0);
+    opts->addWidget(chkVerUpdate, 1, 1);
+    v->addLayout(opts);
+
+    v->addWidget(new QLabel(QStringLiteral("전송 목적지")));
+    lstDest = named(new QListWidget, QStringLiteral("lstDest"));
+    lstDest->setSelectionMode(QAbstractItemView::MultiSelection);
+    lstDest->setTextElideMode(Qt::ElideMiddle);
+    lstDest->setMinimumHeight(90);
+    v->addWidget(lstDest, 1);
+
+    connect(chkTestVer, &QCheckBox::clicked, this, [this](bool on) { m_desk.setTestVersion(on); });
+    connect(chkPatchOnly, &QCheckBox::clicked, this,
+            [this](bool on) { m_desk.setOptionBox(m_desk.chkPatchOnly, on); });
+    connect(chkWriteVer, &QCheckBox::clicked, this,
+            [this](bool on) { m_desk.setOptionBox(m_desk.chkWriteVer, on); });
+    connect(chkVerUpdate, &QCheckBox::clicked, this,
+            [this](bool on) { m_desk.setOptionBox(m_desk.chkVerUpdate, on); });
+    connect(lstDest, &QListWidget::itemSelectionChanged, this, &FrmMain::onDestinationSelectionChanged);
+    connect(lstDest, &QListWidget::currentRowChanged, this, &FrmMain::onDestinationSelectionChanged);
+    return m_destFrame;
+}
+
+QWidget* FrmMain::buildRunBar()
+{
+    auto* bar = new QWidget;
+    auto* v = new QVBoxLayout(bar);
+    v->setContentsMargins(0, 4, 0, 0);
+    chkEndUnload = checkBox(QStringLiteral("chkEndUnload"), QStringLiteral("전송후 닫기"));
+    v->addWidget(chkEndUnload);
+    auto* h = new QHBoxLayout;
+    btnTrans = pushButton(QStringLiteral("btnTrans"), QStringLiteral("시작"));
+    btnTrans->setMinimumHeight(40);
+    QFont f = btnTrans->font();
+    f.setBold(true);
+    f.setPointSizeF(f.pointSizeF() * 1.15);
+    btnTrans->setFont(f);
+    btnTrans->setDefault(false);
+    btnClose = pushButton(QStringLiteral("btnClose"), QStringLiteral("닫기"));
+    btnClose->setMinimumHeight(40);
+    h->addWidget(btnTrans, 2);
+    h->addWidget(btnClose, 1);
+    v->addLayout(h);
+
+    connect(chkEndUnload, &QCheckBox::clicked, this, [this](bool on) { m_desk.setEndUnload(on); });
+    connect(btnTrans, &QPushButton::clicked, this, [this] { m_desk.btnTrans_Click(); });
+    connect(btnClose, &QPushButton::clicked, this, [this] { close(); });
+    return bar;
+}
+
+QGroupBox* FrmMain::buildLogFrame()
+{
+    QGroupBox* box = frame(QStringLiteral("fraLog"), QStringLiteral("진행상황"));
+    auto* v = new QVBoxLayout(box);
+    txtLog = named(new QPlainTextEdit, QStringLiteral("txtLog"));
+    txtLog->setReadOnly(true);
+    txtLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono;
+    mono.setFamilies({QStringLiteral("NanumGothicCoding"), QStringLiteral("D2Coding"),
+                      QStringLiteral("DejaVu Sans Mono"), QStringLiteral("NanumGothic"),
+                      QStringLiteral("monospace")});
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setPointSizeF(font().pointSizeF());
+    txtLog->setFont(mono);
+    v->addWidget(txtLog);
+    return box;
+}
+
+QGroupBox* FrmMain::buildFtpFrame()
+{
+    m_ftpFrame = frame(QStringLiteral("fraFtp"), QStringLiteral("FTP 전송상태"));
+    auto* g = new QGridLayout(m_ftpFrame);
+    g->setVerticalSpacing(4);
+    lblFileName = named(new QLabel, QStringLiteral("lblFileName"));
+    lblFileName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblFileName->setMinimumWidth(1); // long paths are elided by the layout, not grown into
+    lblFileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lbCelkem = valueLabel(QStringLiteral("lbCelkem"));
+    lbFar = valueLabel(QStringLiteral("lbFar"));
+    lbLeft = valueLabel(QStringLiteral("lbLeft"));
+    lbTime = valueLabel(QStringLiteral("lbTime"));
+    lbTimeLeft = valueLabel(QStringLiteral("lbTimeLeft"));
+    lbSpeed = valueLabel(QStringLiteral("lbSpeed"));
+
+    int row = 0;
+    auto line = [&](const char* caption, QLabel* value, const char* unit) {
+        g->addWidget(new QLabel(QString::fromUtf8(caption)), row, 0);
+        g->addWidget(value, row, 1);
+        if (unit)
+            g->addWidget(new QLabel(QString::fromUtf8(unit)), row, 2);
+        ++row;
+    };
+    g->addWidget(new QLabel(QStringLiteral("파일명:")), row, 0);
+    g->addWidget(lblFileName, row, 1, 1, 2);
+    ++row;
+    line("파일크기:", lbCelkem, "bytes");
+    line("전송된 크 기:", lbFar, "bytes");
+    line("남  은 크 기:", lbLeft, "bytes");
+    line("지난시간:", lbTime, nullptr);
+    line("남은시간:", lbTimeLeft, nullptr);
+    line("전송속도:", lbSpeed, "Kbps");
+    ProgressBar1 = named(new QProgressBar, QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(true);
+    g->addWidget(ProgressBar1, row++, 0, 1, 3);
+    g->setColumnStretch(1, 1);
+
+    auto* h = new QHBoxLayout;
+    chkFTPAutoRemove = checkBox(QStringLiteral("chkFTPAutoRemove"),
+                                QStringLiteral("FTP전송후 이름 변경(_2제거)"));
+    btnImdAutoRemove = pushButton(QStringLiteral("btnImdAutoRemove"), QStringLiteral("지금 _2제거"));
+    h->addWidget(chkFTPAutoRemove, 1);
+    h->addWidget(btnImdAutoRemove);
+    g->addLayout(h, row++, 0, 1, 3);
+    g->setRowStretch(row, 1);
+
+    connect(chkFTPAutoRemove, &QCheckBox::clicked, this,
+            [this](bool on) { m_desk.setOptionBox(m_desk.chkFTPAutoRemove, on); });
+    connect(btnImdAutoRemove, &QPushButton::clicked, this, [this] { m_desk.btnImdAutoRemove_Click(); });
+    return m_ftpFrame;
+}
+
+void FrmMain::connectDesk()
+{
+    connect(&m_desk, &Desk::changed, this, &FrmMain::refreshFromDesk);
+    connect(&m_desk, &Desk::logAppended, this, &FrmMain::refreshLog);
+    connect(&m_desk, &Desk::logCleared, this, &FrmMain::refreshLog);
+    connect(&m_desk, &Desk::closeRequested, this, [this] {
+        if (!m_inCloseEvent)
+            close();
+    });
+    connect(&m_desk.grid, &ProjectGrid::activeCellChanged, this, &FrmMain::onActiveCellChanged);
+}
+
+// ---------------------------------------------------------------------------
+// Desk -> widgets
+
+void FrmMain::refreshFromDesk()
+{
+    const bool wasRefreshing = m_refreshing;
+    m_refreshing = true;
+    const Desk& d = m_desk;
+
+    setWindowTitle(d.caption.isEmpty() ? appTitle() : d.caption);
+
+    lblSelCount->setText(QString::number(d.selCount));
+    ChkAll->setChecked(d.chkAll.checked);
+    ChkAll->setEnabled(d.chkAll.enabled);
+    for (int k = 0; k < 8; ++k) {
+        const GroupButton& g = d.groups[size_t(k)];
+        btnProjGroup[size_t(k)]->setText(g.caption);
+        btnProjGroup[size_t(k)]->setToolTip(
+            g.list.isEmpty() ? g.caption
+                             : g.caption + QStringLiteral(": ") + g.list
+                                   + QStringLiteral("\nCtrl+클릭: 현재 선택에 추가"));
+        btnProjGroup[size_t(k)]->setEnabled(g.enabled);
+    }
+
+    if (cmbSetups->count() != d.setupNames.size()
+        || [&] {
+               for (int i = 0; i < cmbSetups->count(); ++i)
+                   if (cmbSetups->itemText(i) != d.setupNames[i])
+                       return true;
+               return false;
+           }()) {
+        cmbSetups->clear();
+        cmbSetups->addItems(d.setupNames);
+    }
+    cmbSetups->setCurrentIndex(d.setupIndex);
+    cmbSetups->setEnabled(d.setupsEnabled);
+
+    drawButton(cmdOpenINI, d.cmdOpenINI);
+    drawButton(cmdVerUp, d.cmdVerUp);
+    drawButton(cmdAllStep, d.cmdAllStep);
+    drawButton(btnTrans, d.btnTrans);
+    drawButton(btnClose, d.btnClose);
+    drawButton(btnSourceMerge, d.btnSourceMerge);
+    drawButton(btnImdAutoRemove, d.btnImdAutoRemove);
+
+    for (int i = 0; i < 6; ++i)
+        drawBox(chkStep[size_t(i)], d.chkStep[size_t(i)]);
+    drawBox(chkTestVer, d.chkTestVer);
+    drawBox(chkPatchOnly, d.chkPatchOnly);
+    drawBox(chkWriteVer, d.chkWriteVer);
+    drawBox(chkVerUpdate, d.chkVerUpdate);
+    drawBox(chkEndUnload, d.chkEndUnload);
+    drawBox(chkFTPAutoRemove, d.chkFTPAutoRemove);
+
+    for (int i = 0; i < 3; ++i) {
+        // Exclusive buttons cannot all be cleared one by one.
+        optWeek[size_t(i)]->setAutoExclusive(false);
+        optWeek[size_t(i)]->setChecked(d.optWeek == i);
+        optWeek[size_t(i)]->setAutoExclusive(true);
+    }
+
+    refreshDestinations();
+
+    const FtpStatusFrame& f = d.ftpStatus;
+    lblFileName->setText(f.fileName);
+    lblFileName->setToolTip(f.fileName);
+    lbFar->setText(f.far);
+    lbLeft->setText(f.left);
+    lbCelkem->setText(f.celkem);
+    lbTime->setText(f.time);
+    lbTimeLeft->setText(f.timeLeft);
+    lbSpeed->setText(f.speed);
+    ProgressBar1->setRange(0, std::max(0, f.progressMax));
+    ProgressBar1->setValue(std::clamp(f.progressValue, 0, std::max(0, f.progressMax)));
+
+    m_stepFrame->setEnabled(d.stepFrameEnabled);
+    m_projectFrame->setEnabled(d.projectFrameEnabled);
+    m_destFrame->setEnabled(d.destFrameEnabled);
+    m_ftpFrame->setEnabled(d.ftpFrameEnabled);
+
+    refreshLog();
+    m_refreshing = wasRefreshing;
+}
+
+void FrmMain::refreshDestinations()
+{
+    const DestinationList& list = m_desk.lstDest;
+    bool same = lstDest->count() == list.items.size();
+    for (int i = 0; same && i < lstDest->count(); ++i)
+        same = lstDest->item(i)->text() == list.items[i];
+    if (!same) {
+        lstDest->clear();
+        for (const QString& item : list.items) {
+            auto* it = new QListWidgetItem(item, lstDest);
+            it->setToolTip(item);
+        }
+    }
+    for (int i = 0; i < lstDest->count(); ++i)
+        lstDest->item(i)->setSelected(i < list.selected.size() && list.selected[i]);
+    if (list.current >= 0 && list.current < lstDest->count())
+        lstDest->setCurrentRow(list.current, QItemSelectionModel::NoUpdate);
+}
+
+void FrmMain::refreshLog()
+{
+    const QString& text = m_desk.txtLog;
+    if (text == m_shownLog)
+        return;
+    if (!m_shownLog.isEmpty() && text.startsWith(m_shownLog)) {
+        QTextCursor c(txtLog->document());
+        c.movePosition(QTextCursor::End);
+        c.insertText(shownText(text.mid(m_shownLog.size())));
+    } else {
+        txtLog->setPlainText(shownText(text));
+    }
+    m_shownLog = text;
+    txtLog->verticalScrollBar()->setValue(txtLog->verticalScrollBar()->maximum());
+}
+
+void FrmMain::onActiveCellChanged(int col, int row)
+{
+    if (row < 1 || col < 1 || row > m_model->rowCount() || col > m_model->columnCount())
+        return;
+    const QModelIndex index = m_model->index(row - 1, col - 1);
+    if (spList->currentIndex() == index)
+        return;
+    const bool wasRefreshing = m_refreshing;
+    m_refreshing = true;
+    spList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    spList->scrollTo(index);
+    m_refreshing = wasRefreshing;
+}
+
+// ---------------------------------------------------------------------------
+// Widgets -> desk
+
+void FrmMain::onDestinationSelectionChanged()
+{
+    if (m_refreshing)
+        return;
+    QList<bool> selected;
+    for (int i = 0; i < lstDest->count(); ++i)
+        selected.append(lstDest->item(i)->isSelected());
+    m_desk.setDestinationSelection(selected, lstDest->currentRow());
+}
+
+void FrmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_desk.closed) { // the desk closed itself (after a distributing run)
+        event->accept();
+        return;
+    }
+    m_inCloseEvent = true;
+    const bool ok = m_desk.requestClose();
+    m_inCloseEvent = false;
+    if (ok)
+        event->accept();
+    else
+        event->ignore();
+}
+
+} // namespace rh

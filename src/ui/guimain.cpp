@@ -1,0 +1,63 @@
+#include "ui/guimain.h"
+
+#include "pipeline/desk.h"
+#include "platform/apphome.h"
+#include "platform/interaction.h"
+#include "platform/sitecfg.h"
+#include "ui/frmmain.h"
+#include "ui/qtinteraction.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+namespace rh {
+
+void setupGuiApplication(QApplication& app)
+{
+    app.setApplicationName(appTitle());
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        app.setStyle(fusion);
+    QFont f = app.font();
+    f.setFamilies({QStringLiteral("NanumGothic"), QStringLiteral("NanumBarunGothic"),
+                   QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Malgun Gothic"),
+                   QStringLiteral("UnDotum"), QStringLiteral("DejaVu Sans")});
+    if (f.pointSizeF() < 9.5)
+        f.setPointSizeF(9.5);
+    app.setFont(f);
+}
+
+QStringList guiCommandLine(const QStringList& arguments)
+{
+    QStringList out;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--home")) {
+            ++i; // its folder
+            continue;
+        }
+        if (a.startsWith(QLatin1String("--home=")))
+            continue;
+        out << a;
+    }
+    return out;
+}
+
+int runGui(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    setupGuiApplication(app);
+    resolveProgramFolder(app.arguments());
+    loadSiteConfig();
+
+    QtInteraction ui;
+    Desk desk;
+    desk.commandLine = guiCommandLine(app.arguments());
+    FrmMain window(desk);
+    desk.Form_Load();
+    window.show();
+    desk.visible = true;
+    const int rc = app.exec();
+    return rc;
+}
+
+} // namespace rh

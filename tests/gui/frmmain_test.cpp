@@ -1,0 +1,762 @@
+// The window over a real desk in a sandbox program folder: widgets found by
+// name, driven with synthetic mouse and key events, checked against the desk.
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "platform/profile.h"
+#include "sandbox.h"
+#include "testinteraction.h"
+#include "ui/frmmain.h"
+#include "ui/guimain.h"
+#include "ui/projectmodel.h"
+#include "ui/projectview.h"
+#include "ui/qtinteraction.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QFileInfo>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace rh;
+using rh::test::Sandbox;
+using rh::test::TestInteraction;
+
+namespace {
+
+const char* kSetup = R"([General]
+ProjGrop1=회계;Project1,Project3
+ProjGrop2=급여;Project2,Project4
+ProjGrop3=빈그룹;
+RecentProjects=;2
+
+[Distribute]
+Path1=FTP 다운로드
+Path2=\\fileserver\프로그램셋업\1_정식버전
+Path3=C:\deploy
+
+[Distribute_Beta]
+Path1=C:\beta
+
+[Project]
+ProjectCount=5
+Project1=원장관리
+Project2=급여관리
+Project3=인사관리
+Project4=재고관리
+Project5=세무신고
+
+[Project1]
+ISResult1=D:\out\ledger_setup_2.exe
+[Project2]
+ISProject1=D:\setup\pay.ism
+ISResult1=D:\out\pay_setup_2.exe
+[Project3]
+ISResult1=D:\out\hr_setup_2.exe
+[Project4]
+ISResult1=D:\out\stock_setup_2.exe
+[Project5]
+ISResult1=D:\out\tax_setup_2.exe
+)";
+
+const char* kSmall = R"([General]
+ProjGrop1=전부;Project1,Project2
+RecentProjects=;1
+
+[Project]
+ProjectCount=2
+Project1=전자결재
+Project2=메신저
+
+[Project1]
+ISResult1=D:\out\sign_setup_2.exe
+[Project2]
+ISResult1=D:\out\msg_setup_2.exe
+)";
+
+const QColor kTicked(254, 254, 186);
+const QColor kWhite(255, 255, 255);
+
+// --- synthetic input -------------------------------------------------------
+
+void mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::KeyboardModifiers mods = {})
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::MouseButtons() : Qt::MouseButtons(Qt::LeftButton);
+    QMouseEvent e(type, pos, w->mapToGlobal(pos), button, held, mods);
+    QApplication::sendEvent(w, &e);
+}
+
+void click(QWidget* w, QPoint pos, Qt::KeyboardModifiers mods = {})
+{
+    mouse(w, QEvent::MouseButtonPress, pos, mods);
+    mouse(w, QEvent::MouseButtonRelease, pos, mods);
+}
+
+// Buttons at their centre; check boxes and option buttons on their indicator,
+// since a box stretched by its layout is clickable only over its contents.
+void click(QWidget* w, Qt::KeyboardModifiers mods = {})
+{
+    const bool box = qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w);
+    click(w, box ? QPoint(8, w->height() / 2) : w->rect().center(), mods);
+}
+
+void doubleClick(QWidget* w, QPoint pos)
+{
+    click(w, pos);
+    mouse(w, QEvent::MouseButtonDblClick, pos);
+    mouse(w, QEvent::MouseButtonRelease, pos);
+}
+
+void key(QWidget* w, int k)
+{
+    const QString text = k == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r");
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, k, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+}
+
+// --- fixture ----------------------------------------------------------------
+
+struct WindowTest : ::testing::Test {
+    Sandbox box;
+    TestInteraction ui;
+    Desk desk;
+    std::unique_ptr<FrmMain> w;
+
+    void SetUp() override
+    {
+        setupGuiApplication(*qApp);
+        box.writeIni(QStringLiteral("a_setup.ini"), QString::fromUtf8(kSetup));
+        box.writeIni(QStringLiteral("b_small.ini"), QString::fromUtf8(kSmall));
+        QDir().mkpath(box.drive(QStringLiteral("C")) + QStringLiteral("/deploy"));
+        // A Wednesday that is not the version-up day: mode "즉시배포", no messages.
+        desk.now = [] { return QDateTime(QDate(2024, 5, 15), QTime(10, 0)); };
+        w = std::make_unique<FrmMain>(desk);
+        desk.Form_Load();
+        w->show();
+        desk.visible = true;
+        QApplication::processEvents();
+    }
+
+    template <typename T>
+    T* find(const QString& name)
+    {
+        T* x = w->findChild<T*>(name);
+        EXPECT_NE(x, nullptr) << name.toStdString();
+        return x;
+    }
+    ProjectView* grid() { return find<ProjectView>(QStringLiteral("spList")); }
+    ProjectModel* model() { return w->projectModel(); }
+    QString selCount() { return find<QLabel>(QStringLiteral("lblSelCount"))->text(); }
+    QList<int> tickedRows() const
+    {
+        QList<int> out;
+        for (int r = 1; r <= desk.grid.maxRows(); ++r)
+            if (desk.isTicked(r))
+                out << r;
+        return out;
+    }
+    QColor background(int row0, int col0)
+    {
+        return model()->data(model()->index(row0, col0), Qt::BackgroundRole).value<QColor>();
+    }
+    QPoint cellCenter(int row0, int col0)
+    {
+        return grid()->visualRect(model()->index(row0, col0)).center();
+    }
+    QPoint checkBoxOf(int row0)
+    {
+        const QRect r = grid()->visualRect(model()->index(row0, 0));
+        return QPoint(r.left() + 10, r.center().y());
+    }
+};
+
+TEST_F(WindowTest, ControlsCarryTheirNamesAndCaptions)
+{
+    const std::pair<const char*, const char*> buttons[] = {
+        {"ChkAll", "전체"},       {"cmdOpenINI", "INI 열기"},    {"cmdVerUp", "버전업(매월 마지막 금)"},
+        {"chkStep_0", "컴파일"},  {"chkStep_1", "셋업"},         {"chkStep_2", "배포"},
+        {"chkStep_3", "RUN"},     {"chkStep_4", "빌드서명"},     {"chkStep_5", "셋업서명"},
+        {"cmdAllStep", "All"},    {"chkTestVer", "Test버전"},    {"chkPatchOnly", "패치만"},
+        {"optWeek_0", "금요배포"}, {"optWeek_1", "화요배포"},    {"optWeek_2", "즉시배포"},
+        {"btnTrans", "시작"},     {"btnClose", "닫기"},          {"btnSourceMerge", "소스통합"},
+        {"chkWriteVer", "업무일지에 버전기록"},                   {"chkVerUpdate", "버전파일 수정"},
+        {"chkEndUnload", "전송후 닫기"},                          {"chkFTPAutoRemove", "FTP전송후 이름 변경(_2제거)"},
+        {"btnImdAutoRemove", "지금 _2제거"},
+        // Groups from the INI; the ones after the last defined group keep their captions.
+        {"btnProjGroup_0", "회계"}, {"btnProjGroup_1", "급여"}, {"btnProjGroup_2", "빈그룹"},
+        {"btnProjGroup_3", "그룹선택4"}, {"btnProjGroup_7", "그룹선택8"}};
+    for (const auto& [name, caption] : buttons) {
+        auto* b = find<QAbstractButton>(QString::fromUtf8(name));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
+    }
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(find<QPushButton>(QStringLiteral("btnProjGroup_%1").arg(k))->isEnabled(), k < 3) << k;
+
+    EXPECT_TRUE(w->windowTitle().startsWith(QStringLiteral("Rollhaven2 v")));
+    EXPECT_EQ(find<QComboBox>(QStringLiteral("cmbSetups"))->currentText(), QStringLiteral("a_setup.ini"));
+    EXPECT_EQ(find<QListWidget>(QStringLiteral("lstDest"))->selectionMode(),
+              QAbstractItemView::MultiSelection);
+    EXPECT_TRUE(find<QRadioButton>(QStringLiteral("optWeek_2"))->isChecked());
+
+    // The header row is the grid's column list.
+    ASSERT_EQ(model()->columnCount(), ProjectColCount);
+    EXPECT_EQ(model()->headerData(0, Qt::Horizontal).toString(), projectColumnHeader(1));
+    EXPECT_EQ(model()->headerData(21, Qt::Horizontal).toString(), projectColumnHeader(22));
+    EXPECT_EQ(model()->rowCount(), 5);
+
+    // Frames: the log and the FTP status with their captions and value labels.
+    QGroupBox* logFrame = nullptr;
+    QGroupBox* ftpFrame = nullptr;
+    for (QGroupBox* g : w->findChildren<QGroupBox*>()) {
+        if (g->title() == QStringLiteral("진행상황"))
+            logFrame = g;
+        if (g->title() == QStringLiteral("FTP 전송상태"))
+            ftpFrame = g;
+    }
+    ASSERT_NE(logFrame, nullptr);
+    ASSERT_NE(ftpFrame, nullptr);
+    EXPECT_TRUE(logFrame->isAncestorOf(find<QPlainTextEdit>(QStringLiteral("txtLog"))));
+    QStringList captions;
+    for (QLabel* l : ftpFrame->findChildren<QLabel*>())
+        captions << l->text();
+    for (const char* c : {"파일명:", "파일크기:", "전송된 크 기:", "남  은 크 기:", "지난시간:",
+                          "남은시간:", "전송속도:", "bytes", "Kbps"})
+        EXPECT_TRUE(captions.contains(QString::fromUtf8(c))) << c;
+    for (const char* n : {"lblFileName", "lbFar", "lbLeft", "lbCelkem", "lbTime", "lbTimeLeft", "lbSpeed"})
+        EXPECT_TRUE(ftpFrame->isAncestorOf(find<QLabel>(QString::fromUtf8(n)))) << n;
+    EXPECT_TRUE(ftpFrame->isAncestorOf(find<QProgressBar>(QStringLiteral("ProgressBar1"))));
+
+    // The start-up log text is shown as loaded.
+    EXPECT_TRUE(find<QPlainTextEdit>(QStringLiteral("txtLog"))
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("[Setup.ini에서 ProjectType=1로 설정시]\n\n  1) ")));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.texts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(WindowTest, TickBoxesDriveTheCounterAndRowColours)
+{
+    // Row 2 came ticked from RecentProjects.
+    EXPECT_EQ(selCount(), QStringLiteral("1"));
+    EXPECT_EQ(background(1, 4), kTicked);
+    EXPECT_EQ(background(0, 4), kWhite);
+    EXPECT_EQ(model()->data(model()->index(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
+    // The InstallShield project (.ism) is drawn in blue.
+    EXPECT_EQ(model()->data(model()->index(1, 1), Qt::ForegroundRole).value<QColor>(), QColor(0, 0, 255));
+    EXPECT_EQ(model()->data(model()->index(0, 1), Qt::ForegroundRole).value<QColor>(), QColor(0, 0, 0));
+
+    // Only the tick column is checkable.
+    EXPECT_TRUE(model()->flags(model()->index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_FALSE(model()->flags(model()->index(0, 1)).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_FALSE(model()->setData(model()->index(0, 1), Qt::Checked, Qt::CheckStateRole));
+
+    ASSERT_TRUE(model()->setData(model()->index(0, 0), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(selCount(), QStringLiteral("2"));
+    for (int c = 0; c < ProjectColCount; ++c)
+        EXPECT_EQ(background(0, c), kTicked) << c;
+
+    // A mouse click on a row's box ticks it; a second click unticks it.
+    click(grid()->viewport(), checkBoxOf(3));
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 2, 4}));
+    EXPECT_EQ(selCount(), QStringLiteral("3"));
+    click(grid()->viewport(), checkBoxOf(3));
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 2}));
+
+    ASSERT_TRUE(model()->setData(model()->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(selCount(), QStringLiteral("1"));
+    EXPECT_EQ(background(1, 21), kWhite);
+
+    auto* all = find<QCheckBox>(QStringLiteral("ChkAll"));
+    click(all);
+    EXPECT_EQ(selCount(), QStringLiteral("5"));
+    EXPECT_EQ(background(4, 10), kTicked);
+    click(all);
+    EXPECT_EQ(selCount(), QStringLiteral("0"));
+    EXPECT_TRUE(tickedRows().isEmpty());
+}
+
+TEST_F(WindowTest, KeysAndDoubleClicksToggleTheActiveRowOutsideTheTickColumn)
+{
+    ProjectView* view = grid();
+    view->setFocus();
+    view->setCurrentIndex(model()->index(2, 1));
+    EXPECT_EQ(desk.grid.activeRow(), 3);
+    EXPECT_EQ(desk.grid.activeCol(), 2);
+
+    key(view, Qt::Key_Space);
+    EXPECT_EQ(tickedRows(), (QList<int>{2, 3}));
+    key(view, Qt::Key_Return);
+    EXPECT_EQ(tickedRows(), (QList<int>{2}));
+
+    // On the tick column Enter does nothing and Space is the box's own toggle:
+    // exactly one toggle, never two.
+    view->setCurrentIndex(model()->index(4, 0));
+    key(view, Qt::Key_Return);
+    EXPECT_EQ(tickedRows(), (QList<int>{2}));
+    key(view, Qt::Key_Space);
+    EXPECT_EQ(tickedRows(), (QList<int>{2, 5}));
+
+    doubleClick(view->viewport(), cellCenter(0, 2));
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 2, 5}));
+    EXPECT_EQ(desk.grid.activeRow(), 1);
+    EXPECT_EQ(selCount(), QStringLiteral("3"));
+
+    // The steps move the active cell; the view follows.
+    desk.grid.setActiveCell(ColStatus, 4);
+    EXPECT_EQ(view->currentIndex(), model()->index(3, ColStatus - 1));
+}
+
+TEST_F(WindowTest, MouseBlockSelectionTogglesEveryRowOfTheBlock)
+{
+    ProjectView* view = grid();
+    QWidget* vp = view->viewport();
+
+    // A plain click on a cell is no block.
+    click(vp, cellCenter(3, 3));
+    EXPECT_EQ(tickedRows(), (QList<int>{2}));
+
+    // Drag from row 1 to row 3: each row toggles once.
+    mouse(vp, QEvent::MouseButtonPress, cellCenter(0, 3));
+    mouse(vp, QEvent::MouseMove, cellCenter(1, 3));
+    mouse(vp, QEvent::MouseMove, cellCenter(2, 3));
+    mouse(vp, QEvent::MouseButtonRelease, cellCenter(2, 3));
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 3}));
+    EXPECT_EQ(selCount(), QStringLiteral("2"));
+
+    // Upwards, ending on a tick box: the block toggles, the box adds nothing.
+    mouse(vp, QEvent::MouseButtonPress, cellCenter(4, 2));
+    mouse(vp, QEvent::MouseMove, cellCenter(3, 1));
+    mouse(vp, QEvent::MouseMove, checkBoxOf(3));
+    mouse(vp, QEvent::MouseButtonRelease, checkBoxOf(3));
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 3, 4, 5}));
+    EXPECT_EQ(selCount(), QStringLiteral("4"));
+}
+
+TEST_F(WindowTest, GroupButtonsReplaceOrWithCtrlAddToTheSelection)
+{
+    auto* accounting = find<QPushButton>(QStringLiteral("btnProjGroup_0"));
+    auto* payroll = find<QPushButton>(QStringLiteral("btnProjGroup_1"));
+
+    click(accounting);
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 3}));
+    EXPECT_EQ(selCount(), QStringLiteral("2"));
+
+    click(payroll, Qt::ControlModifier);
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 2, 3, 4}));
+    EXPECT_EQ(selCount(), QStringLiteral("4"));
+    EXPECT_FALSE(desk.groupAdd); // the release clears it
+
+    // Ctrl with Shift is no add.
+    click(accounting, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tickedRows(), (QList<int>{1, 3}));
+
+    click(payroll);
+    EXPECT_EQ(tickedRows(), (QList<int>{2, 4}));
+    EXPECT_EQ(background(1, 0), kTicked);
+    EXPECT_EQ(background(0, 0), kWhite);
+
+    click(find<QPushButton>(QStringLiteral("btnProjGroup_2")));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("그룹선택 설정값이 비어있습니다.")});
+    EXPECT_EQ(tickedRows(), (QList<int>{2, 4}));
+}
+
+TEST_F(WindowTest, ARunDisablesTheRunControlsUntilItEnds)
+{
+    // Only the compile box: uncheck the others through the widgets.
+    for (int i : {1, 2, 4, 5})
+        click(find<QCheckBox>(QStringLiteral("chkStep_%1").arg(i)));
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(desk.chkStep[size_t(i)].checked, i == 0) << i;
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("cmdAllStep"))->isEnabled());
+
+    const QStringList runControls = {"btnTrans", "btnSourceMerge", "cmbSetups", "chkStep_0",
+                                     "chkStep_3", "cmdAllStep", "spList", "ChkAll",
+                                     "btnProjGroup_0", "lstDest", "chkTestVer", "optWeek_0",
+                                     "ProgressBar1", "btnImdAutoRemove"};
+    QMap<QString, bool> during;
+    int calls = 0;
+    desk.steps.step1_2 = [&] {
+        ++calls;
+        for (const QString& n : runControls)
+            during[n] = find<QWidget>(n)->isEnabled();
+        during[QStringLiteral("btnClose")] = find<QWidget>(QStringLiteral("btnClose"))->isEnabled();
+        desk.AddLog(QStringLiteral("[정상] 원장관리 컴파일 완료"));
+        return true;
+    };
+    ui.answer(true); // "정말 시작할까요?"
+    click(find<QPushButton>(QStringLiteral("btnTrans")));
+
+    ASSERT_EQ(calls, 1) << ui.texts().join(QLatin1Char('|')).toStdString();
+    for (const QString& n : runControls) {
+        EXPECT_FALSE(during.value(n, true)) << n.toStdString() << " enabled during the run";
+        EXPECT_TRUE(find<QWidget>(n)->isEnabled()) << n.toStdString() << " disabled after the run";
+    }
+    EXPECT_TRUE(during.value(QStringLiteral("btnClose")));
+
+    const QStringList lines = find<QPlainTextEdit>(QStringLiteral("txtLog"))->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("Start...10:00:00"));
+    EXPECT_EQ(lines[1], QStringLiteral("[정상] 원장관리 컴파일 완료"));
+    EXPECT_EQ(lines[2], QStringLiteral("Finish! 10:00:00"));
+    EXPECT_EQ(lines[3], QStringLiteral("경과시간: 00:00:00"));
+    EXPECT_TRUE(ui.tells().contains(QStringLiteral("처리가 완료 되었습니다.")));
+}
+
+TEST_F(WindowTest, CloseIsRefusedDuringAnFtpTransferAndSavesTheSelectionOtherwise)
+{
+    desk.ftpBusy = true;
+    EXPECT_FALSE(w->close());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(desk.cancelRequested);
+    EXPECT_FALSE(desk.closed);
+
+    desk.ftpBusy = false;
+    click(find<QPushButton>(QStringLiteral("btnProjGroup_0")));
+    click(find<QPushButton>(QStringLiteral("btnClose")));
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(desk.closed);
+    EXPECT_EQ(ProfileFile::load(box.iniPath(QStringLiteral("a_setup.ini")))
+                  .getText(QStringLiteral("General"), QStringLiteral("RecentProjects"), QString(), 200),
+              QStringLiteral(";1;3"));
+}
+
+TEST_F(WindowTest, ADistributingRunWithCloseAfterTransferClosesTheWindow)
+{
+    click(find<QCheckBox>(QStringLiteral("chkEndUnload")));
+    ASSERT_TRUE(desk.chkEndUnload.checked);
+    int distributed = 0;
+    desk.steps.step3 = [&] {
+        ++distributed;
+        return true;
+    };
+    ui.answer(true);
+    click(find<QPushButton>(QStringLiteral("btnTrans")));
+    EXPECT_EQ(distributed, 1);
+    EXPECT_EQ(desk.lastRunResult(), Desk::RunResult::Closed);
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(WindowTest, ChoosingAnotherSetupReloadsGridAndGroups)
+{
+    click(find<QPushButton>(QStringLiteral("btnProjGroup_1"))); // rows 2, 4
+    auto* combo = find<QComboBox>(QStringLiteral("cmbSetups"));
+    ASSERT_EQ(combo->count(), 2);
+    Q_EMIT combo->activated(1);
+
+    EXPECT_EQ(model()->rowCount(), 2);
+    EXPECT_EQ(model()->data(model()->index(1, 1)).toString(), QStringLiteral("메신저"));
+    EXPECT_EQ(find<QPushButton>(QStringLiteral("btnProjGroup_0"))->text(), QStringLiteral("전부"));
+    EXPECT_FALSE(find<QPushButton>(QStringLiteral("btnProjGroup_1"))->isEnabled());
+    EXPECT_EQ(find<QPushButton>(QStringLiteral("btnProjGroup_1"))->text(), QStringLiteral("그룹선택2"));
+    EXPECT_EQ(selCount(), QStringLiteral("1"));
+    EXPECT_EQ(background(0, 3), kTicked);
+    // The selection of the file left behind was kept.
+    EXPECT_EQ(ProfileFile::load(box.iniPath(QStringLiteral("a_setup.ini")))
+                  .getText(QStringLiteral("General"), QStringLiteral("RecentProjects"), QString(), 200),
+              QStringLiteral(";2;4"));
+}
+
+TEST_F(WindowTest, DestinationListAndModesAreBoundToTheDesk)
+{
+    auto* list = find<QListWidget>(QStringLiteral("lstDest"));
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->item(2)->text(), QStringLiteral("C:\\deploy"));
+    EXPECT_EQ(list->selectedItems().size(), 3);
+
+    list->item(1)->setSelected(false);
+    EXPECT_EQ(desk.lstDest.selectedItems(),
+              (QStringList{QStringLiteral("FTP 다운로드"), QStringLiteral("C:\\deploy")}));
+
+    click(find<QCheckBox>(QStringLiteral("chkTestVer")));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("C:\\beta"));
+    EXPECT_TRUE(list->item(0)->isSelected());
+
+    // The mode already chosen starts nothing; another one applies its presets
+    // and, on the shown window, asks to start.
+    click(find<QRadioButton>(QStringLiteral("optWeek_2")));
+    EXPECT_TRUE(ui.questions().isEmpty());
+    ui.answer(false);
+    click(find<QRadioButton>(QStringLiteral("optWeek_1")));
+    EXPECT_EQ(ui.questions(), QStringList{QStringLiteral("정말 시작할까요?")});
+    EXPECT_FALSE(find<QCheckBox>(QStringLiteral("chkTestVer"))->isChecked());
+    EXPECT_TRUE(find<QCheckBox>(QStringLiteral("chkWriteVer"))->isChecked());
+    EXPECT_FALSE(find<QCheckBox>(QStringLiteral("chkFTPAutoRemove"))->isChecked());
+    EXPECT_EQ(list->count(), 3);
+
+    click(find<QCheckBox>(QStringLiteral("chkPatchOnly")));
+    EXPECT_TRUE(desk.chkPatchOnly.checked);
+    click(find<QCheckBox>(QStringLiteral("chkFTPAutoRemove")));
+    EXPECT_TRUE(desk.chkFTPAutoRemove.checked);
+}
+
+// --- the Qt interaction --------------------------------------------------------
+
+// Runs `inspect` on the message box once it is open, then presses `pick`.
+void onNextMessageBox(std::function<void(QMessageBox*)> inspect,
+                      std::function<QAbstractButton*(QMessageBox*)> pick)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, inspect, pick] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        inspect(box);
+        pick(box)->click();
+    });
+    timer->start();
+}
+
+TEST(QtInteractionTest, MessageBoxesCarryTitleIconAndDefaultButton)
+{
+    QtInteraction qt;
+    ASSERT_EQ(&interaction(), &qt);
+
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool defaultIsNo = false;
+    auto record = [&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+    };
+    auto pressDefault = [](QMessageBox* box) { return static_cast<QAbstractButton*>(box->defaultButton()); };
+
+    onNextMessageBox(record, pressDefault);
+    EXPECT_FALSE(qt.askYesNo(QStringLiteral("그래도 시작하시겠습니까?"), QStringLiteral("버전업 확인"),
+                             MsgIcon::Question, true));
+    EXPECT_EQ(title, QStringLiteral("버전업 확인"));
+    EXPECT_EQ(icon, QMessageBox::Question);
+    EXPECT_TRUE(defaultIsNo);
+
+    onNextMessageBox(record, pressDefault);
+    EXPECT_TRUE(rh::askYesNo(QStringLiteral("정말 시작할까요?")));
+    EXPECT_EQ(title, appTitle());
+    EXPECT_FALSE(defaultIsNo);
+
+    // While busy the box shows the arrow; the hourglass comes back afterwards.
+    qt.setBusy(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    Qt::CursorShape inBox = Qt::WaitCursor;
+    onNextMessageBox(
+        [&](QMessageBox* box) {
+            record(box);
+            inBox = QApplication::overrideCursor()->shape();
+        },
+        [](QMessageBox* box) { return box->button(QMessageBox::Ok); });
+    qt.tell(QStringLiteral("전송목적지 경로가 존재하지 않습니다.\r\nC:\\x"), QStringLiteral("T"),
+            MsgIcon::Exclamation);
+    EXPECT_EQ(inBox, Qt::ArrowCursor);
+    EXPECT_EQ(text, QStringLiteral("전송목적지 경로가 존재하지 않습니다.\nC:\\x"));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    qt.setBusy(true); // no second layer
+    qt.setBusy(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtInteractionTest, ProgressDialogReportsCancel)
+{
+    QtInteraction qt;
+    EXPECT_TRUE(qt.showProgress(QStringLiteral("복사"), QStringLiteral("a.exe"), 10, 100));
+    QProgressDialog* dlg = nullptr;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (auto* p = qobject_cast<QProgressDialog*>(t))
+            dlg = p;
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(dlg->value(), 10);
+    EXPECT_EQ(dlg->maximum(), 100);
+    // Totals beyond the bar's int range are shown in thousandths.
+    EXPECT_TRUE(qt.showProgress(QStringLiteral("복사"), QStringLiteral("big"), 3'000'000'000LL,
+                                6'000'000'000LL));
+    EXPECT_EQ(dlg->maximum(), 1000);
+    EXPECT_EQ(dlg->value(), 500);
+    dlg->cancel();
+    EXPECT_FALSE(qt.showProgress(QStringLiteral("복사"), QStringLiteral("a.exe"), 20, 100));
+    qt.endProgress();
+    for (QWidget* t : QApplication::topLevelWidgets())
+        EXPECT_EQ(qobject_cast<QProgressDialog*>(t), nullptr);
+}
+
+TEST(GuiMainTest, CommandLineDropsTheProgramAndTheHomeOption)
+{
+    EXPECT_EQ(guiCommandLine({QStringLiteral("rollhaven2"), QStringLiteral("--home"), QStringLiteral("/opt/rh"),
+                              QStringLiteral("/opt/rh/inis/a.ini")}),
+              QStringList{QStringLiteral("/opt/rh/inis/a.ini")});
+    EXPECT_EQ(guiCommandLine({QStringLiteral("rollhaven2"), QStringLiteral("--home=/opt/rh")}), QStringList{});
+    EXPECT_EQ(guiCommandLine({QStringLiteral("rollhaven2")}), QStringList{});
+}
+
+
+// --- the screenshot for the documentation ---------------------------------------
+
+const char* kDemo = R"([General]
+ProjGrop1=회계;Project1,Project2,Project3
+ProjGrop2=인사급여;Project4,Project5
+ProjGrop3=물류;Project6,Project7
+ProjGrop4=웹;Project8
+ProjGrop5=전체;Project1,Project2,Project3,Project4,Project5,Project6,Project7,Project8
+업무일지ID=dev01
+RecentProjects=;1;2;3;6
+
+[Distribute]
+Path1=FTP 다운로드
+Path2=\\fileserver\프로그램셋업\1_정식버전
+Path3=C:\2TarvelInstalls\배포
+
+[Project]
+ProjectCount=8
+Project1=원장관리
+Project2=세금계산서
+Project3=회계결산
+Project4=인사관리
+Project5=급여관리
+Project6=재고관리
+Project7=물류센터
+Project8=웹인증관리
+
+[Project1]
+VbpPath=D:\src\ledger\ledger.vbp
+ExePath=D:\src\ledger\ledger.exe
+ISProject1=D:\setup\ledger\ledger.ISM
+ISResult1=D:\ISResult\ledger_setup_2.exe
+ISResult2=D:\ISResult\ledger_full_2.exe
+업무일지CODE=101
+웹게시CODE=W11
+[Project2]
+VbpPath=D:\src\tax\taxinvoice.vbp
+ExePath=D:\src\tax\taxinvoice.exe
+ISProject1=D:\setup\tax\taxinvoice.iss
+ISResult1=D:\ISResult\taxinvoice_setup_2.exe
+업무일지CODE=102
+웹게시CODE=W12
+[Project3]
+VbpPath=D:\src\closing\closing.vbp
+ExePath=D:\src\closing\closing.exe
+ISProject1=D:\setup\closing\closing.iss
+ISResult1=D:\ISResult\closing_setup_2.exe
+업무일지CODE=103
+[Project4]
+ProjectType=1
+VbpPath=D:\src\hr\hr.vbp
+ExePath=D:\src\hr\hr.exe
+ISProject1=D:\setup\hr\hr.iss
+ISResult1=D:\ISResult\hr_setup_2.exe
+업무일지CODE=201
+[Project5]
+VbpPath=D:\src\pay\payroll.vbp
+ExePath=D:\src\pay\payroll.exe
+ISProject1=D:\setup\pay\payroll.ISM
+ISResult1=D:\ISResult\payroll_setup_2.exe
+업무일지CODE=202
+[Project6]
+VbpPath=D:\src\stock\stock.vbp
+ExePath=D:\src\stock\stock.exe
+ISProject1=D:\setup\stock\stock.iss
+ISResult1=D:\ISResult\stock_setup_2.exe
+업무일지CODE=301
+[Project7]
+VbpPath=D:\src\logistics\center.vbp
+ExePath=D:\src\logistics\center.exe
+ISProject1=D:\setup\logistics\center.iss
+ISResult1=D:\ISResult\center_setup_2.exe
+[Project8]
+ProjectType=1
+VbpPath=D:\src\webauth\webauth.vbp
+ExePath=D:\src\webauth\webauth.exe
+ISProject1=D:\setup\webauth\webauth.iss
+ISResult1=D:\ISResult\webauth_setup_2.exe
+)";
+
+TEST(FrmMainScreenshot, DemoSetupMidTransfer)
+{
+    setupGuiApplication(*qApp);
+    Sandbox box;
+    TestInteraction ui;
+    box.writeIni(QStringLiteral("tarvel_main.ini"), QString::fromUtf8(kDemo));
+    box.writeIni(QStringLiteral("tarvel_web.ini"), QString::fromUtf8(kSmall));
+    Desk desk;
+    desk.now = [] { return QDateTime(QDate(2024, 5, 16), QTime(10, 2, 11)); }; // a Thursday
+    FrmMain w(desk);
+    desk.Form_Load();
+    w.show();
+    desk.visible = true;
+
+    // The window after a run over the four ticked projects: status and version
+    // columns written, the run log, the FTP frame showing the last upload.
+    desk.txtLog.clear();
+    Q_EMIT desk.logCleared();
+    const char* versions[] = {"2.405.12", "1.405.3", "3.405.1", "", "", "4.405.7"};
+    const char* states[] = {"배포완료", "배포완료", "배포완료(패치 없음)", "", "", "배포완료"};
+    for (int r = 1; r <= 6; ++r) {
+        desk.grid.setText(ColFileVersion, r, QString::fromUtf8(versions[r - 1]));
+        desk.grid.setText(ColStatus, r, QString::fromUtf8(states[r - 1]));
+    }
+    for (const char* line :
+         {"Start...10:02:11", "[정상] 원장관리 컴파일 완료(D:\\src\\ledger\\ledger.exe)",
+          "[정상] 세금계산서 컴파일 완료(D:\\src\\tax\\taxinvoice.exe)",
+          "[정상] 회계결산 컴파일 완료(D:\\src\\closing\\closing.exe)",
+          "[정상] 재고관리 컴파일 완료(D:\\src\\stock\\stock.exe)", "[정상] 빌드서명 완료",
+          "[경고] 회계결산 패치파일이 없습니다.", "[정상] 셋업서명 완료", "[정상] 배포파일 전송중...",
+          "[정상] FTP파일명 _2제거성공: ledger_setup_2.exe",
+          "[정상] FTP파일명 _2제거성공: stock_setup_2.exe", "Finish! 10:06:52", "경과시간: 00:04:41"})
+        desk.AddLog(QString::fromUtf8(line));
+    desk.ftpStatus.fileName = QStringLiteral("C:\\2TarvelInstalls\\stock_setup_2.exe");
+    desk.ftpStatus.celkem = QStringLiteral("48,213,504");
+    desk.ftpStatus.far = QStringLiteral("48,213,504");
+    desk.ftpStatus.left = QStringLiteral("0");
+    desk.ftpStatus.time = QStringLiteral("00:01:05");
+    desk.ftpStatus.timeLeft = QStringLiteral("00:00:00");
+    desk.ftpStatus.speed = QStringLiteral("724.36");
+    desk.ftpStatus.progressMax = 48213504;
+    desk.ftpStatus.progressValue = 48213504;
+    Q_EMIT desk.changed();
+    desk.grid.setActiveCell(ColStatus, 1);
+    QApplication::processEvents();
+
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lbFar"))->text(), QStringLiteral("48,213,504"));
+    EXPECT_EQ(w.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 48213504);
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblSelCount"))->text(), QStringLiteral("4"));
+
+    const QString dir = QStringLiteral(RH_BINARY_DIR) + QStringLiteral("/screenshots");
+    QDir().mkpath(dir);
+    const QString file = dir + QStringLiteral("/frmmain.png");
+    const QImage shot = w.grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    ASSERT_TRUE(shot.save(file));
+    EXPECT_GT(QFileInfo(file).size(), 10000);
+    if (qEnvironmentVariableIsSet("RH_SMALL_SHOT")) {
+        w.resize(1024, 700);
+        QApplication::processEvents();
+        w.grab().save(dir + QStringLiteral("/frmmain_small.png"));
+    }
+}
+
+} // namespace
