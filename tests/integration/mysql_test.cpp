@@ -590,12 +590,64 @@ TEST_F(MySqlTest, ThinWrappersRaiseWithTheirSource)
     ASSERT_TRUE(rs);
     EXPECT_EQ(rs->recordCount(), 2);
     EXPECT_EQ(db.num_rows(), 2);
+    // free_result releases the library result only when asked to.
+    db.free_result();
+    EXPECT_EQ(db.num_rows(), 2);
+    db.setDoMemFree(true);
+    db.free_result();
+    EXPECT_EQ(db.num_rows(), 0);
 
     // real_query's Length counts ANSI bytes: the tail after them is not sent.
     const QString head = QStringLiteral("SELECT '가나다' AS x");
     rs = db.real_query(head + QStringLiteral(" FROM nowhere"), qint32(toAnsi(head).size()));
     ASSERT_TRUE(rs);
     EXPECT_EQ(s(rs->value(QStringLiteral("x"))), "가나다");
+}
+
+// The statements of the work diary, the download catalogue and the login run
+// against the schema with the configured accounts.
+TEST_F(MySqlTest, ProgramStatementsSucceedWithTheConfiguredAccounts)
+{
+    cMySQL inhouse;
+    ASSERT_TRUE(inhouse.real_connect(site().dbServerAddress, site().dbUser, site().dbPassword,
+                                     site().dbName, site().dbPort));
+    EXPECT_FALSE(inhouse.query(QStringLiteral(
+        "INSERT INTO diary (writedate, writer, note, secret) VALUES ( CURDATE(),'abc',"
+        "'* [현재버전] Ledger → 2.1.0.5', 1)")));
+    ASSERT_EQ(inhouse.affected_rows(), 1);
+    const qint32 seq = inhouse.insert_id();
+    ASSERT_GT(seq, 0);
+    EXPECT_FALSE(inhouse.query(QStringLiteral("INSERT INTO diary_part (diaryseq, partcode) "
+                                              "VALUES (%1, 17)")
+                                   .arg(seq)));
+    EXPECT_EQ(inhouse.affected_rows(), 1);
+    EXPECT_FALSE(inhouse.query(QStringLiteral(
+        "INSERT INTO user (id, password2, hidden) VALUES ('kim', SHA1('secret'), 0)")));
+    EXPECT_FALSE(inhouse.query(QStringLiteral(
+        "INSERT INTO user_mac (user_id, mac_addr, block) VALUES ('kim', '001122AABBCC', 0)")));
+    RecordsetPtr rs = inhouse.query(QStringLiteral(
+        "SELECT user_id FROM user_mac WHERE mac_addr = '001122AABBCC' AND block = 0"));
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(s(rs->value(QStringLiteral("user_id"))), "kim");
+    rs = inhouse.query(QStringLiteral("SELECT *, now() as svrtime FROM user where id='kim' AND "
+                                      "password2 = SHA1('secret') and hidden=0"));
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(inhouse.affected_rows(), 1);
+    EXPECT_FALSE(rs->value(QStringLiteral("svrtime")).isEmpty());
+
+    cMySQL web;
+    ASSERT_TRUE(web.real_connect(server->host(), site().webDbUser, site().webDbPassword,
+                                 site().webDbName, site().webDbPort));
+    EXPECT_FALSE(web.query(QStringLiteral(
+        "UPDATE file_rname AS a SET a.rname = 'abc.exe' WHERE a.code = 2")));
+    EXPECT_EQ(web.affected_rows(), 1);
+    EXPECT_FALSE(web.query(QStringLiteral(
+        "update cate3 as a set a.DemoDownFile  = 'abc.exe' where a.idx=48")));
+    EXPECT_EQ(web.affected_rows(), 1);
+    EXPECT_FALSE(web.query(QStringLiteral(
+        "update cate3_info as a  set a.DemoDownFile  = 'abc.exe'where a.idx = 62")));
+    EXPECT_EQ(web.affected_rows(), 1);
+    EXPECT_TRUE(ui.tells().isEmpty()) << s(ui.tells().join("|"));
 }
 
 } // namespace
