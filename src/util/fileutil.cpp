@@ -1,7 +1,7 @@
 #include "util/fileutil.h"
 
-#include "platform/drivemap.h"
 #include "platform/errors.h"
+#include "platform/fspath.h"
 #include "platform/interaction.h"
 #include "platform/peversion.h"
 
@@ -26,16 +26,6 @@ const QString kLanguage = QStringLiteral("Language");
 void showError(int number, const QString& description)
 {
     tell(moduleErrorText(number, description, kProcedure, kModule));
-}
-
-// A path as the program speaks it, for the file system. "\" after a native
-// folder (the program folder + "\name" pattern) is a separator too.
-QString fsPath(const QString& path, QString* error)
-{
-    QString p = nativePath(path, error);
-    if (p.startsWith(QLatin1Char('/')))
-        p.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return p;
 }
 
 // Index of the type word 1 that is directly followed by key and its NUL, at
@@ -131,7 +121,7 @@ QStringList versionEntriesFromBlock(const QList<char16_t>& block)
 QStringList GetFileVer(const QString& path)
 {
     QString mapError;
-    const QString file = fsPath(path, &mapError);
+    const QString file = fileSystemPath(path, &mapError);
     if (file.isEmpty()) {
         // An unmapped drive: say so rather than report "no version".
         if (!mapError.isEmpty())
@@ -245,8 +235,8 @@ void CopyFileWithMessage(const QString& source, const QString& destination)
 {
     auto copy = [&]() -> bool {
         QString error;
-        const QString from = fsPath(source, &error);
-        const QString to = fsPath(destination, &error);
+        const QString from = fileSystemPath(source, &error);
+        const QString to = fileSystemPath(destination, &error);
         if (from.isEmpty() || to.isEmpty())
             return false;
         const QFileInfo info(from);
