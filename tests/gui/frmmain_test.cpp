@@ -488,6 +488,13 @@ TEST_F(WindowTest, DestinationListAndModesAreBoundToTheDesk)
     list->item(1)->setSelected(false);
     EXPECT_EQ(desk.lstDest.selectedItems(),
               (QStringList{QStringLiteral("FTP 다운로드"), QStringLiteral("C:\\deploy")}));
+    // A click toggles an entry and makes it the current one.
+    click(list->viewport(), list->visualItemRect(list->item(1)).center());
+    EXPECT_EQ(desk.lstDest.selectedItems().size(), 3);
+    EXPECT_EQ(desk.lstDest.current, 1);
+    click(list->viewport(), list->visualItemRect(list->item(0)).center());
+    EXPECT_EQ(desk.lstDest.selected, (QList<bool>{false, true, true}));
+    EXPECT_EQ(desk.lstDest.current, 0);
 
     click(find<QCheckBox>(QStringLiteral("chkTestVer")));
     ASSERT_EQ(list->count(), 1);
