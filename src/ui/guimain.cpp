@@ -14,7 +14,6 @@ namespace rh {
 
 void setupGuiApplication(QApplication& app)
 {
-    app.setApplicationName(appTitle());
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         app.setStyle(fusion);
     QFont f = app.font();
@@ -42,7 +41,7 @@ QStringList guiCommandLine(const QStringList& arguments)
     return out;
 }
 
-int runGui(int argc, char** argv)
+int runGui(int argc, char** argv, const std::function<bool()>& startUp)
 {
     QApplication app(argc, argv);
     setupGuiApplication(app);
@@ -50,14 +49,15 @@ int runGui(int argc, char** argv)
     loadSiteConfig();
 
     QtInteraction ui;
+    if (startUp && !startUp())
+        return 0;
     Desk desk;
     desk.commandLine = guiCommandLine(app.arguments());
     FrmMain window(desk);
     desk.Form_Load();
     window.show();
     desk.visible = true;
-    const int rc = app.exec();
-    return rc;
+    return app.exec();
 }
 
 } // namespace rh
