@@ -45,7 +45,9 @@ struct FtpResult {
     // Uploads: the server accepted the remote file (STOR got a 1xx reply).
     // False on failure means the remote file could not be created at all.
     bool remoteOpened = false;
-    qint64 bytesSent = 0;   // bytes curl sent (uploads)
+    // Bytes curl sent (uploads). A failure with every byte sent means the
+    // server did not confirm the stored file (the close failed).
+    qint64 bytesSent = 0;
 
     bool ok() const { return status == FtpStatus::Completed; }
     // One line for a log: "curl error 67: Access denied: 530 [530 Authentication failed.]".

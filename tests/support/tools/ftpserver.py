@@ -70,7 +70,8 @@ def parse_args():
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0, help="0 picks a free port")
     p.add_argument("--user", default="tvc1")
-    p.add_argument("--password", required=True)
+    p.add_argument("--password", default=os.environ.get("RH_FTP_PASSWORD"),
+                   help="the account's password (default: $RH_FTP_PASSWORD)")
     p.add_argument("--layout", action="store_true",
                    help="create /public_html/download/versions/ under the root")
     p.add_argument("--throttle", type=int, default=0,
@@ -81,7 +82,10 @@ def parse_args():
     p.add_argument("--background", action="store_true",
                    help="detach once listening; print the port and return")
     p.add_argument("--pidfile", help="write the server's pid here")
-    return p.parse_args()
+    args = p.parse_args()
+    if not args.password:
+        p.error("give --password or set RH_FTP_PASSWORD")
+    return args
 
 
 def make_server(args):
