@@ -4,9 +4,8 @@
 
 #include <QCoreApplication>
 
-#if defined(RH_WITH_GUI) && __has_include("ui/guimain.h")
+#ifdef RH_WITH_GUI
 #include "ui/guimain.h"
-#define RH_HAVE_GUI 1
 #endif
 
 int main(int argc, char** argv)
@@ -15,7 +14,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0)
             headless = true;
-#ifdef RH_HAVE_GUI
+#ifdef RH_WITH_GUI
     if (!headless)
         return rh::runGui(argc, argv);
 #else

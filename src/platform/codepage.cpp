@@ -20,6 +20,36 @@ CodePage& current()
     return cp;
 }
 
+// Opening a converter loads a gconv module: keep one per direction and thread,
+// reset before each use.
+iconv_t descriptor(const char* to, const char* from)
+{
+    struct Cached {
+        QByteArray to, from;
+        iconv_t cd = reinterpret_cast<iconv_t>(-1);
+        ~Cached()
+        {
+            if (cd != reinterpret_cast<iconv_t>(-1))
+                iconv_close(cd);
+        }
+    };
+    thread_local Cached cache[2];
+    for (Cached& c : cache) {
+        if (c.cd != reinterpret_cast<iconv_t>(-1) && c.to == to && c.from == from) {
+            iconv(c.cd, nullptr, nullptr, nullptr, nullptr);
+            return c.cd;
+        }
+    }
+    // Encoding and decoding each keep their slot.
+    Cached& slot = cache[QByteArray(to) == "UTF-8" ? 0 : 1];
+    if (slot.cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(slot.cd);
+    slot.to = to;
+    slot.from = from;
+    slot.cd = iconv_open(to, from);
+    return slot.cd;
+}
+
 // Converts with iconv; on invalid input writes `replacement` and skips one byte
 // (decoding) or one UTF-16 unit worth of UTF-8 (encoding).
 QByteArray convert(const char* to, const char* from, const char* in, size_t inLen,
@@ -28,7 +58,7 @@ QByteArray convert(const char* to, const char* from, const char* in, size_t inLe
     if (valid)
         *valid = true;
     QByteArray out;
-    iconv_t cd = iconv_open(to, from);
+    iconv_t cd = descriptor(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         if (valid)
             *valid = false;
@@ -73,7 +103,6 @@ QByteArray convert(const char* to, const char* from, const char* in, size_t inLe
         if (inLeft == 0)
             break;
     }
-    iconv_close(cd);
     out.resize(qsizetype(used));
     return out;
 }
@@ -107,6 +136,15 @@ QByteArray toAnsi(const QString& text)
 {
     if (text.isEmpty())
         return QByteArray("");
+    bool ascii = true;
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii)
+        return text.toLatin1();
     QByteArray utf8 = text.toUtf8();
     return convert(current().name.constData(), "UTF-8", utf8.constData(), size_t(utf8.size()),
                    QByteArray("?"), nullptr);

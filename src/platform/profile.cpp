@@ -14,9 +14,76 @@ inline bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-QString fold(const QString& s)
+inline bool isLeadByte(unsigned char c)
 {
-    return s.toCaseFolded();
+    return c >= 0x81 && c != 0xFF;
+}
+
+// Case-insensitive form of a name in the ANSI code page: ASCII letters are
+// lowered, double-byte characters kept whole. Trail bytes of CP949 fall in the
+// ASCII letter range, so folding byte by byte would merge different syllables.
+QByteArray foldName(const char* d, qsizetype n)
+{
+    QByteArray out(d, n);
+    char* p = out.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        if (isLeadByte(c) && i + 1 < n) {
+            ++i;
+            continue;
+        }
+        if (c >= 'A' && c <= 'Z')
+            p[i] = char(c + 32);
+    }
+    return out;
+}
+
+QByteArray foldName(const QString& name)
+{
+    const QByteArray b = toAnsi(name.trimmed());
+    return foldName(b.constData(), b.size());
+}
+
+// Compares a folded name with raw bytes of the file.
+bool equalsFolded(const QByteArray& folded, const char* d, qsizetype n)
+{
+    if (folded.size() != n)
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(d[i]);
+        if (isLeadByte(c) && i + 1 < n) {
+            if (folded[i] != d[i] || folded[i + 1] != d[i + 1])
+                return false;
+            ++i;
+            continue;
+        }
+        const char lc = (c >= 'A' && c <= 'Z') ? char(c + 32) : char(c);
+        if (folded[i] != lc)
+            return false;
+    }
+    return true;
+}
+
+// FNV-1a over the folded form of a name, without building it.
+quint32 foldedHash(const char* d, qsizetype n)
+{
+    quint32 h = 2166136261u;
+    for (qsizetype i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(d[i]);
+        if (isLeadByte(c) && i + 1 < n) {
+            h = (h ^ c) * 16777619u;
+            c = static_cast<unsigned char>(d[++i]);
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<unsigned char>(c + 32);
+        }
+        h = (h ^ c) * 16777619u;
+    }
+    return h;
+}
+
+inline quint64 entryKey(int section, quint32 hash)
+{
+    return (quint64(quint32(section)) << 32) | hash;
 }
 
 } // namespace
@@ -37,13 +104,15 @@ ProfileFile ProfileFile::load(const QString& path)
 void ProfileFile::parse()
 {
     m_sections.clear();
+    m_entries.clear();
     m_firstSection.clear();
+    m_entryIndex.clear();
     const char* d = m_bytes.constData();
     const qsizetype n = m_bytes.size();
     int current = -1;
     qsizetype pos = 0;
     while (pos < n) {
-        qsizetype lineStart = pos;
+        const qsizetype lineStart = pos;
         qsizetype end = pos;
         while (end < n && d[end] != '\r' && d[end] != '\n')
             ++end;
@@ -76,14 +145,15 @@ void ProfileFile::parse()
             while (ne > nb && isBlank(d[ne - 1]))
                 --ne;
             Section s;
-            s.name = fromAnsi(d + nb, ne - nb);
-            s.nameFolded = fold(s.name);
+            s.nameBegin = nb;
+            s.nameEnd = ne;
             s.headerLineEnd = end;
-            s.headerNextLine = next;
-            m_sections.push_back(std::move(s));
+            s.firstEntry = s.endEntry = int(m_entries.size());
+            m_sections.push_back(s);
             current = int(m_sections.size() - 1);
-            if (!m_firstSection.contains(m_sections.back().nameFolded))
-                m_firstSection.insert(m_sections.back().nameFolded, current);
+            const QByteArray folded = foldName(d + nb, ne - nb);
+            if (!m_firstSection.contains(folded))
+                m_firstSection.insert(folded, current);
             continue;
         }
         if (current < 0)
@@ -91,45 +161,43 @@ void ProfileFile::parse()
         const char* eq = static_cast<const char*>(memchr(d + b, '=', size_t(e - b)));
         if (!eq)
             continue;
-        qsizetype eqPos = eq - d;
-        qsizetype kb = b, ke = eqPos;
-        while (ke > kb && isBlank(d[ke - 1]))
+        const qsizetype eqPos = eq - d;
+        qsizetype ke = eqPos;
+        while (ke > b && isBlank(d[ke - 1]))
             --ke;
-        qsizetype vb = eqPos + 1, ve = e;
-        while (vb < ve && isBlank(d[vb]))
+        qsizetype vb = eqPos + 1;
+        while (vb < e && isBlank(d[vb]))
             ++vb;
-        Entry en;
-        en.keyFolded = fold(fromAnsi(d + kb, ke - kb));
-        en.lineStart = lineStart;
-        en.lineEnd = end;
-        en.keyBegin = kb;
-        en.keyEnd = ke;
-        en.valueBegin = vb;
-        en.valueEnd = ve;
-        Section& s = m_sections[current];
-        s.entries.push_back(std::move(en));
-        if (!s.firstEntry.contains(s.entries.back().keyFolded))
-            s.firstEntry.insert(s.entries.back().keyFolded, int(s.entries.size() - 1));
+        m_entryIndex.insert(entryKey(current, foldedHash(d + b, ke - b)), int(m_entries.size()));
+        m_entries.push_back(Entry{lineStart, end, b, ke, vb, e});
+        m_sections[current].endEntry = int(m_entries.size());
     }
 }
 
-int ProfileFile::findSection(const QString& section) const
+int ProfileFile::findSection(const QByteArray& folded) const
 {
-    return m_firstSection.value(fold(section.trimmed()), -1);
+    return m_firstSection.value(folded, -1);
 }
 
-const ProfileFile::Entry* ProfileFile::findEntry(int sectionIndex, const QString& key) const
+const ProfileFile::Entry* ProfileFile::findEntry(int sectionIndex, const QByteArray& key) const
 {
     if (sectionIndex < 0)
         return nullptr;
-    const Section& s = m_sections[sectionIndex];
-    int i = s.firstEntry.value(fold(key.trimmed()), -1);
-    return i < 0 ? nullptr : &s.entries[i];
+    const char* d = m_bytes.constData();
+    // The first of duplicate keys wins: the lowest matching entry.
+    int best = -1;
+    auto range = m_entryIndex.equal_range(entryKey(sectionIndex, foldedHash(key.constData(), key.size())));
+    for (auto it = range.first; it != range.second; ++it) {
+        const Entry& e = m_entries[*it];
+        if ((best < 0 || *it < best) && equalsFolded(key, d + e.keyBegin, e.keyEnd - e.keyBegin))
+            best = *it;
+    }
+    return best < 0 ? nullptr : &m_entries[best];
 }
 
 std::optional<QByteArray> ProfileFile::value(const QString& section, const QString& key) const
 {
-    const Entry* e = findEntry(findSection(section), key);
+    const Entry* e = findEntry(findSection(foldName(section)), foldName(key));
     if (!e)
         return std::nullopt;
     qsizetype b = e->valueBegin, en = e->valueEnd;
@@ -196,20 +264,20 @@ void ProfileFile::setString(const QString& section, const QString& key, const QB
     const QByteArray crlf("\r\n");
     const QByteArray sectionBytes = toAnsi(section.trimmed());
     const QByteArray keyBytes = toAnsi(key.trimmed());
-    int si = findSection(section);
+    int si = findSection(foldName(section));
     if (si < 0) {
         QByteArray add;
         if (!m_bytes.isEmpty() && !m_bytes.endsWith('\n') && !m_bytes.endsWith('\r'))
             add += crlf;
         add += '[' + sectionBytes + ']' + crlf + keyBytes + '=' + value + crlf;
         m_bytes += add;
-    } else if (const Entry* e = findEntry(si, key)) {
+    } else if (const Entry* e = findEntry(si, foldName(key))) {
         // Keep the key's spelling and everything outside the line.
         QByteArray line = m_bytes.mid(e->keyBegin, e->keyEnd - e->keyBegin) + '=' + value;
         m_bytes.replace(e->lineStart, e->lineEnd - e->lineStart, line);
     } else {
         const Section& s = m_sections[si];
-        qsizetype lineEnd = s.entries.isEmpty() ? s.headerLineEnd : s.entries.back().lineEnd;
+        qsizetype lineEnd = s.firstEntry == s.endEntry ? s.headerLineEnd : m_entries[s.endEntry - 1].lineEnd;
         qsizetype at = nextLineStart(lineEnd);
         QByteArray add;
         if (at == lineEnd) // the line had no break: the file ends there
@@ -225,7 +293,7 @@ QStringList ProfileFile::sectionNames() const
 {
     QStringList out;
     for (const Section& s : m_sections)
-        out << s.name;
+        out << fromAnsi(m_bytes.constData() + s.nameBegin, s.nameEnd - s.nameBegin);
     return out;
 }
 

@@ -47,32 +47,34 @@ public:
     QStringList sectionNames() const;
 
 private:
+    // Byte ranges into m_bytes; nothing is decoded while parsing.
     struct Entry {
-        QString keyFolded;   // key decoded and case-folded, for matching
         qsizetype lineStart; // first byte of the line
         qsizetype lineEnd;   // one past the last byte before the line break
         qsizetype keyBegin, keyEnd;
         qsizetype valueBegin, valueEnd; // trimmed value
     };
     struct Section {
-        QString name;
-        QString nameFolded;
+        qsizetype nameBegin, nameEnd;
         qsizetype headerLineEnd;  // end of the header line before its break
-        qsizetype headerNextLine; // first byte after the header's line break
-        QVector<Entry> entries;
-        QHash<QString, int> firstEntry;
+        int firstEntry = 0;       // entries [firstEntry, endEntry) in m_entries
+        int endEntry = 0;
     };
 
     void parse();
-    int findSection(const QString& section) const;
-    const Entry* findEntry(int sectionIndex, const QString& key) const;
+    int findSection(const QByteArray& folded) const;
+    const Entry* findEntry(int sectionIndex, const QByteArray& key) const;
     // Start of the line after the one that ends at `lineEnd`.
     qsizetype nextLineStart(qsizetype lineEnd) const;
 
     QByteArray m_bytes;
     bool m_exists = false;
     QVector<Section> m_sections;
-    QHash<QString, int> m_firstSection;
+    QVector<Entry> m_entries;
+    QHash<QByteArray, int> m_firstSection; // folded name -> first section
+    // (section, hash of the folded key) -> entries; a section such as
+    // [Project] can hold thousands of keys.
+    QMultiHash<quint64, int> m_entryIndex;
 };
 
 // GetPrivateProfileStringA on the file at `path`.
