@@ -34,7 +34,26 @@ SITE
 
 export ROLLHAVEN2_HOME="$SANDBOX"
 export XDG_CONFIG_HOME="$SANDBOX/settings"
+export ROOT BUILD SANDBOX
 APP="$BUILD/src/rollhaven2"
+
+# Each part of the sandbox (stand-in tools, database, FTP server, ...) is laid
+# out by its own script; services they start are stopped when the demo ends.
+# They may append to site.ini and add flags for the run to $SANDBOX/run_flags.
+mkdir -p "$SANDBOX/pids"
+: > "$SANDBOX/run_flags"
+stop_services() {
+  for f in "$SANDBOX"/pids/*.stop; do
+    [[ -e $f ]] && bash "$f" >/dev/null 2>&1 || true
+  done
+}
+trap stop_services EXIT
+for part in scripts/demo/setup-*.sh; do
+  [[ -e $part ]] || continue
+  echo "== $(basename "$part" .sh) =="
+  bash "$part"
+done
+mapfile -t RUN_FLAGS < <(grep -v '^$' "$SANDBOX/run_flags" || true)
 
 echo "== project grid of inis/demo.ini =="
 "$APP" --headless --ini demo.ini --list
@@ -42,6 +61,6 @@ echo "== project grid of inis/demo.ini =="
 echo
 echo "== release run =="
 # A Wednesday: the immediate-release preset, no version-up day.
-"$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes
+"$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes "${RUN_FLAGS[@]}"
 echo
 echo "run logs: $SANDBOX/logs"
