@@ -229,6 +229,13 @@ std::int64_t JsonDecimal::toLongLong(bool* ok) const
 
 // ------------------------------------------------------------------- JsonList
 
+JsonList::JsonList() = default;
+JsonList::JsonList(const JsonList&) = default;
+JsonList::JsonList(JsonList&&) noexcept = default;
+JsonList& JsonList::operator=(const JsonList&) = default;
+JsonList& JsonList::operator=(JsonList&&) noexcept = default;
+JsonList::~JsonList() = default;
+
 const JsonValue& JsonList::item(qsizetype position) const
 {
     if (position < 1 || position > count())
@@ -264,6 +271,13 @@ bool operator==(const JsonList& a, const JsonList& b)
 }
 
 // -------------------------------------------------------------------- JsonMap
+
+JsonMap::JsonMap() = default;
+JsonMap::JsonMap(const JsonMap&) = default;
+JsonMap::JsonMap(JsonMap&&) noexcept = default;
+JsonMap& JsonMap::operator=(const JsonMap&) = default;
+JsonMap& JsonMap::operator=(JsonMap&&) noexcept = default;
+JsonMap::~JsonMap() = default;
 
 qsizetype JsonMap::indexOf(const QString& key) const
 {

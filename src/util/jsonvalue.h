@@ -55,8 +55,16 @@ class JsonList {
 public:
     using const_iterator = std::vector<JsonValue>::const_iterator;
 
-    qsizetype count() const { return qsizetype(m_items.size()); }
-    bool isEmpty() const { return m_items.empty(); }
+    // Defined where JsonValue is complete.
+    JsonList();
+    JsonList(const JsonList&);
+    JsonList(JsonList&&) noexcept;
+    JsonList& operator=(const JsonList&);
+    JsonList& operator=(JsonList&&) noexcept;
+    ~JsonList();
+
+    qsizetype count() const;
+    bool isEmpty() const;
     // Item at 1-based `position`; the empty value outside 1..count().
     const JsonValue& item(qsizetype position) const;
     JsonValue* itemPtr(qsizetype position);
@@ -77,8 +85,16 @@ public:
     struct Member;
     using const_iterator = std::vector<Member>::const_iterator;
 
-    qsizetype size() const { return qsizetype(m_members.size()); }
-    bool isEmpty() const { return m_members.empty(); }
+    // Defined where Member is complete.
+    JsonMap();
+    JsonMap(const JsonMap&);
+    JsonMap(JsonMap&&) noexcept;
+    JsonMap& operator=(const JsonMap&);
+    JsonMap& operator=(JsonMap&&) noexcept;
+    ~JsonMap();
+
+    qsizetype size() const;
+    bool isEmpty() const;
     bool contains(const QString& key) const { return indexOf(key) >= 0; }
     // The member's value; the empty value when there is no such key.
     const JsonValue& value(const QString& key) const;
@@ -161,5 +177,22 @@ struct JsonMap::Member {
     JsonValue value;
     friend bool operator==(const Member&, const Member&) = default;
 };
+
+inline qsizetype JsonList::count() const
+{
+    return qsizetype(m_items.size());
+}
+inline bool JsonList::isEmpty() const
+{
+    return m_items.empty();
+}
+inline qsizetype JsonMap::size() const
+{
+    return qsizetype(m_members.size());
+}
+inline bool JsonMap::isEmpty() const
+{
+    return m_members.empty();
+}
 
 } // namespace rh
