@@ -92,10 +92,14 @@ double best(const std::vector<Run>& runs)
     return b;
 }
 
+struct Failure {
+    QString why;
+};
+
+// Thrown, not exit(): the server and the temporary files must be cleaned up.
 [[noreturn]] void die(const QString& why)
 {
-    std::fprintf(stderr, "ftp_bench: %s\n", qPrintable(why));
-    std::exit(1);
+    throw Failure{why};
 }
 
 // The curl CLI; the account goes in through stdin, not the command line.
@@ -162,9 +166,21 @@ void checkAndRemove(const test::FtpServer& server, const QString& remote, const 
 
 } // namespace
 
+int run(int argc, char** argv);
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    try {
+        return run(argc, argv);
+    } catch (const Failure& f) {
+        std::fprintf(stderr, "ftp_bench: %s\n", qPrintable(f.why));
+        return 1;
+    }
+}
+
+int run(int argc, char** argv)
+{
     const qint64 bigMb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
     const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 5;
     if (bigMb <= 0 || rounds <= 0)
