@@ -524,7 +524,7 @@ bool Desk::requestClose()
 // ---------------------------------------------------------------------------
 // Commands that start outside programs
 
-#include "platform/editor.h"
+#include "platform/launcher.h"
 
 namespace rh {
 
@@ -532,7 +532,9 @@ void Desk::OpenIni()
 {
     if (IniPath.isEmpty())
         return;
-    openInTextEditor(IniPath);
+    // The path is not quoted, as the original wrote it; the launcher maps
+    // notepad.exe to the user's editor.
+    startWithoutWaiting(QStringLiteral("notepad.exe ") + IniPath, WindowMode::Normal);
 }
 
 } // namespace rh

@@ -7,7 +7,7 @@
 #include "platform/usersettings.h"
 
 #include <QFileInfo>
-#include <QProcess>
+#include "platform/launcher.h"
 
 namespace rh {
 
@@ -21,9 +21,11 @@ void Desk::btnSourceMerge_Click()
         tell(QStringLiteral("소스통합도구를 찾을 수 없습니다. \r\n아래 경로로 관련파일을 복사하세요.\r\n\r\n") + path);
         return;
     }
-    if (!QProcess::startDetached(native, {}))
-        tell(formErrorText(err::FileNotFound, standardErrorDescription(err::FileNotFound),
-                           QStringLiteral("btnSourceMerge_Click")));
+    // The path alone is the command line, unquoted; the launcher finds a
+    // program whose folders hold blanks by the rule for unquoted paths.
+    QString startError;
+    if (startWithoutWaiting(path, WindowMode::Normal, &startError) == 0)
+        tell(formErrorText(err::FileNotFound, startError, QStringLiteral("btnSourceMerge_Click")));
 }
 
 } // namespace rh

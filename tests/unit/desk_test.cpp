@@ -8,6 +8,9 @@
 #include "testinteraction.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -316,4 +319,52 @@ TEST_F(DeskFixture, SourceMergeToolMissingNamesTheDefaultPath)
     desk.btnSourceMerge_Click();
     EXPECT_EQ(ui.tells().last(), QStringLiteral("소스통합도구를 찾을 수 없습니다. \r\n아래 경로로 관련파일을 복사하세요.\r\n\r\n")
                                      + programFolder() + QStringLiteral("/멀티Exe런처.exe"));
+}
+
+namespace {
+
+// A tool that records its arguments into a marker file, then exits.
+QString writeMarkerTool(const QString& path, const QString& marker)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8());
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    return path;
+}
+
+bool waitForFile(const QString& path)
+{
+    for (int i = 0; i < 100 && !QFile::exists(path); ++i)
+        QThread::msleep(50);
+    return QFile::exists(path);
+}
+
+} // namespace
+
+TEST_F(DeskFixture, SourceMergeStartsAStoredPathWithBlanksUnquoted)
+{
+    start(kWednesday);
+    const QString marker = box.home() + QStringLiteral("/merge.started");
+    writeMarkerTool(box.drive(QStringLiteral("C")) + QStringLiteral("/Merge Tools/멀티Exe런처.exe"), marker);
+    SaveSetting(appTitle(), QStringLiteral("Config"), QStringLiteral("소스통합도구경로"),
+                QStringLiteral("C:\\Merge Tools\\멀티Exe런처.exe"));
+    desk.btnSourceMerge_Click();
+    EXPECT_TRUE(ui.tells().isEmpty()) << ui.tells().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(waitForFile(marker));
+}
+
+TEST_F(DeskFixture, OpenIniStartsTheEditorOnTheLoadedFile)
+{
+    const QString marker = box.home() + QStringLiteral("/editor.args");
+    const QString editor = writeMarkerTool(box.home() + QStringLiteral("/bin/editor"), marker);
+    qputenv("VISUAL", editor.toUtf8());
+    start(kWednesday);
+    desk.OpenIni();
+    ASSERT_TRUE(waitForFile(marker));
+    QThread::msleep(50);
+    EXPECT_EQ(QString::fromUtf8(Sandbox::readBytes(marker)).trimmed(), desk.IniPath);
+    qunsetenv("VISUAL");
 }
