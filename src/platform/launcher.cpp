@@ -299,7 +299,7 @@ void sleep100ms()
 
 // ---------------------------------------------------------------- starting
 
-struct ExecSpec {
+struct ExecRequest {
     QByteArray program;
     QList<QByteArray> argv;
     QByteArray cwd;
@@ -317,14 +317,14 @@ std::vector<char*> argvPointers(QList<QByteArray>& args)
     return v;
 }
 
-pid_t spawnChild(ExecSpec& spec, int* err)
+pid_t spawnChild(ExecRequest& req, int* err)
 {
-    std::vector<char*> argv = argvPointers(spec.argv);
+    std::vector<char*> argv = argvPointers(req.argv);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    if (!spec.cwd.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&fa, spec.cwd.constData());
-    if (spec.hidden) {
+    if (!req.cwd.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&fa, req.cwd.constData());
+    if (req.hidden) {
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&fa, 1, 2);
@@ -332,7 +332,7 @@ pid_t spawnChild(ExecSpec& spec, int* err)
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (spec.hidden)
+    if (req.hidden)
         flags |= POSIX_SPAWN_SETSID;
     posix_spawnattr_setflags(&attr, flags);
     sigset_t none, defaults;
@@ -343,7 +343,7 @@ pid_t spawnChild(ExecSpec& spec, int* err)
     posix_spawnattr_setsigdefault(&attr, &defaults);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, spec.program.constData(), &fa, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, req.program.constData(), &fa, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) {
@@ -370,12 +370,12 @@ void writeAll(int fd, const void* data, size_t size)
 // Double fork: the program is re-parented to init (or the session's
 // subreaper), so it outlives this process and never becomes our zombie.
 // Only async-signal-safe calls between fork and exec.
-pid_t spawnDetached(ExecSpec& spec, int* err)
+pid_t spawnDetached(ExecRequest& req, int* err)
 {
-    std::vector<char*> argv = argvPointers(spec.argv);
-    const char* program = spec.program.constData();
-    const char* cwd = spec.cwd.isEmpty() ? nullptr : spec.cwd.constData();
-    const bool hidden = spec.hidden;
+    std::vector<char*> argv = argvPointers(req.argv);
+    const char* program = req.program.constData();
+    const char* cwd = req.cwd.isEmpty() ? nullptr : req.cwd.constData();
+    const bool hidden = req.hidden;
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -458,11 +458,11 @@ pid_t spawnDetached(ExecSpec& spec, int* err)
 qint64 startPlan(const LaunchPlan& plan, const LaunchOptions& options, QString* error)
 {
     reapEndedChildren();
-    ExecSpec spec;
-    spec.program = QFile::encodeName(plan.program);
-    spec.argv.append(spec.program);
+    ExecRequest req;
+    req.program = QFile::encodeName(plan.program);
+    req.argv.append(req.program);
     for (const QString& a : plan.arguments)
-        spec.argv.append(QFile::encodeName(a));
+        req.argv.append(QFile::encodeName(a));
     if (!options.workingFolder.isEmpty()) {
         QString err;
         const QString cwd = fileSystemPath(options.workingFolder, &err);
@@ -474,20 +474,20 @@ qint64 startPlan(const LaunchPlan& plan, const LaunchOptions& options, QString* 
             fail(error, QStringLiteral("작업 폴더가 없습니다: ") + options.workingFolder);
             return 0;
         }
-        spec.cwd = QFile::encodeName(cwd);
+        req.cwd = QFile::encodeName(cwd);
     }
-    spec.hidden = options.mode == WindowMode::Hidden;
-    spec.detached = options.detached;
+    req.hidden = options.mode == WindowMode::Hidden;
+    req.detached = options.detached;
 
     int err = 0;
-    const pid_t pid = spec.detached ? spawnDetached(spec, &err) : spawnChild(spec, &err);
+    const pid_t pid = req.detached ? spawnDetached(req, &err) : spawnChild(req, &err);
     if (pid <= 0) {
         fail(error, QStringLiteral("프로그램을 시작할 수 없습니다(") + osError(err) + QStringLiteral("): ")
                  + plan.program);
         return 0;
     }
     takeEnded(pid); // a reused id is a new process
-    if (!spec.detached)
+    if (!req.detached)
         children().insert(pid);
     return pid;
 }
