@@ -7,6 +7,8 @@
 #include "sandbox.h"
 #include "testinteraction.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using namespace rh;
@@ -242,4 +244,29 @@ TEST_F(LoadFixture, LargeSetupLoadsEveryProject)
     ASSERT_EQ(desk.grid.maxRows(), 2000);
     EXPECT_EQ(cell(ColPatchResultFile, 2000), QStringLiteral("p2000_setup_patch_2.exe"));
     EXPECT_EQ(cell(ColProjectName, 1234), QStringLiteral("프로젝트1234"));
+}
+
+TEST_F(LoadFixture, HostileFilesLoadWithoutBreaking)
+{
+    // Invalid CP949 bytes in a name: the row loads with replacement characters.
+    const QString path = box.iniPath(QStringLiteral("bad.ini"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Project]\r\nProject1=ab\xFF\xFE\x80z\r\n[Project1]\r\nISResult1=D:\\o\\a_setup_2.exe\r\n");
+        // A 1 MB line and 50 MB of binary noise after it.
+        f.write("Junk=" + QByteArray(1 << 20, 'j') + "\r\n");
+        QByteArray noise(1 << 20, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 2654435761u) >> 13);
+        for (int k = 0; k < 50; ++k)
+            f.write(noise);
+    }
+    desk.setupNames = {QStringLiteral("bad.ini")};
+    desk.setupIndex = 0;
+    desk.LoadConfig();
+    ASSERT_EQ(desk.grid.maxRows(), 1);
+    EXPECT_TRUE(cell(ColProjectName, 1).startsWith(QStringLiteral("ab")));
+    EXPECT_TRUE(cell(ColProjectName, 1).endsWith(QLatin1Char('z')));
+    EXPECT_EQ(cell(ColPatchResultFile, 1), QStringLiteral("a_setup_patch_2.exe"));
 }
