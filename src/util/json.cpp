@@ -200,11 +200,10 @@ private:
                     map.add(std::move(key), std::move(value));
                 break;
             }
-            if (map.contains(key)) {
+            if (!map.add(key, std::move(value))) {
                 record(QLatin1String(kDuplicateKeyDescription) + QLatin1String(": ") + key);
                 break;
             }
-            map.add(std::move(key), std::move(value));
         }
         return map;
     }
@@ -417,6 +416,27 @@ private:
     QString ParseKey()
     {
         SkipSpace();
+        // Most names are plain double-quoted words followed by ":"; take them
+        // in one piece. Anything else goes the character-by-character way.
+        if (is(m_pos, u'"')) {
+            qsizetype end = m_pos + 1;
+            while (end < m_n) {
+                const char16_t c = m_s[end].unicode();
+                if (c == u'"' || c == u'\'' || c == u'\r' || c == u'\n' || c == u'\t' || c == u' ')
+                    break;
+                ++end;
+            }
+            if (is(end, u'"')) {
+                const qsizetype start = m_pos;
+                m_pos = end + 1;
+                SkipSpace();
+                if (is(m_pos, u':')) {
+                    ++m_pos;
+                    return internKey(QStringView(m_s + start + 1, end - start - 1));
+                }
+                m_pos = start;
+            }
+        }
         QString key;
         bool inDouble = false, inSingle = false;
         while (m_pos < m_n) {
@@ -446,6 +466,21 @@ private:
         }
         return key;
     }
+
+    // Documents repeat the same few names in every object; sharing one QString
+    // per name saves an allocation per member and the memory of the copies.
+    QString internKey(QStringView name)
+    {
+        if (name.size() > 32)
+            return name.toString();
+        QString& slot = m_keyCache[qHash(name) % kKeyCacheSize];
+        if (slot != name)
+            slot = name.toString();
+        return slot;
+    }
+
+    static constexpr size_t kKeyCacheSize = 256;
+    QString m_keyCache[kKeyCacheSize];
 
     const QChar* m_s;
     qsizetype m_n;

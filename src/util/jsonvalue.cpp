@@ -313,6 +313,8 @@ bool JsonMap::add(QString key, JsonValue value)
             m_index.insert(m_members[size_t(k)].key, k);
         m_index.insert(key, position);
     }
+    if (m_members.empty())
+        m_members.reserve(8); // skips the first few regrowths of typical objects
     m_members.push_back(Member{std::move(key), std::move(value)});
     return true;
 }
