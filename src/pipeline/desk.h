@@ -3,6 +3,7 @@
 // here and every handler is a method, so the Qt window only binds widgets to
 // this object and the headless runner and the tests drive the same code.
 #include "config/grid.h"
+#include "db/cmysql.h"
 #include "platform/profile.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 namespace rh {
 
@@ -139,6 +141,10 @@ public:
     StepTable steps;
     // Releases a database session a step may still hold (CloseDatabase).
     std::function<void()> closeDatabase;
+    // The database session of the step that is running (work diary, web
+    // catalogue). A step that fails half-way leaves it here until the next
+    // step replaces it or closeDatabase drops it.
+    std::unique_ptr<cMySQL> database;
 
     // "Today" and the clock, injectable for the date rules.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
