@@ -2,7 +2,7 @@
 // the same file to the same loopback FTP server in the same run, and peak
 // memory after a 20 MB and a 200 MB upload (it must not grow with the size).
 //
-//   bench_ftp_bench [size-MB=200] [rounds=5]
+//   bench_ftp_bench [size-MB=200] [rounds=9] [buffer-KB=512]
 #include "ftp_fixture.h"
 #include "net/ftpsession.h"
 
@@ -127,6 +127,8 @@ Run curlUpload(const test::FtpServer& server, const QString& file, const QString
     return r;
 }
 
+int g_bufferKb = 512;
+
 Run apiUpload(const test::FtpServer& server, const QString& file, const QString& remote,
               bool oneChunkPerRead)
 {
@@ -138,6 +140,7 @@ Run apiUpload(const test::FtpServer& server, const QString& file, const QString&
     };
     FtpUploadOptions opt;
     opt.oneChunkPerRead = oneChunkPerRead;
+    opt.bufferSize = g_bufferKb * 1024;
     Cpu before = Cpu::now();
     QElapsedTimer t;
     t.start();
@@ -182,9 +185,10 @@ int main(int argc, char** argv)
 int run(int argc, char** argv)
 {
     const qint64 bigMb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
-    const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 5;
-    if (bigMb <= 0 || rounds <= 0)
-        die(QStringLiteral("usage: bench_ftp_bench [size-MB] [rounds]"));
+    const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 9;
+    g_bufferKb = argc > 3 ? QByteArray(argv[3]).toInt() : 512;
+    if (bigMb <= 0 || rounds <= 0 || g_bufferKb < 16 || g_bufferKb > 2048)
+        die(QStringLiteral("usage: bench_ftp_bench [size-MB] [rounds] [buffer-KB 16..2048]"));
 
     test::FtpServer server;
     if (!server.start())
@@ -230,7 +234,8 @@ int run(int argc, char** argv)
         std::printf("\n");
     };
     line("curl -T", curlRuns);
-    line("FtpSession, 512 KB buffer, 1 KB chunks", apiRuns);
+    const QByteArray apiName = QStringLiteral("FtpSession, %1 KB buffer, 1 KB chunks").arg(g_bufferKb).toUtf8();
+    line(apiName.constData(), apiRuns);
     line("FtpSession, one 1 KB chunk per read", oneRuns);
     const double curlMedian = median(curlRuns, &Run::seconds);
     std::printf("ratio FtpSession / curl: %.2f median, %.2f best (target >= 0.90)\n",
