@@ -1,12 +1,23 @@
 #include "pipeline/steps.h"
 
+#include "pipeline/codesigning.h"
 #include "pipeline/desk.h"
+#include "pipeline/runcompile.h"
+#include "pipeline/setupbuild.h"
+#include "pipeline/workdiary.h"
 
 namespace rh {
 
 void attachSteps(Desk& desk)
 {
-    (void)desk;
+    desk.steps.step1_1 = [&desk] { return Step1_1(desk); };
+    desk.steps.step1_2 = [&desk] { return Step1_2(desk); };
+    desk.steps.codeSigning = [&desk](int firstCol, int secondCol) {
+        return CodeSigning(desk, firstCol, secondCol);
+    };
+    desk.signingPollMs = signingPollMsFromSite();
+    desk.steps.step2 = [&desk] { return STEP2(desk); };
+    attachDatabaseSession(desk);
 }
 
 } // namespace rh

@@ -1,0 +1,151 @@
+// The work-diary record: one diary entry per released product, linked to the
+// product code, in the in-house database.
+#include "pipeline/workdiary.h"
+
+#include "config/projectrow.h"
+#include "db/cmysql.h"
+#include "pipeline/desk.h"
+#include "platform/errors.h"
+#include "platform/interaction.h"
+#include "platform/sitecfg.h"
+
+#include <QRegularExpression>
+
+namespace rh {
+namespace {
+
+const QString kProc = QStringLiteral("Step4");
+
+// The product code goes into the statement without quotes, so it must be a
+// plain integer; anything else would be spliced into the SQL text.
+bool isIntegerCode(const QString& code)
+{
+    static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+    return integer.match(code).hasMatch();
+}
+
+} // namespace
+
+void showStepError(const QString& procedure, const std::exception& e)
+{
+    if (const auto* rhe = dynamic_cast<const RhError*>(&e))
+        tell(formErrorText(rhe->number(), rhe->description(), procedure));
+    else
+        tell(formErrorText(err::InvalidProcedureCall, QString::fromUtf8(e.what()), procedure));
+}
+
+void CloseRecordset(RecordsetPtr& rs)
+{
+    if (rs && rs->state() == Recordset::adStateOpen)
+        rs->close();
+    rs.reset();
+}
+
+void CloseDatabase(Desk& desk)
+{
+    if (!desk.database)
+        return;
+    desk.database->free_result();
+    desk.database.reset();
+}
+
+qint32 ExecuteSql(Desk& desk, const QString& sql)
+{
+    if (!desk.database)
+        return 0;
+    RecordsetPtr rs = desk.database->query(sql, false);
+    const qint32 count = desk.database->affected_rows();
+    CloseRecordset(rs);
+    return count < 0 ? 0 : count;
+}
+
+bool OpenDatabase(Desk& desk, const QString& procedure, const QString& host, const QString& user,
+                  const QString& password, const QString& db, int port, const QString& socket,
+                  qint32 clientFlags)
+{
+    try {
+        // The new session replaces (and so closes) one a failed run left behind.
+        desk.database.reset();
+        desk.database = std::make_unique<cMySQL>();
+        return desk.database->real_connect(host, user, password, db, port, socket, clientFlags,
+                                           false, QString());
+    } catch (const std::exception& e) {
+        showStepError(procedure, e);
+        return false;
+    }
+}
+
+void attachDatabaseSession(Desk& desk)
+{
+    desk.closeDatabase = [&desk] { CloseDatabase(desk); };
+}
+
+bool Step4(Desk& desk)
+{
+    const QString account = desk.WorkDiaryId;
+    if (account.isEmpty()) {
+        desk.AddLog(QStringLiteral(
+            "[오류] 업무일지 로그인 ID를 알 수 없습니다.(Setup.ini / [General] / 업무일지ID=xxx"));
+        return false;
+    }
+
+    const SiteConfig& cfg = site();
+    if (!OpenDatabase(desk, kProc, cfg.dbServerAddress, cfg.dbUser, cfg.dbPassword, cfg.dbName,
+                      cfg.dbPort, cfg.dbSocket)) {
+        CloseDatabase(desk);
+        return false;
+    }
+
+    const ProjectGrid& grid = desk.grid;
+    for (int row = 1; row <= grid.maxRows(); ++row) {
+        const QString code = grid.text(ColWorkDiaryCode, row);
+        if (!desk.isTicked(row) || grid.text(ColProjectType, row) == QLatin1String("1")
+            || code.isEmpty())
+            continue;
+        const QString name = grid.text(ColProjectName, row);
+        const QString version = grid.text(ColFileVersion, row);
+        // An unexpected error costs this row only; the step goes on.
+        try {
+            if (!isIntegerCode(code)) {
+                desk.AddLog(QStringLiteral("[오류] ") + name
+                            + QStringLiteral(" 업무일지CODE가 숫자가 아닙니다.(") + code
+                            + QLatin1Char(')'));
+                continue;
+            }
+            if (!desk.database)
+                return false; // dropped by a close while the log yielded
+            cMySQL& db = *desk.database;
+            // Texts are escaped with the connection's rules: a quote in a
+            // project name must neither break nor rewrite the statement.
+            const QString master = QStringLiteral("INSERT INTO diary (writedate, writer, note, secret)")
+                + QStringLiteral(" VALUES (") + QStringLiteral(" CURDATE()") + QStringLiteral(",'")
+                + db.escape_string(account) + QLatin1Char('\'')
+                + QStringLiteral(",'* [현재버전] ") + db.escape_string(name)
+                + QStringLiteral(" → ") + db.escape_string(version) + QLatin1Char('\'')
+                + QStringLiteral(", 1") + QLatin1Char(')');
+            if (ExecuteSql(desk, master) == 0) {
+                desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 마스트 저장오류"));
+                return false;
+            }
+            const qint32 id = desk.database ? desk.database->insert_id() : 0;
+            if (id <= 0) {
+                desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 insert_id 오류"));
+                continue;
+            }
+            const QString detail = QStringLiteral("INSERT INTO diary_part (diaryseq, partcode)")
+                + QStringLiteral(" VALUES (") + QString::number(id) + QStringLiteral(", ") + code
+                + QLatin1Char(')');
+            if (ExecuteSql(desk, detail) > 0)
+                desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 업무일지 버전기록:")
+                            + version);
+            else
+                desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 디테일 저장오류"));
+        } catch (const std::exception& e) {
+            showStepError(kProc, e);
+        }
+    }
+    CloseDatabase(desk);
+    return true;
+}
+
+} // namespace rh
