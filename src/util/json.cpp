@@ -20,8 +20,8 @@ constexpr int kMaxDepth = 512;
 constexpr qsizetype kMaxQuoted = 200;
 constexpr int kMaxEntries = 100;
 
-// The description the original collection gave for adding an existing key.
-constexpr int kDuplicateKeyError = 457;
+// The description the original collection gave for adding an existing key
+// (its error 457).
 const char* const kDuplicateKeyDescription =
     "This key is already associated with an element of this collection";
 
