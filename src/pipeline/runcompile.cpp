@@ -1,0 +1,134 @@
+#include "pipeline/runcompile.h"
+
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "pipeline/stepfiles.h"
+#include "platform/apphome.h"
+#include "platform/interaction.h"
+#include "platform/launcher.h"
+
+namespace rh {
+namespace {
+
+void setStatus(Desk& desk, int row, const QString& text)
+{
+    desk.grid.setActiveCell(ColStatus, row);
+    desk.grid.setText(ColStatus, row, text);
+}
+
+} // namespace
+
+QString developmentEnvironmentPath()
+{
+    return QStringLiteral("C:\\Program Files\\Microsoft Visual Studio\\VB98\\vb6.exe");
+}
+
+bool Step1_1(Desk& desk)
+{
+    const QString procedure = QStringLiteral("Step1_1");
+    // The statements below trap nothing themselves (their failures are
+    // results); anything unexpected ends the step instead of the run.
+    try {
+        for (int row = 1; row <= desk.grid.maxRows(); ++row) {
+            if (!desk.isTicked(row))
+                continue;
+            setStatus(desk, row, QStringLiteral("Run..."));
+            const QString name = desk.grid.text(ColProjectName, row);
+            const QString vbp = desk.grid.text(ColVbpPath, row);
+            if (!stepFileExists(vbp)) {
+                desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" VBP파일이 존재하지 않습니다.(")
+                            + vbp + QLatin1Char(')'));
+            } else {
+                desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" Running..."));
+                // Both paths unquoted, as the development environment is used to.
+                LaunchOptions options;
+                options.mode = WindowMode::Normal;
+                const qint64 pid =
+                    startCommandLine(developmentEnvironmentPath() + QStringLiteral(" /runexit ") + vbp, options);
+                if (pid == 0) {
+                    desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" Run 실패!(processID=0)"));
+                    return false;
+                }
+                if (!WaitForProcessEnded(pid)) {
+                    desk.AddLog(QStringLiteral("[오류] ") + name
+                                + QStringLiteral(" Run 실패!(WaitForProcessEnded)"));
+                    return false;
+                }
+            }
+            setStatus(desk, row, QStringLiteral("RUN 끝"));
+        }
+        if (!interaction().askYesNo(QStringLiteral("모든 빌드가 정상인가요? 계속 진행할까요?"),
+                                    QStringLiteral("계속 진행?"), MsgIcon::Question, false))
+            return false;
+        desk.AddLog(QString());
+        return true;
+    } catch (const std::exception& e) {
+        showTrappedError(procedure, e);
+    }
+    return false;
+}
+
+bool Step1_2(Desk& desk)
+{
+    const QString procedure = QStringLiteral("Step1_2");
+    try {
+        const QString upx = desk.UpxExePath;
+        if (!stepFileExists(upx)) {
+            desk.AddLog(QStringLiteral("[오류] 실행파일 압축프로그램(UPX)을 찾을 수 없습니다.(") + upx
+                        + QLatin1Char(')'));
+            return false;
+        }
+        const QString folder = programFolder();
+        for (int row = 1; row <= desk.grid.maxRows(); ++row) {
+            if (!desk.isTicked(row))
+                continue;
+            setStatus(desk, row, QStringLiteral("컴파일..."));
+            const QString name = desk.grid.text(ColProjectName, row);
+            const QString exe = desk.grid.text(ColExePath, row);
+            if (stepFileExists(exe)) {
+                trapped(procedure, [&] { stepDeleteFile(exe); });
+                desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 이전 실행파일 삭제"));
+            } else {
+                desk.AddLog(QStringLiteral("[경고] ") + name
+                            + QStringLiteral(" 이전 실행파일이 존재하지 않습니다.(") + exe + QLatin1Char(')'));
+            }
+
+            const QString vbp = desk.grid.text(ColVbpPath, row);
+            auto make = [&] {
+                ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + vbp, folder,
+                                    false, true);
+            };
+            if (!stepFileExists(vbp)) {
+                // No make run; the check below fails and offers the retry.
+                desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" VBP파일이 존재하지 않습니다.(")
+                            + vbp + QLatin1Char(')'));
+            } else {
+                desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 컴파일중..."));
+                make();
+            }
+            while (!stepFileExists(exe)) {
+                if (!interaction().askYesNo(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
+                                            QStringLiteral("컴파일 재시도"), MsgIcon::None, false)) {
+                    desk.AddLog(QStringLiteral("[오류] ") + name
+                                + QStringLiteral(" 컴파일된 EXE파일이 존재하지 않습니다.(") + exe
+                                + QLatin1Char(')'));
+                    return false;
+                }
+                make();
+            }
+
+            // The packer's results are not examined: only the executable counts.
+            ShellExecuteAndWait(upx, 0, exe, folder, false, true);
+            ShellExecuteAndWait(upx, 0, QStringLiteral("-d ") + exe, folder, false, true);
+            desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" UPX 압축/해제완료"));
+            setStatus(desk, row, QStringLiteral("컴파일 끝"));
+            desk.AddLog(QString());
+        }
+        return true;
+    } catch (const std::exception& e) {
+        showTrappedError(procedure, e);
+    }
+    return false;
+}
+
+} // namespace rh

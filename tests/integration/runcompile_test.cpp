@@ -1,0 +1,242 @@
+// The run and compile steps against the stand-in development environment and
+// packer, started as real processes through the drive map.
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "pipeline/runcompile.h"
+#include "platform/drivemap.h"
+#include "platform/peversion.h"
+#include "sandbox.h"
+#include "standins.h"
+#include "testinteraction.h"
+#include "util/fileutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace rh;
+using namespace rh::test;
+
+namespace {
+
+struct RunCompileFixture : ::testing::Test {
+    Sandbox box;
+    TestInteraction ui;
+    Desk desk;
+    StandInLog calls{box.home() + QStringLiteral("/standin.log")};
+
+    // A grid row; the project's files live under C:\Src\<folder>.
+    int addProject(const QString& name, const QString& folder, const QString& selected = QStringLiteral("1"))
+    {
+        const int row = desk.grid.appendRow();
+        desk.grid.setText(ColSelected, row, selected);
+        desk.grid.setText(ColProjectName, row, name);
+        desk.grid.setText(ColVbpPath, row, QStringLiteral("C:\\Src\\%1\\%1.vbp").arg(folder));
+        desk.grid.setText(ColExePath, row, QStringLiteral("C:\\Src\\%1\\%1.exe").arg(folder));
+        return row;
+    }
+    QString vbpOf(int row) const { return desk.grid.text(ColVbpPath, row); }
+    QString exeOf(int row) const { return desk.grid.text(ColExePath, row); }
+    void writeProject(int row, VbpSpec spec) { writeVbp(nativeOf(vbpOf(row)), spec); }
+    QString status(int row) const { return desk.grid.text(ColStatus, row); }
+};
+
+VbpSpec standIn(const QString& words, int major = 1)
+{
+    VbpSpec spec;
+    spec.major = major;
+    spec.extraLines << QStringLiteral("RollhavenStandIn=") + words;
+    return spec;
+}
+
+} // namespace
+
+TEST_F(RunCompileFixture, RunStepWaitsForEachTickedProjectThenAsks)
+{
+    installCompiler(box);
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax")); // no project file
+    const int pay = addProject(QStringLiteral("급여관리"), QStringLiteral("Pay"), QStringLiteral(" 1"));
+    const int stock = addProject(QStringLiteral("재고관리"), QStringLiteral("Stock"), QStringLiteral("True"));
+    writeProject(ledger, standIn(QStringLiteral("RunMs:450")));
+    writeProject(pay, {});
+    writeProject(stock, {});
+
+    ui.answer(true);
+    EXPECT_TRUE(Step1_1(desk));
+    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[정상] 원장관리 Running..."),
+                                   QStringLiteral("[오류] 세금계산서 VBP파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.vbp)"),
+                                   QString()}));
+    // Every log line yields once; the rest are the 100 ms pumps of the wait
+    // for the 450 ms run.
+    EXPECT_GE(ui.pumps - ui.log.size(), 3);
+    EXPECT_EQ(calls.lines(), QStringList{QStringLiteral("vb6 /runexit ") + nativeOf(vbpOf(ledger))});
+    EXPECT_EQ(status(ledger), QStringLiteral("RUN 끝"));
+    EXPECT_EQ(status(tax), QStringLiteral("RUN 끝"));
+    EXPECT_EQ(status(pay), QString());
+    EXPECT_EQ(status(stock), QString());
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].kind, Message::Ask);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("모든 빌드가 정상인가요? 계속 진행할까요?"));
+    EXPECT_EQ(ui.messages[0].title, QStringLiteral("계속 진행?"));
+    EXPECT_EQ(ui.messages[0].icon, MsgIcon::Question);
+
+    // No to the question stops the run, without the closing empty line.
+    ui.log.clear();
+    ui.answer(false);
+    EXPECT_FALSE(Step1_1(desk));
+    EXPECT_EQ(ui.log.size(), 2);
+}
+
+TEST_F(RunCompileFixture, RunStepStopsWhenTheEnvironmentCannotBeStarted)
+{
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"));
+    writeProject(ledger, {});
+    writeProject(tax, {});
+    EXPECT_FALSE(Step1_1(desk));
+    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[정상] 원장관리 Running..."),
+                                   QStringLiteral("[오류] 원장관리 Run 실패!(processID=0)")}));
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(status(ledger), QStringLiteral("Run..."));
+    EXPECT_EQ(status(tax), QString());
+}
+
+TEST_F(RunCompileFixture, NoTickedRows)
+{
+    installCompiler(box);
+    addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), QStringLiteral("0"));
+    ui.answer(true);
+    EXPECT_TRUE(Step1_1(desk));
+    EXPECT_EQ(ui.questions().size(), 1) << "the question comes even without a ticked row";
+
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    EXPECT_FALSE(Step1_2(desk)) << "the packer is checked before the rows";
+    installPacker(box);
+    ui.log.clear();
+    EXPECT_TRUE(Step1_2(desk));
+    EXPECT_TRUE(ui.log.isEmpty());
+    EXPECT_TRUE(calls.lines().isEmpty());
+}
+
+TEST_F(RunCompileFixture, CompileBuildsAVersionedExecutableAndPacksIt)
+{
+    installStandInTools(box, QStringLiteral("C:\\Tools\\upx.exe"));
+    desk.UpxExePath = QStringLiteral("C:\\Tools\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"));
+    writeProject(ledger, {1, 604, 12, QStringLiteral("Ledger.exe"), {}, QStringLiteral("원장관리 프로그램"), {}});
+    // The executable lands in Path32 below the project; ExePath names it there.
+    writeProject(tax, {2, 3, 45, QStringLiteral("Tax.exe"), QStringLiteral("bin"), {}, {}});
+    desk.grid.setText(ColExePath, tax, QStringLiteral("C:\\Src\\Tax\\bin\\Tax.exe"));
+    Sandbox::writeAnsi(nativeOf(exeOf(ledger)), QStringLiteral("old build"));
+
+    EXPECT_TRUE(Step1_2(desk));
+    EXPECT_EQ(ui.log,
+              (QStringList{QStringLiteral("[정상] 원장관리 이전 실행파일 삭제"), QStringLiteral("[정상] 원장관리 컴파일중..."),
+                           QStringLiteral("[정상] 원장관리 UPX 압축/해제완료"), QString(),
+                           QStringLiteral("[경고] 세금계산서 이전 실행파일이 존재하지 않습니다.(C:\\Src\\Tax\\bin\\Tax.exe)"),
+                           QStringLiteral("[정상] 세금계산서 컴파일중..."), QStringLiteral("[정상] 세금계산서 UPX 압축/해제완료"),
+                           QString()}));
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(status(ledger), QStringLiteral("컴파일 끝"));
+    EXPECT_EQ(status(tax), QStringLiteral("컴파일 끝"));
+    EXPECT_EQ(calls.lines(), (QStringList{QStringLiteral("vb6 /make ") + nativeOf(vbpOf(ledger)),
+                                          QStringLiteral("upx ") + nativeOf(exeOf(ledger)),
+                                          QStringLiteral("upx -d ") + nativeOf(exeOf(ledger)),
+                                          QStringLiteral("vb6 /make ") + nativeOf(vbpOf(tax)),
+                                          QStringLiteral("upx ") + nativeOf(exeOf(tax)),
+                                          QStringLiteral("upx -d ") + nativeOf(exeOf(tax))}));
+
+    // The new executables carry the project's version as the version reader sees it.
+    EXPECT_EQ(GetFileVerText(exeOf(ledger), true, true), QStringLiteral("1.604.12"));
+    EXPECT_EQ(GetFileVerText(exeOf(tax), false, true), QStringLiteral("2.03"));
+    const QStringList entries = GetFileVer(exeOf(ledger));
+    EXPECT_TRUE(entries.contains(QStringLiteral("FileDescription: 원장관리 프로그램"))) << entries.join(u'|').toStdString();
+    EXPECT_TRUE(entries.contains(QStringLiteral("Language: Korean"))) << entries.join(u'|').toStdString();
+}
+
+TEST_F(RunCompileFixture, CompileRetryPromptRerunsTheMakeUntilNo)
+{
+    installStandInTools(box);
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"));
+    writeProject(ledger, standIn(QStringLiteral("FailBuild")));
+    writeProject(tax, {});
+
+    ui.answers({true, false});
+    EXPECT_FALSE(Step1_2(desk));
+    ASSERT_EQ(ui.questions().size(), 2);
+    for (const Message& m : ui.messages) {
+        EXPECT_EQ(m.text, QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"));
+        EXPECT_EQ(m.title, QStringLiteral("컴파일 재시도"));
+    }
+    EXPECT_EQ(ui.log.last(),
+              QStringLiteral("[오류] 원장관리 컴파일된 EXE파일이 존재하지 않습니다.(C:\\Src\\Ledger\\Ledger.exe)"));
+    const QString make = QStringLiteral("vb6 /make ") + nativeOf(vbpOf(ledger));
+    EXPECT_EQ(calls.lines(), (QStringList{make, make})) << "no packing, and the later row is not compiled";
+    EXPECT_EQ(status(ledger), QStringLiteral("컴파일..."));
+    EXPECT_EQ(status(tax), QString());
+}
+
+TEST_F(RunCompileFixture, CompileRetryThatSucceedsGoesOn)
+{
+    installStandInTools(box);
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    writeProject(ledger, standIn(QStringLiteral("FailBuilds:1"), 3));
+    ui.answer(true);
+    EXPECT_TRUE(Step1_2(desk));
+    EXPECT_EQ(ui.questions().size(), 1);
+    EXPECT_EQ(GetFileVerText(exeOf(ledger), false, true), QStringLiteral("3.00"));
+    EXPECT_EQ(calls.lines().size(), 4); // two makes, pack, unpack
+    EXPECT_EQ(status(ledger), QStringLiteral("컴파일 끝"));
+}
+
+TEST_F(RunCompileFixture, CompileWithoutProjectFileStillOffersTheMakeRetry)
+{
+    installStandInTools(box);
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"));
+    ui.answers({true, false});
+    EXPECT_FALSE(Step1_2(desk));
+    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[경고] 세금계산서 이전 실행파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.exe)"),
+                                   QStringLiteral("[오류] 세금계산서 VBP파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.vbp)"),
+                                   QStringLiteral("[오류] 세금계산서 컴파일된 EXE파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.exe)")}));
+    // The Yes reran the make with the missing project file; the first pass had none.
+    EXPECT_EQ(calls.lines(), QStringList{QStringLiteral("vb6 /make ") + nativeOf(vbpOf(tax))});
+}
+
+TEST_F(RunCompileFixture, MissingPackerStopsBeforeAnyRow)
+{
+    installCompiler(box);
+    desk.UpxExePath = QStringLiteral("C:\\Tools\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    writeProject(ledger, {});
+    Sandbox::writeAnsi(nativeOf(exeOf(ledger)), QStringLiteral("old build"));
+    EXPECT_FALSE(Step1_2(desk));
+    EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] 실행파일 압축프로그램(UPX)을 찾을 수 없습니다.(C:\\Tools\\upx.exe)")});
+    EXPECT_TRUE(QFileInfo::exists(nativeOf(exeOf(ledger))));
+    EXPECT_EQ(status(ledger), QString());
+    EXPECT_TRUE(calls.lines().isEmpty());
+}
+
+TEST_F(RunCompileFixture, AFailedDeletionIsReportedAndTheStepGoesOn)
+{
+    installStandInTools(box);
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    // A file nobody may delete, even root: a process file mapped as drive P:.
+    box.site().driveMap.append({QStringLiteral("P:"), QStringLiteral("/proc/self")});
+    box.apply();
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    desk.grid.setText(ColExePath, ledger, QStringLiteral("P:\\comm"));
+    writeProject(ledger, {});
+
+    EXPECT_TRUE(Step1_2(desk));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("Error 70 (Permission denied) in procedure Step1_2 of Form FrmMain")});
+    EXPECT_EQ(ui.log.first(), QStringLiteral("[정상] 원장관리 이전 실행파일 삭제"));
+    EXPECT_EQ(status(ledger), QStringLiteral("컴파일 끝"));
+}
