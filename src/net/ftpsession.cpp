@@ -3,13 +3,16 @@
 #include "platform/codepage.h"
 #include "platform/sitecfg.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace rh {
@@ -19,6 +22,8 @@ namespace {
 constexpr qint64 kChunk = FtpChunk::kSize;
 constexpr int kMinUploadBuffer = 16 * 1024;
 constexpr int kMaxUploadBuffer = 2 * 1024 * 1024;
+constexpr int kPollMs = 10;
+constexpr qint64 kIdleMs = 50;
 
 void globalInit()
 {
@@ -65,6 +70,7 @@ struct UploadSource {
     qsizetype stagedPos = 0;
 
     bool cancelled = false;
+    bool stopRequested = false;
     QString localError;
 
     bool readInto(char* dst, qint64 n)
@@ -168,22 +174,13 @@ size_t discardCallback(char*, size_t size, size_t nitems, void*)
     return size * nitems;
 }
 
-struct IdleState {
-    const FtpUploadHooks* hooks = nullptr;
-    UploadSource* source = nullptr;
-    const bool* closing = nullptr;
-};
-
+// Stops a running upload at curl's next progress check once the idle hook
+// or a disconnect asked for it.
 int xferInfoCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    auto* st = static_cast<IdleState*>(userdata);
-    try {
-        if ((st->closing && *st->closing) || (st->hooks->idle && !st->hooks->idle())) {
-            st->source->cancelled = true;
-            return 1;
-        }
-    } catch (...) {
-        st->source->localError = QStringLiteral("the upload callback threw an exception");
+    auto* src = static_cast<UploadSource*>(userdata);
+    if (src->stopRequested || (src->closing && *src->closing)) {
+        src->cancelled = src->localError.isEmpty();
         return 1;
     }
     return 0;
@@ -221,6 +218,9 @@ QString FtpResult::describe() const
 }
 
 struct FtpSession::Impl {
+    // The connection cache lives in the multi handle; the easy handle is added
+    // for each operation and removed after it.
+    CURLM* multi = nullptr;
     CURL* curl = nullptr;
     FtpLogin login;
     QByteArray baseUrl; // "ftp://host:port"
@@ -242,8 +242,11 @@ struct FtpSession::Impl {
     void close()
     {
         if (curl)
-            curl_easy_cleanup(curl); // sends QUIT on the open connection
+            curl_easy_cleanup(curl);
+        if (multi)
+            curl_multi_cleanup(multi); // sends QUIT on the cached connection
         curl = nullptr;
+        multi = nullptr;
         closing = false;
     }
 
@@ -323,7 +326,35 @@ struct FtpSession::Impl {
         return baseUrl + "/%2F" + remote.mid(1).toPercentEncoding("/");
     }
 
-    CURLcode perform() { return curl_easy_perform(curl); }
+    // Runs the operation. curl_easy_perform would wait up to a second for a
+    // socket event that libcurl 7.88 sometimes never asks for (the passive
+    // data connection's connect); polling in short steps bounds that stall.
+    // `between` runs on every turn of the loop.
+    CURLcode perform(const std::function<void()>& between = {})
+    {
+        CURLMcode mc = curl_multi_add_handle(multi, curl);
+        if (mc != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        int running = 1;
+        while (mc == CURLM_OK) {
+            mc = curl_multi_perform(multi, &running);
+            if (mc != CURLM_OK || running == 0)
+                break;
+            if (between)
+                between();
+            mc = curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+        }
+        CURLcode rc = mc == CURLM_OK ? CURLE_OK : CURLE_RECV_ERROR;
+        if (mc != CURLM_OK)
+            std::snprintf(errbuf, sizeof errbuf, "%s", curl_multi_strerror(mc));
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == curl)
+                rc = msg->data.result;
+        }
+        curl_multi_remove_handle(multi, curl);
+        return rc;
+    }
 
     FtpResult failure(CURLcode rc) const
     {
@@ -367,7 +398,6 @@ struct FtpSession::Impl {
     FtpResult upload(UploadSource& src, const QByteArray& remote, const FtpUploadHooks& hooks,
                      const FtpUploadOptions& opt)
     {
-        IdleState idle{&hooks, &src, &closing};
         src.hooks = &hooks;
         src.onePerRead = opt.oneChunkPerRead;
         src.closing = &closing;
@@ -381,10 +411,32 @@ struct FtpSession::Impl {
         curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, buffer);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &xferInfoCallback);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &idle);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &src);
 
+        // The idle hook runs from the loop, outside curl, at most every
+        // kIdleMs and only when no chunk callback ran meanwhile.
+        QElapsedTimer sinceHook;
+        sinceHook.start();
+        qint64 lastQueued = -1;
+        auto between = [&] {
+            if (src.queued != lastQueued) {
+                lastQueued = src.queued;
+                sinceHook.restart();
+                return;
+            }
+            if (!hooks.idle || src.stopRequested || sinceHook.elapsed() < kIdleMs)
+                return;
+            sinceHook.restart();
+            try {
+                if (!hooks.idle())
+                    src.stopRequested = true;
+            } catch (...) {
+                src.localError = QStringLiteral("the upload callback threw an exception");
+                src.stopRequested = true;
+            }
+        };
         busy = true;
-        CURLcode rc = perform();
+        CURLcode rc = perform(between);
 
         FtpResult r;
         if (rc == CURLE_OK) {
@@ -430,9 +482,12 @@ FtpResult FtpSession::connect(const FtpLogin& login)
                                     .arg(login.port));
 
     globalInit();
+    d->multi = curl_multi_init();
     d->curl = curl_easy_init();
-    if (!d->curl)
+    if (!d->multi || !d->curl) {
+        d->close();
         return Impl::ownFailure(QStringLiteral("libcurl could not create a handle"));
+    }
     d->login = login;
     d->user = toAnsi(login.user);
     d->password = toAnsi(login.password);

@@ -1,8 +1,9 @@
 #pragma once
 // One FTP connection to the download server over libcurl: log in (passive,
 // binary), upload from a file or from memory, rename, look one file up, close.
-// A session keeps one curl easy handle from connect() to disconnect(), so every
-// operation in between reuses the same control connection. libcurl drops a
+// A session keeps one curl handle (and its connection cache) from connect() to
+// disconnect(), so every operation in between reuses the same control
+// connection. libcurl drops a
 // control connection that an aborted or broken transfer left in an unknown
 // state; the next operation then logs in again on its own.
 //
@@ -68,8 +69,8 @@ struct FtpUploadHooks {
     // Called once per 1024-byte chunk, in order; false stops the transfer
     // (the result is Cancelled, the remote file keeps what arrived).
     std::function<bool(const FtpChunk&)> chunk;
-    // Called while curl waits on the network between chunk batches, at least
-    // about once a second; false stops the transfer like chunk() does.
+    // Called while the transfer waits on the network, about every 50 ms when
+    // no chunk callback ran meanwhile; false stops the transfer like chunk().
     std::function<bool()> idle;
 };
 

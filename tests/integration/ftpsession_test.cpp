@@ -387,7 +387,7 @@ TEST_F(ThrottledFtpSessionTest, IdleHookRunsWhileTheNetworkIsSlowAndCanCancel)
     clock.start();
     FtpResult r = s.uploadFile(src, kDownload + QStringLiteral("slow_2.exe"), hooks);
     EXPECT_EQ(r.status, FtpStatus::Cancelled) << r.describe().toStdString();
-    EXPECT_GT(idleCalls, 1);
+    EXPECT_GE(idleCalls, 5); // about every 50 ms, not once a second
     EXPECT_LT(chunks, size / 1024);
     EXPECT_LT(clock.elapsed(), 10000);
 }
