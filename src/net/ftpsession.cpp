@@ -292,8 +292,8 @@ struct FtpSession::Impl {
         return 0;
     }
 
-    // Every operation starts from clean options; curl_easy_reset keeps the
-    // live connection, which is what carries the session.
+    // Every operation starts from clean options; the live connection stays in
+    // the multi handle's cache, which is what carries the session.
     void prepare(const QByteArray& url)
     {
         curl_easy_reset(curl);
