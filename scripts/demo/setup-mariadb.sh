@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The demo's database server: a MariaDB on 127.0.0.1 in the sandbox with the
+# in-house and web-host schemas and the demo's rows. Its address goes into
+# site.ini; $SANDBOX/pids/mariadb.stop stops it when the demo ends.
+set -euo pipefail
+: "${ROOT:?}" "${SANDBOX:?}"
+
+tool=$ROOT/tests/support/tools/mariadb_sandbox.sh
+dir=$SANDBOX/mariadb
+site=$SANDBOX/site.ini
+
+# Stopped with the demo even when it dies before its own clean-up; the prepared
+# data folder of the build tree makes the start one server launch.
+export RH_SANDBOX_OWNER_PID=$PPID
+if [[ -n ${BUILD:-} ]]; then export RH_SANDBOX_TEMPLATE=${RH_SANDBOX_TEMPLATE:-$BUILD/mariadb-template}; fi
+
+mkdir -p "$dir" "$SANDBOX/pids"
+printf 'bash %q stop %q\n' "$tool" "$dir" > "$SANDBOX/pids/mariadb.stop"
+port=$(bash "$tool" start "$dir")
+bash "$tool" sql "$dir" < "$ROOT/scripts/demo/mariadb-demo.sql"
+
+# The keys go right under the existing [Servers] header: only the first section
+# of a name is read, and there the first of duplicate keys wins.
+keys=$(cat <<KEYS
+DBServerAddress=127.0.0.1
+DBPort=$port
+DBSocket=$dir/sock
+WebServerAddress=127.0.0.1
+WebDBPort=$port
+WebDBSocket=$dir/sock
+KEYS
+)
+tmp=$(mktemp "$site.XXXXXX")
+if [[ -f $site ]] && grep -qi '^\[Servers\][[:space:]]*$' "$site"; then
+  awk -v keys="$keys" '
+    !done && tolower($0) ~ /^\[servers\][[:space:]]*$/ { print; print keys; done = 1; next }
+    { print }' "$site" > "$tmp"
+else
+  { [[ -f $site ]] && cat "$site"; printf '[Servers]\n%s\n' "$keys"; } > "$tmp"
+fi
+mv "$tmp" "$site"
+
+users=$(bash "$tool" sql "$dir" -N -B -e "SELECT COUNT(*) FROM tv_inhouse.user")
+echo "MariaDB up on 127.0.0.1:$port (tv_inhouse with $users user(s), webhost; socket $dir/sock)"
