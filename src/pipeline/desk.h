@@ -148,6 +148,8 @@ public:
 
     // "Today" and the clock, injectable for the date rules.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    // Milliseconds between the signing step's looks at the signed folder.
+    int signingPollMs = 10000;
 
     // --- start-up ------------------------------------------------------------
     void Form_Load();

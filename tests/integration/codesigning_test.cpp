@@ -1,0 +1,262 @@
+// The signing hand-off against the stand-in signing station working on the
+// sandbox's S:\Codesigning folders, and the release driver running compile
+// and executable signing with every stand-in.
+#include "config/projectrow.h"
+#include "pipeline/codesigning.h"
+#include "pipeline/desk.h"
+#include "pipeline/steps.h"
+#include "sandbox.h"
+#include "standins.h"
+#include "testinteraction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+using namespace rh;
+using namespace rh::test;
+
+namespace {
+
+const QStringList kSigningLog{QStringLiteral("서명 작업폴더로 복사중..."), QStringLiteral("서명 대기중..."),
+                              QStringLiteral("서명완료 파일 복사중...")};
+
+struct SigningFixture : ::testing::Test {
+    Sandbox box;
+    TestInteraction ui;
+    Desk desk;
+    QString unsignedDir = box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning/unsigned");
+    QString signedDir = box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning/signed");
+
+    void SetUp() override
+    {
+        QDir().mkpath(unsignedDir);
+        QDir().mkpath(signedDir);
+        desk.signingPollMs = 20;
+    }
+
+    // A row with an executable, a full setup and a patch path (files made
+    // only where content is given).
+    int addProject(const QString& name, const QString& key, const QByteArray& exe,
+                   const QByteArray& setup = {}, const QByteArray& patch = {},
+                   const QString& selected = QStringLiteral("1"))
+    {
+        const int row = desk.grid.appendRow();
+        desk.grid.setText(ColSelected, row, selected);
+        desk.grid.setText(ColProjectName, row, name);
+        desk.grid.setText(ColExePath, row, QStringLiteral("C:\\Src\\%1\\%1.exe").arg(key));
+        desk.grid.setText(ColISResult1, row, QStringLiteral("C:\\Setup\\Output\\%1_setup_2.exe").arg(key.toLower()));
+        desk.grid.setText(ColPatchResultPath, row,
+                          QStringLiteral("C:\\Setup\\Output\\%1_setup_patch_2.exe").arg(key.toLower()));
+        const std::pair<int, QByteArray> files[] = {{ColExePath, exe}, {ColISResult1, setup}, {ColPatchResultPath, patch}};
+        for (const auto& [col, content] : files)
+            if (!content.isEmpty())
+                write(nativeOf(desk.grid.text(col, row)), content);
+        return row;
+    }
+    static void write(const QString& path, const QByteArray& content)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    }
+    QByteArray cell(int col, int row) const { return Sandbox::readBytes(nativeOf(desk.grid.text(col, row))); }
+    QString status(int row) const { return desk.grid.text(ColStatus, row); }
+    static QStringList files(const QString& dir)
+    {
+        return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    void startStation(SigningStation& station)
+    {
+        QString error;
+        ASSERT_TRUE(station.start(&error)) << error.toStdString();
+    }
+};
+
+QByteArray content(const char* tag)
+{
+    return QByteArray(tag) + QByteArray(600, '.');
+}
+
+bool isSignedFrom(const QByteArray& signedBytes, const QByteArray& original)
+{
+    return signedBytes.startsWith(original) && signedBytes.contains(signatureMarker());
+}
+
+} // namespace
+
+TEST_F(SigningFixture, ExecutablesComeBackSignedFromTheStation)
+{
+    SigningStation station(box, 0.05);
+    startStation(station);
+    const QByteArray ledgerExe = content("ledger exe"), taxExe = content("tax exe"), payExe = content("pay exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), ledgerExe);
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"), taxExe);
+    const int pay = addProject(QStringLiteral("급여관리"), QStringLiteral("Pay"), payExe, {}, {}, QStringLiteral("0"));
+    const int stock = addProject(QStringLiteral("재고관리"), QStringLiteral("Stock"), {}); // no executable
+
+    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(ui.log, kSigningLog);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(isSignedFrom(cell(ColExePath, ledger), ledgerExe));
+    EXPECT_TRUE(isSignedFrom(cell(ColExePath, tax), taxExe));
+    EXPECT_EQ(cell(ColExePath, pay), payExe) << "an unticked row is not handed over";
+    for (int row : {ledger, tax, stock})
+        EXPECT_EQ(status(row), QStringLiteral("서명완료"));
+    EXPECT_EQ(status(pay), QString());
+    EXPECT_TRUE(files(signedDir).isEmpty()) << "taken-back files leave the signed folder";
+    EXPECT_TRUE(files(unsignedDir).isEmpty()) << "the station moved what it signed";
+}
+
+TEST_F(SigningFixture, SignedFilesAlreadyWaitingAreTakenAsTheResult)
+{
+    // No station: a signed file left from an earlier run counts, and a stale
+    // unsigned namesake is replaced by the hand-over.
+    const QByteArray exe = content("ledger exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), exe);
+    write(unsignedDir + QStringLiteral("/Ledger.exe"), "stale");
+    write(signedDir + QStringLiteral("/Ledger.exe"), "signed earlier");
+
+    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(cell(ColExePath, ledger), QByteArray("signed earlier"));
+    EXPECT_EQ(Sandbox::readBytes(unsignedDir + QStringLiteral("/Ledger.exe")), exe);
+    EXPECT_TRUE(files(signedDir).isEmpty());
+    EXPECT_EQ(status(ledger), QStringLiteral("서명완료"));
+}
+
+TEST_F(SigningFixture, SetupSigningWithAndWithoutPatchOnly)
+{
+    SigningStation station(box, 0.05);
+    startStation(station);
+    const QByteArray setup = content("ledger setup"), patch = content("ledger patch"), taxPatch = content("tax patch");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"), setup, patch);
+    // The first file is missing: only the second one is signed.
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"), content("exe"), {}, taxPatch);
+
+    // Patch only: columns 17 and 0.
+    EXPECT_TRUE(CodeSigning(desk, ColPatchResultPath, 0));
+    EXPECT_EQ(cell(ColISResult1, ledger), setup);
+    EXPECT_TRUE(isSignedFrom(cell(ColPatchResultPath, ledger), patch));
+    EXPECT_TRUE(isSignedFrom(cell(ColPatchResultPath, tax), taxPatch));
+    EXPECT_EQ(cell(ColExePath, ledger), content("exe"));
+
+    // Full setup and patch: columns 12 and 17.
+    const QByteArray signedPatch = cell(ColPatchResultPath, ledger);
+    EXPECT_TRUE(CodeSigning(desk, ColISResult1, ColPatchResultPath));
+    EXPECT_TRUE(isSignedFrom(cell(ColISResult1, ledger), setup));
+    EXPECT_TRUE(isSignedFrom(cell(ColPatchResultPath, ledger), signedPatch)) << "signed again";
+    EXPECT_FALSE(QFileInfo::exists(nativeOf(desk.grid.text(ColISResult1, tax))));
+    EXPECT_EQ(status(tax), QStringLiteral("서명완료"));
+    EXPECT_TRUE(files(signedDir).isEmpty());
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(SigningFixture, AFailedTakeBackKeepsTheProjectFileAndTheSignedCopy)
+{
+    const QByteArray bigExe(8192, 'E'), smallExe = "small exe";
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), bigExe);
+    const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"), smallExe);
+    const QByteArray bigSigned = bigExe + signatureMarker(), smallSigned = smallExe + signatureMarker();
+    write(signedDir + QStringLiteral("/Ledger.exe"), bigSigned);
+    write(signedDir + QStringLiteral("/Tax.exe"), smallSigned);
+
+    // The take-back writes into a full disk: files above 4 KiB cannot be written.
+    struct rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    bool limited = false;
+    ui.onPump = [&] {
+        if (!limited && !ui.log.isEmpty() && ui.log.last() == kSigningLog[2]) {
+            struct rlimit small = saved;
+            small.rlim_cur = 4096;
+            limited = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+        }
+    };
+    const bool result = CodeSigning(desk, ColExePath, 0);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(limited);
+
+    EXPECT_FALSE(result) << "a file that was not put in place fails the step";
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("Error copying File")});
+    EXPECT_EQ(ui.log.last(),
+              QStringLiteral("[오류] 원장관리 서명파일을 복사하지 못했습니다.(S:\\Codesigning\\signed\\Ledger.exe)"));
+    EXPECT_EQ(cell(ColExePath, ledger), bigExe) << "the project's file is kept";
+    EXPECT_EQ(Sandbox::readBytes(signedDir + QStringLiteral("/Ledger.exe")), bigSigned) << "and the signed copy";
+    EXPECT_EQ(status(ledger), QStringLiteral("서명파일 복사 실패"));
+    // The other row is still taken back.
+    EXPECT_EQ(cell(ColExePath, tax), smallSigned);
+    EXPECT_EQ(status(tax), QStringLiteral("서명완료"));
+    EXPECT_EQ(files(signedDir), QStringList{QStringLiteral("Ledger.exe")});
+    EXPECT_EQ(files(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/Ledger")), QStringList{QStringLiteral("Ledger.exe")})
+        << "no temporary file is left beside the project's file";
+}
+
+TEST_F(SigningFixture, NoTickedRowsTouchNothing)
+{
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"), {}, {},
+                                  QStringLiteral("0"));
+    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(ui.log, kSigningLog);
+    EXPECT_TRUE(files(unsignedDir).isEmpty());
+    EXPECT_EQ(status(ledger), QString());
+}
+
+TEST_F(SigningFixture, PollIntervalFromTheSiteFile)
+{
+    EXPECT_EQ(signingPollMsFromSite(), 10000);
+    Sandbox::writeAnsi(box.home() + QStringLiteral("/site.ini"), QStringLiteral("[Signing]\nPollMs=250\n"));
+    EXPECT_EQ(signingPollMsFromSite(), 250);
+    Sandbox::writeAnsi(box.home() + QStringLiteral("/site.ini"), QStringLiteral("[Signing]\nPollMs=soon\n"));
+    EXPECT_EQ(signingPollMsFromSite(), 10000);
+}
+
+// The driver with the attached steps: compile, then executable signing.
+TEST_F(SigningFixture, DriverCompilesAndSignsWithTheStandIns)
+{
+    installStandInTools(box, QStringLiteral("C:\\Tools\\upx.exe"));
+    QDir().mkpath(box.drive(QStringLiteral("C")) + QStringLiteral("/Release"));
+    box.writeIni(QStringLiteral("demo.ini"),
+                 QStringLiteral("[General]\r\nUpxExePath=C:\\Tools\\upx.exe\r\n[Distribute]\r\nPath1=C:\\Release\r\n"
+                                "[Project]\r\nProjectCount=2\r\nProject1=원장관리\r\nProject2=세금계산서\r\n"
+                                "[Project1]\r\nVbpPath=C:\\Src\\Ledger\\Ledger.vbp\r\nExePath=C:\\Src\\Ledger\\Ledger.exe\r\n"
+                                "ISResult1=C:\\Setup\\Output\\ledger_setup_2.exe\r\n"
+                                "[Project2]\r\nVbpPath=C:\\Src\\Tax\\Tax.vbp\r\nExePath=C:\\Src\\Tax\\Tax.exe\r\n"
+                                "ISResult1=C:\\Setup\\Output\\tax_setup_2.exe\r\n"));
+    VbpSpec spec;
+    spec.minor = 604;
+    spec.revision = 7;
+    writeVbp(nativeOf(QStringLiteral("C:\\Src\\Ledger\\Ledger.vbp")), spec);
+    SigningStation station(box, 0.05);
+    startStation(station);
+
+    attachSteps(desk);
+    EXPECT_EQ(desk.signingPollMs, 10000);
+    desk.signingPollMs = 20;
+    desk.now = [] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); };
+    desk.Form_Load();
+    desk.visible = true;
+    desk.setTicked(1, true);
+    for (int i = 0; i < 6; ++i)
+        desk.setStep(i, i == StepCompile || i == StepBuildSign);
+    ui.messages.clear();
+    ui.answer(true);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+    EXPECT_EQ(ui.log.mid(1, 8),
+              (QStringList{QStringLiteral("[경고] 원장관리 이전 실행파일이 존재하지 않습니다.(C:\\Src\\Ledger\\Ledger.exe)"),
+                           QStringLiteral("[정상] 원장관리 컴파일중..."), QStringLiteral("[정상] 원장관리 UPX 압축/해제완료"),
+                           QString(), kSigningLog[0], kSigningLog[1], kSigningLog[2],
+                           QStringLiteral("Finish! 10:00:00")}));
+    const QByteArray exe = Sandbox::readBytes(nativeOf(QStringLiteral("C:\\Src\\Ledger\\Ledger.exe")));
+    EXPECT_TRUE(exe.startsWith("MZ"));
+    EXPECT_TRUE(exe.contains(signatureMarker()));
+    EXPECT_EQ(desk.grid.text(ColStatus, 1), QStringLiteral("서명완료"));
+    EXPECT_EQ(desk.grid.text(ColStatus, 2), QString());
+}
