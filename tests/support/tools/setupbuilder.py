@@ -21,6 +21,7 @@ temporary name and a rename so a failed build never leaves a partial file):
                                         <folder>\\<project name less .ism>\\Patch\\Update.exe;
                                         an empty value means the project's folder
           RollhavenVersion=a.b.c.d      version of the image (default 1.0.0.0)
+          RollhavenProduct=<name>       its product name
 Both formats:
   RollhavenFail=all                     the build writes nothing (";" may precede
   RollhavenFail=<n>                     it in an .iss); <n>: only the first n

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The demo's setup builders: the InstallShield and Inno Setup stand-ins at their
+# fixed places on drive C, and the setup projects of inis/demo.ini (full and
+# patch) so that the setup step builds every demo project. The stand-ins read
+# the [Drives] section of $SANDBOX/site.ini and record their runs in
+# $SANDBOX/setupbuilders.log.
+set -euo pipefail
+: "${ROOT:?}" "${SANDBOX:?}"
+
+tools=$ROOT/tests/support/tools
+C=$SANDBOX/drives/C
+
+install_tool() { # <folder under C> <exe name>
+  mkdir -p "$C/$1"
+  install -m 0755 "$tools/setupbuilder.py" "$C/$1/$2"
+  install -m 0644 "$tools/mkpe.py" "$C/$1/mkpe.py"
+}
+install_tool "Program Files/Macrovision/IS12/System" IsCmdBld.exe
+install_tool "Program Files/Inno Setup 5" compil32.exe
+
+# Setup outputs and the InstallShield result folder (ISResultFolder=C:\ISResult).
+mkdir -p "$C/Setup/Output" "$C/ISResult"
+
+# Project files are ANSI (CP949) text, as the builders on the workstations read them.
+write_ansi() { # <native path>; text on stdin
+  mkdir -p "$(dirname "$1")"
+  iconv -f UTF-8 -t CP949 | sed 's/$/\r/' > "$1"
+}
+
+inno() { # <Name> <lower name> <product name> <version>
+  write_ansi "$C/Setup/$1/$1.iss" <<ISS
+; $3 setup
+[Setup]
+AppName=$3
+AppVersion=$4
+OutputDir=C:\\Setup\\Output
+OutputBaseFilename=$2_setup_2
+
+[Files]
+Source: "C:\\Src\\$1\\$1.exe"; DestDir: "{app}"
+ISS
+  write_ansi "$C/Setup/$1/$1_patch.iss" <<ISS
+; $3 patch
+[Setup]
+AppName=$3
+AppVersion=$4
+OutputDir=C:\\Setup\\Output
+OutputBaseFilename=$2_setup_patch_2
+
+[Files]
+Source: "C:\\Src\\$1\\$1.exe"; DestDir: "{app}"; Flags: ignoreversion
+ISS
+}
+
+installshield() { # <Name> <lower name> <product name> <version>
+  write_ansi "$C/Setup/$1/$1.ism" <<ISM
+RollhavenProduct=$3
+RollhavenVersion=$4
+RollhavenOutput=C:\\Setup\\Output\\$2_setup_2.exe
+ISM
+  write_ansi "$C/Setup/$1/$1_patch.ism" <<ISM
+RollhavenProduct=$3
+RollhavenVersion=$4
+RollhavenPatchFolder=C:\\ISResult
+ISM
+}
+
+inno Ledger ledger 원장관리 2026.12.1
+installshield Tax tax 세금계산서 2026.12.1
+inno Pay pay 급여관리 2026.12.1
+inno Stock stock 재고관리 2026.12.1
+
+echo "setup builders: IsCmdBld.exe and compil32.exe on C:, projects of Ledger, Tax, Pay, Stock under C:\\Setup"
