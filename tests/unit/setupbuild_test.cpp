@@ -188,6 +188,16 @@ TEST_F(SetupBuildFixture, SecondSetupAndMissingPatchProject)
     EXPECT_EQ(rh::test::setupBuilderRuns(box).size(), 2);
 }
 
+TEST_F(SetupBuildFixture, RowWithoutSetupProjectsIsPassedOver)
+{
+    load({Project{QStringLiteral("빈행"), QString(), QStringLiteral("C:\\o\\e_setup_2.exe"), {}, {}}});
+    desk.grid.setText(ColStatus, 1, QStringLiteral("컴파일 끝"));
+    EXPECT_TRUE(STEP2(desk));
+    EXPECT_TRUE(desk.txtLog.isEmpty());
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(status(1), QStringLiteral("컴파일 끝"));
+}
+
 TEST_F(SetupBuildFixture, StaleOutputsAreDeletedBeforeTheBuildAndNeverCount)
 {
     rh::test::writeIsmProject(nat(kTax.project1), kTax.result1, {QStringLiteral("RollhavenFail=all")});
