@@ -9,9 +9,9 @@ record (WIN_CERTIFICATE, revision 2.0, PKCS#7 type) holding a marker text
 and, for PE images, points the security directory at it.
 
   signstation.py --unsigned DIR --signed DIR [--delay S] [--poll S]
-                 [--pidfile FILE] [--once]
+                 [--pidfile FILE] [--owner-pid PID] [--once]
 
-Stops on SIGTERM or SIGINT. Names starting with "." are temporary files of
+Stops on SIGTERM or SIGINT, or once the owner process has gone. Names starting with "." are temporary files of
 a copy in progress and are left alone. --once signs what is there and exits.
 """
 import argparse
@@ -102,6 +102,16 @@ def scan(args, seen, now, force=False):
         seen.pop(gone, None)
 
 
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--unsigned", required=True)
@@ -109,6 +119,7 @@ def main():
     p.add_argument("--delay", type=float, default=1.0, help="seconds a file waits before signing")
     p.add_argument("--poll", type=float, default=0.1, help="seconds between looks at the folder")
     p.add_argument("--pidfile")
+    p.add_argument("--owner-pid", type=int, help="stop when this process has ended")
     p.add_argument("--once", action="store_true")
     args = p.parse_args()
     os.makedirs(args.signed, exist_ok=True)
@@ -123,6 +134,8 @@ def main():
     seen = {}
     print("ready", flush=True)
     while running:
+        if args.owner_pid and not alive(args.owner_pid):
+            break
         scan(args, seen, time.monotonic())
         time.sleep(args.poll)
     if args.pidfile:
