@@ -87,7 +87,7 @@ bool FtpServer::launch(int port)
                      QStringLiteral("--port"),    QString::number(port),
                      QStringLiteral("--user"),    m_options.user,
                      QStringLiteral("--password"), m_options.password,
-                     QStringLiteral("--layout")};
+                     QStringLiteral("--layout"),  QStringLiteral("--exit-with-parent")};
     if (m_options.throttleBytesPerSec > 0)
         args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
     m_proc.setProgram(QStringLiteral("/usr/bin/python3"));

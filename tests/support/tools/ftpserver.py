@@ -82,6 +82,8 @@ def parse_args():
     p.add_argument("--background", action="store_true",
                    help="detach once listening; print the port and return")
     p.add_argument("--pidfile", help="write the server's pid here")
+    p.add_argument("--exit-with-parent", action="store_true",
+                   help="stop when the starting process goes away, even if it crashed")
     args = p.parse_args()
     if not args.password:
         p.error("give --password or set RH_FTP_PASSWORD")
@@ -142,8 +144,19 @@ def main():
                 f.write("%d\n" % os.getpid())
         say("PORT %d" % port)
 
+    timeout = None
+    if args.exit_with_parent and not args.background:
+        parent = os.getppid()
+
+        def check_parent():
+            if os.getppid() != parent:
+                os._exit(0)
+
+        server.ioloop.call_every(0.5, check_parent)
+        timeout = 0.5  # otherwise the loop sleeps until the next connection
+
     try:
-        server.serve_forever(handle_exit=True)
+        server.serve_forever(timeout=timeout, handle_exit=True)
     finally:
         server.close_all()
     return 0
