@@ -1,5 +1,7 @@
 #include "ui/guimain.h"
 
+#include "pipeline/steps.h"
+
 #include "pipeline/desk.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
@@ -52,6 +54,7 @@ int runGui(int argc, char** argv, const std::function<bool()>& startUp)
     if (startUp && !startUp())
         return 0;
     Desk desk;
+    attachSteps(desk);
     desk.commandLine = guiCommandLine(app.arguments());
     FrmMain window(desk);
     desk.Form_Load();
