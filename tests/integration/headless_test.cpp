@@ -71,7 +71,9 @@ TEST_F(HeadlessFixture, ListPrintsTheGrid)
 
 TEST_F(HeadlessFixture, FinishedRunExitsZeroAndKeepsItsLog)
 {
-    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1,3"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    // No step boxes: this is about the runner, not the steps (they have their own suites).
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1,3"), QStringLiteral("--steps"), QStringLiteral("none"),
+                     QStringLiteral("--today"), QStringLiteral("2026-12-09")});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("Start...")));
     EXPECT_TRUE(r.out.contains(QStringLiteral("Finish! ")));
@@ -107,7 +109,8 @@ TEST_F(HeadlessFixture, VersionUpQuestionTakesItsDefaultUnlessYes)
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("오늘은 [버전업] 하는날 입니다.")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("버전업을 하지 않은 프로젝트가 있습니다. 그래도 시작하시겠습니까? -> 아니오(No)")));
-    Outcome yes = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2025-12-30"), QStringLiteral("--yes")});
+    Outcome yes = run({QStringLiteral("--all"), QStringLiteral("--steps"), QStringLiteral("none"), QStringLiteral("--today"),
+                       QStringLiteral("2025-12-30"), QStringLiteral("--yes")});
     EXPECT_EQ(yes.code, 0) << yes.err.toStdString();
 }
 
