@@ -86,7 +86,13 @@ bool Step1_2(Desk& desk)
             const QString name = desk.grid.text(ColProjectName, row);
             const QString exe = desk.grid.text(ColExePath, row);
             if (stepFileExists(exe)) {
-                trapped(procedure, [&] { stepDeleteFile(exe); });
+                // An old executable that stays would pass the check below as
+                // the new build: the row fails instead.
+                if (!trapped(procedure, [&] { stepDeleteFile(exe); })) {
+                    desk.AddLog(QStringLiteral("[오류] ") + name
+                                + QStringLiteral(" 이전 실행파일을 삭제할 수 없습니다.(") + exe + QLatin1Char(')'));
+                    return false;
+                }
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 이전 실행파일 삭제"));
             } else {
                 desk.AddLog(QStringLiteral("[경고] ") + name

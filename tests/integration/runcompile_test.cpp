@@ -224,7 +224,7 @@ TEST_F(RunCompileFixture, MissingPackerStopsBeforeAnyRow)
     EXPECT_TRUE(calls.lines().isEmpty());
 }
 
-TEST_F(RunCompileFixture, AFailedDeletionIsReportedAndTheStepGoesOn)
+TEST_F(RunCompileFixture, AnOldExecutableThatCannotBeDeletedStopsTheStep)
 {
     installStandInTools(box);
     desk.UpxExePath = QStringLiteral("D:\\upx.exe");
@@ -235,8 +235,9 @@ TEST_F(RunCompileFixture, AFailedDeletionIsReportedAndTheStepGoesOn)
     desk.grid.setText(ColExePath, ledger, QStringLiteral("P:\\comm"));
     writeProject(ledger, {});
 
-    EXPECT_TRUE(Step1_2(desk));
+    // The stale file would pass the existence check as a fresh build.
+    EXPECT_FALSE(Step1_2(desk));
     EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("Error 70 (Permission denied) in procedure Step1_2 of Form FrmMain")});
-    EXPECT_EQ(ui.log.first(), QStringLiteral("[정상] 원장관리 이전 실행파일 삭제"));
-    EXPECT_EQ(status(ledger), QStringLiteral("컴파일 끝"));
+    EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] 원장관리 이전 실행파일을 삭제할 수 없습니다.(P:\\comm)")});
+    EXPECT_EQ(status(ledger), QStringLiteral("컴파일..."));
 }
