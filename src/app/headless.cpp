@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 namespace rh {
@@ -302,6 +304,11 @@ int runHeadless(const QStringList& args)
 
     Desk desk;
     attachSteps(desk);
+    // A download server that cannot be reached ends the program at once.
+    desk.endProgram = [] {
+        std::fflush(nullptr);
+        std::exit(ExitStopped);
+    };
     if (!o.today.isEmpty()) {
         const QDate d = QDate::fromString(o.today, QStringLiteral("yyyy-MM-dd"));
         if (!d.isValid()) {

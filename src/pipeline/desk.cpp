@@ -2,6 +2,7 @@
 
 #include "config/projectrow.h"
 #include "config/vbtext.h"
+#include "pipeline/ftptransfer.h"
 #include "platform/apphome.h"
 #include "platform/drivemap.h"
 #include "platform/errors.h"
@@ -499,12 +500,6 @@ void Desk::setOptionBox(CheckBox& box, bool ticked)
     Q_EMIT changed();
 }
 
-void Desk::btnImdAutoRemove_Click()
-{
-    if (removeSuffixNowCommand)
-        removeSuffixNowCommand();
-}
-
 bool Desk::requestClose()
 {
     if (ftpBusy) {
@@ -517,6 +512,15 @@ bool Desk::requestClose()
     closed = true;
     Q_EMIT closeRequested();
     return true;
+}
+
+void Desk::EndProgram()
+{
+    ended = true;
+    closed = true;
+    Q_EMIT closeRequested();
+    if (endProgram)
+        endProgram();
 }
 
 } // namespace rh

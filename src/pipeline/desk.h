@@ -17,6 +17,8 @@
 
 namespace rh {
 
+struct FtpConnection;
+
 struct CheckBox {
     bool checked = false;
     bool enabled = true;
@@ -145,6 +147,8 @@ public:
     // catalogue). A step that fails half-way leaves it here until the next
     // step replaces it or closeDatabase drops it.
     std::unique_ptr<cMySQL> database;
+    // The window's FTP connection and transfer display state (ftptransfer.h).
+    std::unique_ptr<FtpConnection> ftp;
 
     // "Today" and the clock, injectable for the date rules.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
@@ -174,6 +178,13 @@ public:
     void chooseSetup(int index); // cmbSetups click
     // Closing: false when refused (an FTP transfer is running; it is asked to stop).
     bool requestClose();
+    // Ends the program at once, skipping the closing rules (the original's End
+    // after a failed FTP connection): marks the desk ended and closed, asks the
+    // window to close, then runs endProgram.
+    void EndProgram();
+    bool ended = false;
+    // Installed by the front ends (the headless runner exits); empty in tests.
+    std::function<void()> endProgram;
     void OpenIni();
     void btnSourceMerge_Click();
     void cmdVerUp_Click();
@@ -183,8 +194,8 @@ public:
     // Option boxes without a click handler of their own (chkPatchOnly,
     // chkWriteVer, chkVerUpdate, chkFTPAutoRemove): the user changed the value.
     void setOptionBox(CheckBox& box, bool ticked);
-    // The FTP clean-up command, attached by its module; nothing until then.
-    std::function<void()> removeSuffixNowCommand;
+    // The FTP clean-up command (remove "_2" from the ticked projects' files on
+    // the server now); in pipeline/ftptransfer.cpp.
     void btnImdAutoRemove_Click();
 
     // --- the driver ------------------------------------------------------------

@@ -12,6 +12,9 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace rh {
 
 void setupGuiApplication(QApplication& app)
@@ -55,6 +58,12 @@ int runGui(int argc, char** argv, const std::function<bool()>& startUp)
         return 0;
     Desk desk;
     attachSteps(desk);
+    // A download server that cannot be reached ends the program at once: no
+    // later part of the run may follow the failed connection.
+    desk.endProgram = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
     desk.commandLine = guiCommandLine(app.arguments());
     FrmMain window(desk);
     desk.Form_Load();
