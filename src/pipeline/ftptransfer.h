@@ -38,6 +38,11 @@ struct FtpConnection {
     FtpUploadStats lastUpload;
     // Milliseconds of a monotonic clock; tests install their own.
     std::function<qint64()> tickMs;
+    // The yield to the event loop after a chunk happens when this many
+    // milliseconds passed since the last one; 0 yields after every chunk.
+    // A yield costs about as much as sending a chunk over a fast link, and a
+    // window cannot tell a yield per millisecond from one per kilobyte.
+    int yieldIntervalMs = 1;
 };
 
 // The desk's connection state, created on first use.
