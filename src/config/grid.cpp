@@ -65,7 +65,7 @@ Rgb ProjectGrid::foreColor(int col, int row) const
     return valid(col, row) ? m_rows[row - 1][col - 1].fore : colors::Black;
 }
 
-void ProjectGrid::setBlockBackColor(int col1, int row1, int col2, int row2, Rgb color)
+void ProjectGrid::paintBlock(int col1, int row1, int col2, int row2, Rgb color, Rgb Cell::*which)
 {
     row1 = std::max(row1, 1);
     row2 = std::min(row2, maxRows());
@@ -73,22 +73,19 @@ void ProjectGrid::setBlockBackColor(int col1, int row1, int col2, int row2, Rgb 
     col2 = std::min(col2, m_maxCols);
     for (int r = row1; r <= row2; ++r)
         for (int c = col1; c <= col2; ++c)
-            m_rows[r - 1][c - 1].back = color;
+            m_rows[r - 1][c - 1].*which = color;
     if (row1 <= row2)
         Q_EMIT colorsChanged(row1, row2);
 }
 
+void ProjectGrid::setBlockBackColor(int col1, int row1, int col2, int row2, Rgb color)
+{
+    paintBlock(col1, row1, col2, row2, color, &Cell::back);
+}
+
 void ProjectGrid::setBlockForeColor(int col1, int row1, int col2, int row2, Rgb color)
 {
-    row1 = std::max(row1, 1);
-    row2 = std::min(row2, maxRows());
-    col1 = std::max(col1, 1);
-    col2 = std::min(col2, m_maxCols);
-    for (int r = row1; r <= row2; ++r)
-        for (int c = col1; c <= col2; ++c)
-            m_rows[r - 1][c - 1].fore = color;
-    if (row1 <= row2)
-        Q_EMIT colorsChanged(row1, row2);
+    paintBlock(col1, row1, col2, row2, color, &Cell::fore);
 }
 
 } // namespace rh

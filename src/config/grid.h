@@ -65,6 +65,7 @@ private:
         Rgb fore = colors::Black;
     };
     bool valid(int col, int row) const;
+    void paintBlock(int col1, int row1, int col2, int row2, Rgb color, Rgb Cell::*which);
     int resolveCol(int col) const { return col == ActiveCell ? m_activeCol : col; }
     int resolveRow(int row) const { return row == ActiveCell ? m_activeRow : row; }
 
