@@ -2,6 +2,7 @@
 
 #include "pipeline/codesigning.h"
 #include "pipeline/desk.h"
+#include "pipeline/distribution.h"
 #include "pipeline/runcompile.h"
 #include "pipeline/setupbuild.h"
 #include "pipeline/workdiary.h"
@@ -17,6 +18,7 @@ void attachSteps(Desk& desk)
     };
     desk.signingPollMs = signingPollMsFromSite();
     desk.steps.step2 = [&desk] { return STEP2(desk); };
+    desk.steps.step3 = [&desk] { return Step3(desk); };
     attachDatabaseSession(desk);
 }
 
