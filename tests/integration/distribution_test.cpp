@@ -1,0 +1,346 @@
+// The distribution step on a sandbox's drives and file server, a real FTP
+// server and (for the follow-ups) a real MariaDB, all on loopback.
+#include "config/projectrow.h"
+#include "ftp_fixture.h"
+#include "mariadb_fixture.h"
+#include "pefixtures.h"
+#include "pipeline/desk.h"
+#include "pipeline/distribution.h"
+#include "pipeline/ftptransfer.h"
+#include "platform/fspath.h"
+#include "sandbox.h"
+#include "testinteraction.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace rh;
+using rh::test::FtpServer;
+using rh::test::MariaDbEnvironment;
+using rh::test::Sandbox;
+using rh::test::TestInteraction;
+
+namespace {
+
+auto* const kDatabase = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
+
+const QString kDownload = QString::fromLatin1(kFtpDownloadFolder);
+const QString kVersions = QString::fromLatin1(kFtpVersionsFolder);
+const QString kFtpDest = QStringLiteral("FTP 다운로드서버");
+const QString kRelease = QStringLiteral("C:\\Release\\배포");
+const QString kOfficial = QStringLiteral("\\\\fileserver\\프로그램셋업\\1_정식버전");
+const QString kWholeSet = QStringLiteral("\\\\fileserver\\프로그램셋업-전체");
+const QDateTime kBuilt(QDate(2010, 11, 5), QTime(9, 30, 0));
+
+QString nat(const QString& windowsPath)
+{
+    return fileSystemPath(windowsPath);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+}
+
+QStringList namesIn(const QString& windowsFolder)
+{
+    return QDir(nat(windowsFolder)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+class DistributionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new FtpServer;
+        serverUp = server->start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(serverUp) << server->diagnostics().toStdString();
+        QDir(server->localPath(QStringLiteral("/public_html"))).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(server->localPath(kVersions)));
+        box.site() = server->siteConfig(box.site());
+        box.apply();
+        QDir().mkpath(nat(kRelease));
+        desk.endProgram = [this] { ++endCalls; };
+        desk.chkVerUpdate.checked = false; // the follow-ups have a case of their own
+    }
+
+    // A row as the setup INI loads it; the executable gets a version resource
+    // and the build time kBuilt, each setup file its own bytes.
+    int addRow(const QString& name, const QString& version, const QString& result1,
+               const QString& type = {}, const QString& result2 = {}, const QString& officialPath = {})
+    {
+        const int row = desk.grid.appendRow();
+        auto set = [&](int col, const QString& v) { desk.grid.setText(col, row, v); };
+        auto fileOf = [](const QString& p) { return p.mid(p.lastIndexOf(QLatin1Char('\\')) + 1); };
+        const QString exe = QStringLiteral("C:\\Src\\") + name + QStringLiteral(".exe");
+        if (!version.isEmpty()) {
+            QString error;
+            QDir().mkpath(QFileInfo(nat(exe)).absolutePath());
+            const QString out = rh::test::makePe(nat(exe), {QStringLiteral("--version"), version}, &error);
+            EXPECT_FALSE(out.isEmpty()) << error.toStdString();
+            QFile f(nat(exe));
+            EXPECT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(kBuilt, QFileDevice::FileModificationTime));
+        }
+        set(ColProjectName, name);
+        set(ColProjectType, type);
+        set(ColExePath, exe);
+        set(ColISResult1, result1);
+        set(ColISResult1File, fileOf(result1));
+        set(ColISResult2, result2);
+        set(ColISResult2File, fileOf(result2));
+        set(ColOfficialPath, officialPath);
+        const QString patch = result1.left(result1.size() - 6) + QStringLiteral("_patch_2.exe");
+        set(ColPatchResultPath, patch);
+        set(ColPatchResultFile, fileOf(patch));
+        writeBytes(nat(result1), "full " + name.toUtf8());
+        writeBytes(nat(patch), "patch " + name.toUtf8());
+        desk.setTicked(row, true);
+        return row;
+    }
+
+    QByteArray remote(const QString& name) const { return readAll(server->localPath(kDownload + name)); }
+    QStringList remoteNames() const
+    {
+        return QDir(server->localPath(kDownload)).entryList(QDir::Files, QDir::Name);
+    }
+    void destinations(const QStringList& items)
+    {
+        desk.lstDest.clear();
+        for (const QString& d : items)
+            desk.lstDest.addSelected(d);
+    }
+
+    static FtpServer* server;
+    static bool serverUp;
+
+    Sandbox box;
+    TestInteraction ui;
+    Desk desk;
+    int endCalls = 0;
+};
+
+FtpServer* DistributionTest::server = nullptr;
+bool DistributionTest::serverUp = false;
+
+TEST(DistributionNames, VersionedAndOfficialNames)
+{
+    EXPECT_EQ(productCopyPrefix(QStringLiteral("C:\\2TarvelInstalls\\TVplantProCS_setup_2.exe")),
+              QStringLiteral("tvplantprocs_setup_ver"));
+    EXPECT_EQ(productCopyPrefix(QStringLiteral("C:\\2TarvelInstalls\\tvledger2_setup_2.exe")), QString());
+    EXPECT_EQ(productCopyPrefix(QStringLiteral("D:\\Out\\TVledger2_setup_2.exe")), QString());
+    EXPECT_EQ(versionedCopyName(QStringLiteral("tvledger2_setup_ver"), QStringLiteral("3.1.0.25"),
+                                QStringLiteral("2009-03-15 14:02:11")),
+              QStringLiteral("tvledger2_setup_ver3.1.0.25(090315)_2.exe"));
+    EXPECT_EQ(officialSetupName(QStringLiteral("TVledger2_setup_2.exe"), QStringLiteral("3.1.0.25"),
+                                QStringLiteral("2009-03-15 14:02:11")),
+              QStringLiteral("TVledger2_setup_ver3_1_0_25(090315).exe"));
+    // Not a date; a name without "_2" loses its extension; the last "_2" cuts.
+    EXPECT_EQ(officialSetupName(QStringLiteral("a_2b_2.exe"), QStringLiteral("1.0"), QStringLiteral("어제")),
+              QStringLiteral("a_2b_ver1_0(xxxxxx).exe"));
+    EXPECT_EQ(officialSetupName(QStringLiteral("plain.exe"), QStringLiteral("1.0"), QString()),
+              QStringLiteral("plain_ver1_0(xxxxxx).exe"));
+}
+
+TEST_F(DistributionTest, ProductReleaseReachesFolderFtpAndOfficialFolder)
+{
+    const int cs = addRow(QStringLiteral("원장CS"), QStringLiteral("2.0.1.7"),
+                          QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe"), {},
+                          QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_net_2.exe"));
+    QFile::remove(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_net_2.exe"))); // second setup missing
+    const int lower = addRow(QStringLiteral("소문자"), QStringLiteral("1.0.0.1"),
+                             QStringLiteral("C:\\2TarvelInstalls\\tvledger2_setup_2.exe"));
+    const int untouched = desk.grid.appendRow(); // not ticked
+    desk.grid.setText(ColProjectName, untouched, QStringLiteral("빠짐"));
+    // Last release's files at the folder destination, and a stale "_2" copy.
+    writeBytes(nat(kRelease + QStringLiteral("\\TVledgerCS_setup.exe")), "old");
+    writeBytes(nat(kRelease + QStringLiteral("\\TVledgerCS_net.exe")), "old net");
+    writeBytes(nat(kRelease + QStringLiteral("\\TVledgerCS_net_2.exe")), "stale");
+    const QString share = QStringLiteral("\\\\fileserver\\배포\\새폴더"); // does not exist yet
+    destinations({kRelease, kFtpDest, share});
+
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+
+    const QString copy = QStringLiteral("tvledgercs_setup_ver2.0.1.7(101105)_2.exe");
+    EXPECT_EQ(desk.grid.text(ColFileVersion, cs), QStringLiteral("2.0.1.7"));
+    EXPECT_EQ(desk.grid.text(ColSetupFileTime, cs), QStringLiteral("2010-11-05 09:30:00"));
+    EXPECT_EQ(desk.grid.text(ColLocalCopyPath, cs), copy);
+    EXPECT_EQ(desk.grid.text(ColLocalCopyPath, lower), QString()) << "the product names are case-sensitive";
+    EXPECT_EQ(desk.grid.text(ColFileVersion, untouched), QString());
+    EXPECT_EQ(readAll(nat(QStringLiteral("C:\\2TarvelInstalls\\") + copy)), QByteArray("full 원장CS"));
+
+    for (const QString& folder : {kRelease, share}) {
+        SCOPED_TRACE(folder.toStdString());
+        EXPECT_EQ(readAll(nat(folder + QStringLiteral("\\TVledgerCS_setup.exe"))), QByteArray("full 원장CS"));
+        EXPECT_EQ(readAll(nat(folder + QStringLiteral("\\TVledgerCS_setup_patch.exe"))),
+                  QByteArray("patch 원장CS"));
+        EXPECT_EQ(readAll(nat(folder + QStringLiteral("\\tvledger2_setup.exe"))), QByteArray("full 소문자"));
+        EXPECT_FALSE(namesIn(folder).contains(QStringLiteral("TVledgerCS_setup_2.exe")));
+    }
+    // The missing second setup copied nothing: the final file and the stale copy stay as they were.
+    EXPECT_EQ(readAll(nat(kRelease + QStringLiteral("\\TVledgerCS_net.exe"))), QByteArray("old net"));
+    EXPECT_EQ(readAll(nat(kRelease + QStringLiteral("\\TVledgerCS_net_2.exe"))), QByteArray("stale"));
+
+    EXPECT_EQ(remoteNames(), (QStringList{QStringLiteral("TVledgerCS_setup_2.exe"),
+                                          QStringLiteral("TVledgerCS_setup_patch_2.exe"),
+                                          QStringLiteral("tvledger2_setup_2.exe"),
+                                          QStringLiteral("tvledger2_setup_patch_2.exe"), copy}));
+    EXPECT_EQ(remote(copy), QByteArray("full 원장CS"));
+    EXPECT_EQ(desk.grid.text(ColStatus, cs), QStringLiteral("패치배포 끝"));
+
+    EXPECT_EQ(namesIn(kOfficial), (QStringList{QStringLiteral("TVledgerCS_setup_ver2_0_1_7(101105).exe"),
+                                               QStringLiteral("tvledger2_setup_ver1_0_0_1(101105).exe")}));
+    const QString missing = QStringLiteral("[오류] 원장CS 셋업파일이 존재하지 않습니다.(C:\\2TarvelInstalls\\TVledgerCS_net_2.exe)");
+    EXPECT_EQ(ui.log, (QStringList{
+                          missing,
+                          QStringLiteral("[정상] 배포파일 전송중...") + kRelease,
+                          QStringLiteral("[정상] 원장CS 배포파일 전송중...") + kFtpDest,
+                          missing,
+                          QStringLiteral("[정상] 원장CS 배포파일[복사] 전송중...") + kFtpDest,
+                          QStringLiteral("[정상] 원장CS 패치파일 전송중...") + kFtpDest,
+                          QStringLiteral("[정상] 소문자 배포파일 전송중...") + kFtpDest,
+                          QStringLiteral("[정상] 소문자 패치파일 전송중...") + kFtpDest,
+                          missing,
+                          QStringLiteral("[정상] 배포파일 전송중...") + share,
+                          QStringLiteral("[정상] 원장CS정식버전 전송중..."),
+                          QStringLiteral("[정상] 소문자정식버전 전송중..."),
+                      }));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(desk.ftpBusy);
+}
+
+TEST_F(DistributionTest, FtpOnlyProjectsSkipFoldersAndFileTheirMarker)
+{
+    const QString marked = QStringLiteral("\\회계\\pay");
+    const QString unmarked = QStringLiteral("\\회계\\stock");
+    addRow(QStringLiteral("급여"), QStringLiteral("1.2.0.9"), QStringLiteral("C:\\Out\\pay_setup_2.exe"),
+           QStringLiteral("1"), {}, marked);
+    addRow(QStringLiteral("재고"), QStringLiteral("3.0.0.1"), QStringLiteral("C:\\Out\\stock_setup_2.exe"),
+           QStringLiteral("1"), {}, unmarked);
+    addRow(QStringLiteral("웹전용"), QStringLiteral("1.0.0.0"), QStringLiteral("C:\\Out\\web_setup_2.exe"),
+           QStringLiteral("1"));
+    writeBytes(nat(kWholeSet + marked + QStringLiteral("\\pay_ver1_0_0_3(100101).txt")), QByteArray());
+    destinations({kRelease, kFtpDest});
+
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+
+    EXPECT_TRUE(namesIn(kRelease).isEmpty()) << namesIn(kRelease).join(QLatin1Char(' ')).toStdString();
+    // An FTP-only project's uploads take their final names at once.
+    EXPECT_EQ(remote(QStringLiteral("pay_setup.exe")), QByteArray("full 급여"));
+    EXPECT_EQ(remote(QStringLiteral("web_setup_patch.exe")), QByteArray("patch 웹전용"));
+    EXPECT_FALSE(remoteNames().contains(QStringLiteral("pay_setup_2.exe")));
+
+    EXPECT_EQ(namesIn(kWholeSet + marked),
+              (QStringList{QStringLiteral("pay_setup_2.exe"), QStringLiteral("pay_setup_ver1_2_0_9(101105).txt")}));
+    EXPECT_EQ(namesIn(kWholeSet + unmarked), (QStringList{QStringLiteral("stock_setup_2.exe"),
+                                                          QStringLiteral("stock_setup_ver3_0_0_1(101105).txt")}));
+    EXPECT_EQ(QFileInfo(nat(kWholeSet + unmarked + QStringLiteral("\\stock_setup_ver3_0_0_1(101105).txt"))).size(), 0);
+    EXPECT_FALSE(QDir(nat(kOfficial)).exists());
+    EXPECT_FALSE(ui.log.join(QLatin1Char('\n')).contains(QStringLiteral("웹전용정식버전")));
+}
+
+TEST_F(DistributionTest, PatchOnlyToEachFtpEntryAndTestVersionFilesNothing)
+{
+    addRow(QStringLiteral("원장"), QStringLiteral("1.612.31"), QStringLiteral("C:\\Out\\ledger_setup_2.exe"));
+    destinations({kFtpDest, kRelease, QStringLiteral("FTP 예비서버")});
+    desk.chkPatchOnly.checked = true;
+    const int connectionsBefore = server->connectionCount();
+
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(server->connectionCount() - connectionsBefore, 2);
+    EXPECT_EQ(remoteNames(), QStringList{QStringLiteral("ledger_setup_patch_2.exe")});
+    EXPECT_EQ(namesIn(kRelease), QStringList{QStringLiteral("ledger_setup_patch.exe")});
+    EXPECT_EQ(namesIn(kOfficial), QStringList{QStringLiteral("ledger_setup_ver1_612_31(101105).exe")});
+
+    // A test version files no official version and runs no follow-up.
+    QDir(nat(kOfficial)).removeRecursively();
+    desk.chkTestVer.checked = true;
+    desk.chkVerUpdate.checked = true;
+    ASSERT_TRUE(Step3(desk));
+    EXPECT_FALSE(QDir(nat(kOfficial)).exists());
+    EXPECT_TRUE(QDir(server->localPath(kVersions)).isEmpty());
+}
+
+TEST_F(DistributionTest, FailedCopyEndsTheStepAndAFailedConnectEndsTheProgram)
+{
+    addRow(QStringLiteral("원장"), QStringLiteral("1.0.0.1"), QStringLiteral("C:\\Out\\ledger_setup_2.exe"));
+    destinations({QStringLiteral("Q:\\배포"), kFtpDest}); // Q: is not mapped
+    EXPECT_FALSE(Step3(desk));
+    EXPECT_EQ(ui.tells().last(), QStringLiteral("복사가 취소 되었습니다."));
+    EXPECT_TRUE(remoteNames().isEmpty()) << "the destinations after the failed copy are not served";
+    EXPECT_FALSE(QDir(nat(kOfficial)).exists());
+
+    ui.messages.clear();
+    SiteConfig unreachable = box.site();
+    unreachable.ftpPort = 1; // nothing listens there
+    setSite(unreachable);
+    destinations({kFtpDest, kRelease});
+    EXPECT_FALSE(Step3(desk));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("서버 접속 실패!")});
+    EXPECT_TRUE(desk.ended);
+    EXPECT_EQ(endCalls, 1);
+    EXPECT_TRUE(namesIn(kRelease).isEmpty());
+    EXPECT_FALSE(QDir(nat(kOfficial)).exists());
+}
+
+TEST_F(DistributionTest, FollowUpsPublishVersionsDiaryAndCatalogue)
+{
+    rh::test::MariaDbServer* db = MariaDbEnvironment::server();
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(db->exec(QStringLiteral(
+        "TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;"
+        "UPDATE webhost.file_rname SET rname = 'old.exe';")));
+    box.site() = db->siteConfig(box.site());
+    box.site().webServerAddress = db->host();
+    box.apply();
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const int row = addRow(QStringLiteral("원장2"), QStringLiteral("3.1.0.25"),
+                           QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe"));
+    desk.grid.setText(ColWorkDiaryCode, row, QStringLiteral("101"));
+    const int noVersion = addRow(QStringLiteral("버전없음"), QString(), QStringLiteral("C:\\Out\\x_setup_2.exe"));
+    destinations({kFtpDest});
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(desk.grid.text(ColFileVersion, noVersion), QString());
+    EXPECT_TRUE(ui.log.contains(
+        QStringLiteral("[오류] 버전없음 실행파일이 존재하지 않습니다.(C:\\Src\\버전없음.exe)")));
+    EXPECT_EQ(namesIn(kOfficial), QStringList{QStringLiteral("TVledger2_setup_ver3_1_0_25(101105).exe")})
+        << "a row without a version is not filed";
+
+    const QString copy = QStringLiteral("tvledger2_setup_ver3.1.0.25(101105)_2");
+    EXPECT_EQ(readAll(server->localPath(kVersions + QStringLiteral("TVledger2_setup_2.ver"))),
+              QByteArray("3.1.0.25;101105_0930"));
+    EXPECT_EQ(readAll(server->localPath(kVersions + copy + QStringLiteral(".ver"))),
+              QByteArray("3.1.0.25;101105_0930"));
+    QString out;
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT d.writer, d.note, p.partcode FROM tv_inhouse.diary d"
+                                        " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"),
+                         &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("dev01\t* [현재버전] 원장2 → 3.1.0.25\t101"));
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"))
+        << ui.texts().join(QLatin1Char('|')).toStdString() << ui.log.join(QLatin1Char('|')).toStdString();
+}
+
+} // namespace
