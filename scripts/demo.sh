@@ -62,5 +62,30 @@ echo
 echo "== release run =="
 # A Wednesday: the immediate-release preset, no version-up day.
 "$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes "${RUN_FLAGS[@]}"
+
+echo
+echo "== what landed where =="
+listing() { # <title> <native folder>
+  echo "$1"
+  if [[ -d $2 ]]; then ls -1 "$2" | sed 's/^/  /'; else echo "  (none)"; fi
+}
+listing 'C:\Release\배포' "$SANDBOX/drives/C/Release/배포"
+listing '\\fileserver\프로그램셋업\1_정식버전' "$SANDBOX/drives/fileserver/프로그램셋업/1_정식버전"
+listing 'C:\2TarvelInstalls' "$SANDBOX/drives/C/2TarvelInstalls"
+listing 'FTP /public_html/download/' "$SANDBOX/ftp/public_html/download"
+listing 'FTP /public_html/download/versions/' "$SANDBOX/ftp/public_html/download/versions"
+for f in "$SANDBOX"/ftp/public_html/download/versions/*.ver; do
+  if [[ -e $f ]]; then printf '  %s: %s\n' "$(basename "$f")" "$(iconv -f CP949 -t UTF-8 "$f")"; fi
+done
+sql() { bash tests/support/tools/mariadb_sandbox.sh sql "$SANDBOX/mariadb" -t -e "$1"; }
+echo "work diary (tv_inhouse):"
+sql "SELECT d.seq, d.writedate, d.writer, d.note, p.partcode FROM tv_inhouse.diary d
+     JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq ORDER BY d.seq"
+echo "download catalogue (webhost):"
+sql "SELECT f.code, f.rname, c.DemoDownFile AS cate3, i.DemoDownFile AS cate3_info
+     FROM webhost.file_rname f
+     LEFT JOIN webhost.cate3 c ON c.idx = ELT(f.code, 48, 49, 52, 86)
+     LEFT JOIN webhost.cate3_info i ON i.idx = ELT(f.code, 62, 63, 65, 88) ORDER BY f.code"
+
 echo
 echo "run logs: $SANDBOX/logs"

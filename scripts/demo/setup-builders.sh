@@ -19,7 +19,7 @@ install_tool "Program Files/Macrovision/IS12/System" IsCmdBld.exe
 install_tool "Program Files/Inno Setup 5" compil32.exe
 
 # Setup outputs and the InstallShield result folder (ISResultFolder=C:\ISResult).
-mkdir -p "$C/Setup/Output" "$C/ISResult"
+mkdir -p "$C/Setup/Output" "$C/ISResult" "$C/2TarvelInstalls"
 
 # Project files are ANSI (CP949) text, as the builders on the workstations read them.
 write_ansi() { # <native path>; text on stdin
@@ -27,13 +27,14 @@ write_ansi() { # <native path>; text on stdin
   iconv -f UTF-8 -t CP949 | sed 's/$/\r/' > "$1"
 }
 
-inno() { # <Name> <lower name> <product name> <version>
+inno() { # <Name> <lower name> <product name> <version> [<output folder>]
+  local out=${5:-C:\\Setup\\Output}
   write_ansi "$C/Setup/$1/$1.iss" <<ISS
 ; $3 setup
 [Setup]
 AppName=$3
 AppVersion=$4
-OutputDir=C:\\Setup\\Output
+OutputDir=$out
 OutputBaseFilename=$2_setup_2
 
 [Files]
@@ -44,7 +45,7 @@ ISS
 [Setup]
 AppName=$3
 AppVersion=$4
-OutputDir=C:\\Setup\\Output
+OutputDir=$out
 OutputBaseFilename=$2_setup_patch_2
 
 [Files]
@@ -65,7 +66,8 @@ RollhavenPatchFolder=C:\\ISResult
 ISM
 }
 
-inno Ledger ledger 원장관리 2026.12.1
+# Ledger is a product of the download catalogue: its setup lives in C:\2TarvelInstalls.
+inno Ledger TVledger2 원장관리 2026.12.1 'C:\2TarvelInstalls'
 installshield Tax tax 세금계산서 2026.12.1
 inno Pay pay 급여관리 2026.12.1
 inno Stock stock 재고관리 2026.12.1

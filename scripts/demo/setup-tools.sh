@@ -55,6 +55,6 @@ done
 grep -q '^ready' "$SANDBOX/logs/signstation.log" || { echo "signing station did not start" >&2; exit 1; }
 
 printf '\n[Signing]\nPollMs=200\n' >> "$SANDBOX/site.ini"
-echo "--steps=run,compile,buildsign,setup,setupsign" >> "$SANDBOX/run_flags"
+echo "--steps=run,compile,buildsign,setup,setupsign,distribute" >> "$SANDBOX/run_flags"
 
 echo "tools: vb6.exe and upx.exe on C:, projects Ledger, Tax, Pay, Stock under C:\\Src, signing station on S: (log: logs/signstation.log)"
