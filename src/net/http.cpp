@@ -1,0 +1,183 @@
+#include "net/http.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+namespace rh {
+
+namespace {
+
+void globalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
+
+struct Sink {
+    QByteArray* memory = nullptr;
+    QSaveFile* file = nullptr;
+    qint64 limit = 0;
+    qint64 received = 0;
+    QString error;
+};
+
+size_t writeCallback(char* data, size_t size, size_t count, void* user)
+{
+    auto* sink = static_cast<Sink*>(user);
+    const size_t n = size * count;
+    sink->received += qint64(n);
+    if (sink->memory) {
+        if (sink->limit > 0 && sink->received > sink->limit) {
+            sink->error = QStringLiteral("reply larger than %1 bytes").arg(sink->limit);
+            return 0; // makes curl fail with CURLE_WRITE_ERROR
+        }
+        sink->memory->append(data, qsizetype(n));
+        return n;
+    }
+    if (sink->file->write(data, qint64(n)) != qint64(n)) {
+        sink->error = QStringLiteral("writing %1 failed: %2")
+                          .arg(sink->file->fileName(), sink->file->errorString());
+        return 0;
+    }
+    return n;
+}
+
+bool isLoopbackHost(const QString& host)
+{
+    return host.startsWith(QLatin1String("127.")) || host == QLatin1String("::1")
+           || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
+}
+
+HttpResult perform(const QString& url, const HttpOptions& options, Sink* sink)
+{
+    HttpResult r;
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || parsed.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        r.errorText = QStringLiteral("not an http(s) URL: %1").arg(url);
+        return r;
+    }
+
+    globalInit();
+    CurlPtr curl(curl_easy_init());
+    if (!curl) {
+        r.errorText = QStringLiteral("curl_easy_init failed");
+        return r;
+    }
+    char errbuf[CURL_ERROR_SIZE] = {};
+    const QByteArray urlBytes = url.toUtf8();
+    CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSec));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, long(options.timeoutSec));
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, ""); // whatever curl can decode
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "Rollhaven2");
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &writeCallback);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, sink);
+    // A proxy from the environment must never see loopback traffic.
+    if (isLoopbackHost(parsed.host()))
+        curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+
+    const CURLcode rc = curl_easy_perform(c);
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    r.status = int(status);
+    if (rc != CURLE_OK) {
+        r.curlCode = int(rc);
+        r.errorText = !sink->error.isEmpty() ? sink->error
+                      : errbuf[0]            ? QString::fromUtf8(errbuf)
+                                             : QString::fromUtf8(curl_easy_strerror(rc));
+    }
+    return r;
+}
+
+} // namespace
+
+QString HttpResult::describe() const
+{
+    if (curlCode != 0)
+        return QStringLiteral("curl error %1: %2 (HTTP status %3)").arg(curlCode).arg(errorText).arg(status);
+    if (!errorText.isEmpty())
+        return errorText;
+    return QStringLiteral("HTTP status %1, %2 bytes").arg(status).arg(body.size());
+}
+
+QString urlEncodeQueryValue(const QString& value)
+{
+    return QString::fromLatin1(value.toUtf8().toPercentEncoding());
+}
+
+QString appendQuery(QString url, const QList<QPair<QString, QString>>& query)
+{
+    for (const auto& [key, value] : query) {
+        url += url.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?');
+        url += key + QLatin1Char('=') + urlEncodeQueryValue(value);
+    }
+    return url;
+}
+
+QString httpBaseUrl(const QString& host, int port)
+{
+    QString h = host;
+    if (h.contains(QLatin1Char(':')) && !h.startsWith(QLatin1Char('[')))
+        h = QLatin1Char('[') + h + QLatin1Char(']');
+    QString url = QStringLiteral("http://") + h;
+    if (port > 0 && port != 80)
+        url += QLatin1Char(':') + QString::number(port);
+    return url;
+}
+
+HttpResult httpGet(const QString& url, const HttpOptions& options)
+{
+    QByteArray body;
+    Sink sink;
+    sink.memory = &body;
+    sink.limit = options.maxBodyBytes;
+    HttpResult r = perform(url, options, &sink);
+    if (r.curlCode == 0 && r.errorText.isEmpty())
+        r.body = std::move(body);
+    return r;
+}
+
+HttpResult httpGetToFile(const QString& url, const QString& path, const HttpOptions& options)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        HttpResult r;
+        r.errorText = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
+        return r;
+    }
+    Sink sink;
+    sink.file = &file;
+    HttpResult r = perform(url, options, &sink);
+    if (!r.ok()) {
+        file.cancelWriting(); // the old file stays as it was
+        return r;
+    }
+    if (!file.commit()) {
+        r.errorText = QStringLiteral("cannot save %1: %2").arg(path, file.errorString());
+        r.curlCode = 0;
+    }
+    return r;
+}
+
+} // namespace rh
