@@ -1,0 +1,95 @@
+#pragma once
+// The login dialog without widgets, and the machine allow-list.
+//
+// Only known users on registered machines may use the program: the in-house
+// database's `user_mac` names the one account allowed on a machine (by its
+// adapter's MAC address), and `user` holds the accounts' password digests.
+// frmLogin binds its widgets to a Login object; start-up shows the dialog and
+// reads LoginSucceeded.
+#include "db/cmysql.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace rh {
+
+// Application name and section of the saved-password settings, shared with
+// the department's other in-house tools.
+inline QString loginSettingsApp() { return QStringLiteral("Tarvel 업무관리"); }
+inline QString loginSettingsSection() { return QStringLiteral("Config"); }
+inline QString keyIsSavePasswd() { return QStringLiteral("issave_passwd"); }
+inline QString keyPasswd() { return QStringLiteral("passwd"); }
+
+// The in-house database host, as start-up settled it.
+QString GetDBServerAddress();
+// The first enabled adapter's MAC address (see platform/macaddress.h), or "".
+QString GetMyMacAddress();
+// The account allowed on this machine, or "" when the machine is not allowed
+// or the allow-list could not be read.
+QString GetAllowMyPC();
+// Connects `db` to the in-house database with the site's account.
+bool connectInhouseDatabase(cMySQL& db);
+// A text for use between single quotes: cut at the first NUL, then "'" -> "''",
+// then "\" -> "\\".
+QString EscapeSqlText(const QString& text);
+
+class Login final : public QObject {
+    Q_OBJECT
+public:
+    Login();
+    ~Login() override;
+
+    // Controls as data; the front end draws them and reports user changes
+    // through the handlers below.
+    QString txtUserName;
+    bool userNameEnabled = true;
+    QString txtPassword;
+    bool chkpwdSave = false;
+    // Set by the front end while the dialog is on screen.
+    bool visible = false;
+
+    // Read by start-up once the dialog has hidden itself.
+    bool LoginSucceeded = false;
+    // The machine was refused and endProgram has run (or there was none).
+    bool ended = false;
+    // Installed by start-up: ends the whole program. Empty in tests.
+    std::function<void()> endProgram;
+
+    void Form_Load();
+    // Work happens on the first activation only.
+    void Form_Activate();
+    void Form_Unload();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    // The user ticked or cleared "저장".
+    void chkpwdSave_Click(bool checked);
+    void txtUserName_Change(const QString& text);
+    void txtPassword_Change(const QString& text);
+    void txtPassword_GotFocus();
+    void txtPassword_LostFocus();
+
+    cMySQL* session() const { return m_db.get(); }
+    bool passwordChanged() const { return m_passwordChanged; }
+
+Q_SIGNALS:
+    // A control changed: redraw from the object.
+    void changed();
+    // The dialog hides itself (start-up's modal show returns).
+    void hideRequested();
+    // Focus the password box and select all of its text.
+    void selectPassword();
+
+private:
+    void hide();
+    // Runs `sql` on the dialog's session; null on failure (reported already).
+    RecordsetPtr RunLoginQuery(const QString& sql, qint32& rows);
+
+    bool m_firstActivation = false;
+    bool m_passwordChanged = false;
+    std::unique_ptr<cMySQL> m_db;
+};
+
+} // namespace rh
