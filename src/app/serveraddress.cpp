@@ -122,7 +122,8 @@ void LoadServerAddress()
 QString GetServerHost(const QString& name)
 {
     const JsonValue& data = state().data;
-    if (data.isEmpty())
+    // An entry without a name is not the server "".
+    if (data.isEmpty() || name.isEmpty())
         return QString();
     for (const JsonValue& entry : data[QStringLiteral("servers")].toList()) {
         if (entry.isMap() && entry[QStringLiteral("name")].toText() == name)

@@ -39,7 +39,7 @@ void LoadServerAddress();
 
 // "host" of the first entry of "servers" whose "name" equals `name` exactly
 // (case and blanks count); the empty text when nothing is loaded, there is no
-// "servers" list, or no entry matches.
+// "servers" list, no entry matches, or `name` is empty.
 QString GetServerHost(const QString& name);
 
 // The loaded cache file; the empty value when none was loaded.

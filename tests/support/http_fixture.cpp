@@ -1,0 +1,162 @@
+#include "http_fixture.h"
+
+#include "platform/profile.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace rh::test {
+
+HttpServer::HttpServer()
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("root"));
+}
+
+HttpServer::~HttpServer()
+{
+    kill();
+}
+
+QString HttpServer::scriptPath()
+{
+    return QStringLiteral(RH_SUPPORT_DIR "/tools/httpserver.py");
+}
+
+QString HttpServer::root() const
+{
+    return m_dir.path() + QStringLiteral("/root");
+}
+
+QString HttpServer::url(const QString& target) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(target);
+}
+
+void HttpServer::setReply(const QString& target, const Reply& reply)
+{
+    m_replies.insert(target, reply);
+    writeRoutes();
+}
+
+void HttpServer::setReply(const QString& target, int status, const QByteArray& body)
+{
+    Reply r;
+    r.status = status;
+    r.body = body;
+    setReply(target, r);
+}
+
+void HttpServer::clearReplies()
+{
+    m_replies.clear();
+    writeRoutes();
+}
+
+void HttpServer::writeRoutes()
+{
+    QJsonObject routes;
+    for (auto it = m_replies.cbegin(); it != m_replies.cend(); ++it) {
+        QJsonObject r;
+        r.insert(QStringLiteral("status"), it->status);
+        r.insert(QStringLiteral("body_b64"), QString::fromLatin1(it->body.toBase64()));
+        r.insert(QStringLiteral("content_type"), it->contentType);
+        r.insert(QStringLiteral("delay"), it->delaySec);
+        if (!it->location.isEmpty())
+            r.insert(QStringLiteral("location"), it->location);
+        routes.insert(it.key(), r);
+    }
+    // The server reads the file on every request: never let it see half of one.
+    writeFileAtomically(m_dir.path() + QStringLiteral("/routes.json"), QJsonDocument(routes).toJson());
+}
+
+bool HttpServer::start()
+{
+    kill();
+    m_error.clear();
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("cannot create a temporary folder: %1").arg(m_dir.errorString());
+        return false;
+    }
+    writeRoutes();
+    const QString log = m_dir.path() + QStringLiteral("/server.log");
+    QFile::remove(log);
+    m_proc.setProgram(QStringLiteral("/usr/bin/python3"));
+    m_proc.setArguments({QStringLiteral("-u"), scriptPath(), QStringLiteral("--routes"),
+                         m_dir.path() + QStringLiteral("/routes.json"), QStringLiteral("--root"), root(),
+                         QStringLiteral("--host"), host(), QStringLiteral("--port"), QStringLiteral("0"),
+                         QStringLiteral("--exit-with-parent")});
+    m_proc.setStandardInputFile(QProcess::nullDevice());
+    m_proc.setStandardOutputFile(log);
+    m_proc.setStandardErrorFile(log, QIODevice::Append);
+    m_proc.start();
+    if (!m_proc.waitForStarted(10000)) {
+        m_error = QStringLiteral("cannot run /usr/bin/python3: %1").arg(m_proc.errorString());
+        return false;
+    }
+    static const QRegularExpression portLine(QStringLiteral("^PORT (\\d+)$"),
+                                             QRegularExpression::MultilineOption);
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        const auto m = portLine.match(output());
+        if (m.hasMatch()) {
+            m_port = m.captured(1).toInt();
+            return true;
+        }
+        if (m_proc.waitForFinished(20) || m_proc.state() == QProcess::NotRunning) {
+            m_error = QStringLiteral("the HTTP server exited with code %1 before listening")
+                          .arg(m_proc.exitCode());
+            return false;
+        }
+    }
+    m_error = QStringLiteral("the HTTP server did not report its port within 15 s");
+    kill();
+    return false;
+}
+
+void HttpServer::kill()
+{
+    if (m_proc.state() != QProcess::NotRunning) {
+        m_proc.kill();
+        m_proc.waitForFinished(5000);
+    }
+}
+
+bool HttpServer::isRunning() const
+{
+    return m_proc.state() == QProcess::Running;
+}
+
+QString HttpServer::output() const
+{
+    QFile f(m_dir.path() + QStringLiteral("/server.log"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QStringList HttpServer::requests() const
+{
+    static const QRegularExpression line(QStringLiteral("^REQUEST \\S+ (.*)$"),
+                                         QRegularExpression::MultilineOption);
+    QStringList out;
+    auto it = line.globalMatch(output());
+    while (it.hasNext())
+        out.append(it.next().captured(1));
+    return out;
+}
+
+QString HttpServer::lastRequest() const
+{
+    const QStringList all = requests();
+    return all.isEmpty() ? QString() : all.last();
+}
+
+QString HttpServer::diagnostics() const
+{
+    return m_error + QStringLiteral("\n--- server output (") + scriptPath()
+           + QStringLiteral(") ---\n") + output();
+}
+
+} // namespace rh::test
