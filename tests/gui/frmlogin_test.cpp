@@ -1,0 +1,122 @@
+// The login dialog offscreen over a real login object and MariaDB: controls
+// by name, typing and clicking reach the logic, the dialog ends as it says.
+#include "app/login.h"
+#include "mariadb_fixture.h"
+#include "sandbox.h"
+#include "testinteraction.h"
+#include "ui/frmlogin.h"
+
+#include "platform/macaddress.h"
+#include "platform/usersettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using namespace rh;
+using rh::test::MariaDbEnvironment;
+using rh::test::Sandbox;
+using rh::test::TestInteraction;
+
+namespace {
+
+auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
+
+template <typename W>
+W* child(QWidget& parent, const char* name)
+{
+    W* w = parent.findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+void type(QWidget* w, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(10000);
+    while (!done() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+TEST(FrmLogin, ControlsTypingAndButtonsDriveTheLogin)
+{
+    auto* server = MariaDbEnvironment::server();
+    ASSERT_NE(server, nullptr) << "the MariaDB server did not start";
+    Sandbox box;
+    box.site() = server->siteConfig(box.site());
+    box.apply();
+    ASSERT_TRUE(server->exec(QStringLiteral(
+        "DELETE FROM tv_inhouse.user; DELETE FROM tv_inhouse.user_mac;"
+        "INSERT INTO tv_inhouse.user (id, password2) VALUES ('kim', SHA1('secret'));"
+        "INSERT INTO tv_inhouse.user_mac (user_id, mac_addr) VALUES ('kim', '001122AABBCC');")));
+    setMacAddressSource([] { return QStringList{QStringLiteral("00:11:22:aa:bb:cc")}; });
+    TestInteraction ui;
+
+    {
+        Login login;
+        frmLogin dlg(login);
+        EXPECT_EQ(dlg.windowTitle(), QStringLiteral("로그인"));
+        EXPECT_EQ(child<QLabel>(dlg, "lblLabels_0")->text(), QStringLiteral("아이디(&U):"));
+        EXPECT_EQ(child<QLabel>(dlg, "lblLabels_1")->text(), QStringLiteral("암호(&P):"));
+        EXPECT_EQ(child<QCheckBox>(dlg, "chkpwdSave")->text(), QStringLiteral("저장"));
+        EXPECT_EQ(child<QPushButton>(dlg, "cmdOK")->text(), QStringLiteral("확인"));
+        EXPECT_EQ(child<QPushButton>(dlg, "cmdCancel")->text(), QStringLiteral("취소"));
+        auto* user = child<QLineEdit>(dlg, "txtUserName");
+        auto* password = child<QLineEdit>(dlg, "txtPassword");
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+
+        dlg.open();
+        ASSERT_TRUE(waitFor([&] { return user->text() == QLatin1String("kim"); }));
+        EXPECT_FALSE(user->isEnabled());
+        EXPECT_TRUE(dlg.isVisible());
+
+        type(password, QStringLiteral("wrong"));
+        EXPECT_EQ(login.txtPassword, QStringLiteral("wrong"));
+        child<QPushButton>(dlg, "cmdOK")->click();
+        EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("암호가 잘못되었습니다.")});
+        EXPECT_EQ(password->selectedText(), QStringLiteral("wrong"));
+        EXPECT_TRUE(dlg.isVisible());
+
+        child<QCheckBox>(dlg, "chkpwdSave")->click();
+        EXPECT_EQ(GetSetting(loginSettingsApp(), loginSettingsSection(), keyIsSavePasswd()),
+                  QStringLiteral("1"));
+        EXPECT_EQ(GetSetting(loginSettingsApp(), loginSettingsSection(), keyPasswd()),
+                  QStringLiteral("wrong"));
+
+        type(password, QStringLiteral("secret")); // replaces the selection
+        child<QPushButton>(dlg, "cmdOK")->click();
+        EXPECT_TRUE(login.LoginSucceeded);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    }
+
+    // The saved password is now wrong: the next dialog says so at once; Esc
+    // cancels without a login.
+    ui.messages.clear();
+    Login login;
+    frmLogin dlg(login);
+    EXPECT_TRUE(child<QCheckBox>(dlg, "chkpwdSave")->isChecked());
+    dlg.open();
+    ASSERT_TRUE(waitFor([&] { return !ui.tells().isEmpty(); }));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("암호가 잘못되었습니다.")});
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &esc);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_FALSE(login.LoginSucceeded);
+    setMacAddressSource({});
+}
+
+} // namespace
