@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,16 +29,6 @@ void adapter(const QTemporaryDir& root, const QString& name, int index, const ch
     put("type", QByteArray::number(type));
 }
 
-TEST(MacAddress, NormalisesSeparatorsAndCaseAndRejectsNonAddresses)
-{
-    EXPECT_EQ(normaliseMacAddress(QStringLiteral("00-11-22-aa-bb-cc")), QStringLiteral("001122AABBCC"));
-    EXPECT_EQ(normaliseMacAddress(QStringLiteral("00:11:22:AA:BB:CC\n")), QStringLiteral("001122AABBCC"));
-    EXPECT_EQ(normaliseMacAddress(QStringLiteral("00:00:00:00:00:00")), QString());
-    EXPECT_EQ(normaliseMacAddress(QString()), QString());
-    EXPECT_EQ(normaliseMacAddress(QStringLiteral("00:11:22:aa:bb:cg")), QString());
-    EXPECT_EQ(normaliseMacAddress(QStringLiteral("0011'22")), QString());
-}
-
 TEST(MacAddress, EnabledAdaptersInIndexOrderWithoutLoopbackOrDownOnes)
 {
     QTemporaryDir root;
@@ -60,18 +51,14 @@ TEST(MacAddress, EnabledAdaptersInIndexOrderWithoutLoopbackOrDownOnes)
     EXPECT_EQ(list.value(2).mac, QStringLiteral("A45E60010203"));
 }
 
-TEST(MacAddress, InjectedSourceIsNormalisedAndFiltered)
+TEST(MacAddress, OnlyHexadecimalAddressesCount)
 {
-    setMacAddressSource([] {
-        return QStringList{QString(), QStringLiteral("00:00:00:00:00:00"),
-                           QStringLiteral("00-11-22-aa-bb-cc"), QStringLiteral("AA:BB:CC:00:11:22")};
-    });
-    EXPECT_EQ(machineMacAddresses(),
-              (QStringList{QStringLiteral("001122AABBCC"), QStringLiteral("AABBCC001122")}));
-    setMacAddressSource({});
-    // The system's own adapters are all well-formed addresses.
+    EXPECT_EQ(normaliseMacAddress(QStringLiteral("00-11-22-aa-bb-cc")), QStringLiteral("001122AABBCC"));
+    for (const char* bad : {"00:11:22:aa:bb:cg", "0011'22", "0", ""})
+        EXPECT_EQ(normaliseMacAddress(QString::fromLatin1(bad)), QString()) << bad;
+    // The system's own adapters come out in the allow-list's form.
     for (const QString& mac : machineMacAddresses())
-        EXPECT_EQ(mac.size(), 12) << mac.toStdString();
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{12}$")).match(mac).hasMatch());
 }
 
 } // namespace
