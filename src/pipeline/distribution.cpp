@@ -8,7 +8,7 @@
 #include "pipeline/stepfiles.h"
 #include "pipeline/workdiary.h"
 #include "platform/errors.h"
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 #include "platform/profile.h"
 #include "platform/shellcopy.h"
@@ -74,7 +74,7 @@ QString withoutSuffix(QString name)
 QString native(const QString& path)
 {
     QString error;
-    const QString p = fileSystemPath(path, &error);
+    const QString p = nativePath(path, &error);
     if (p.isEmpty())
         throw RhError(err::PathNotFound, standardErrorDescription(err::PathNotFound));
     return p;
@@ -380,7 +380,7 @@ QString officialSetupName(const QString& isResult1File, const QString& fileVersi
 
 QString setupTimeText(const QString& exePath)
 {
-    const QString path = fileSystemPath(exePath);
+    const QString path = nativePath(exePath);
     if (path.isEmpty())
         return QString();
     return QFileInfo(path).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));

@@ -9,7 +9,7 @@
 #include "pipeline/desk.h"
 #include "platform/apphome.h"
 #include "platform/errors.h"
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 #include "platform/launcher.h"
 #include "util/fileutil.h"
@@ -39,7 +39,7 @@ bool fileExists(const QString& path)
     if (path.isEmpty())
         return false;
     QString error;
-    const QString native = fileSystemPath(path, &error);
+    const QString native = nativePath(path, &error);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, error);
     return QFileInfo(native).isFile();
@@ -48,7 +48,7 @@ bool fileExists(const QString& path)
 void deleteFile(const QString& path)
 {
     QString error;
-    const QString native = fileSystemPath(path, &error);
+    const QString native = nativePath(path, &error);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, error);
     if (::unlink(QFile::encodeName(native).constData()) == 0)

@@ -1,7 +1,7 @@
 #include "pipeline/stepfiles.h"
 
 #include "platform/errors.h"
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 
 #include <QFile>
@@ -17,14 +17,14 @@ bool stepFileExists(const QString& path)
 {
     if (path.isEmpty())
         return false;
-    const QString native = fileSystemPath(path);
+    const QString native = nativePath(path);
     return !native.isEmpty() && QFileInfo(native).isFile();
 }
 
 void stepDeleteFile(const QString& path)
 {
     QString mapError;
-    const QString native = fileSystemPath(path, &mapError);
+    const QString native = nativePath(path, &mapError);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, standardErrorDescription(err::PathNotFound));
     if (::unlink(QFile::encodeName(native).constData()) == 0)

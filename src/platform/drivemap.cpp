@@ -50,8 +50,14 @@ QString DriveMap::toNative(const QString& path, QString* error) const
 {
     if (error)
         error->clear();
-    if (path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1String("//")))
-        return path;
+    // A native folder joined with "\name" (the program folder + "\tool.exe"
+    // pattern of the original): Windows treats both separators alike and no
+    // name here contains "\".
+    if (path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1String("//"))) {
+        QString native = path;
+        native.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        return native;
+    }
     QString p = path;
     p.replace(QLatin1Char('/'), QLatin1Char('\\'));
     if (isDrive(p) || isUnc(p)) {

@@ -13,8 +13,8 @@ public:
     bool isEmpty() const { return m_entries.isEmpty(); }
 
     // Native path for a Windows path: a mapped drive or UNC prefix is replaced
-    // by its folder and "\" becomes "/"; a path starting with "/" passes
-    // unchanged; a relative path only has its separators turned. An unmapped
+    // by its folder and "\" becomes "/"; a native path (starting with "/")
+    // and a relative path only have their separators turned. An unmapped
     // drive or share gives an empty result and a message in *error.
     QString toNative(const QString& path, QString* error = nullptr) const;
 

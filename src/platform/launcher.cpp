@@ -1,7 +1,6 @@
 #include "platform/launcher.h"
 
 #include "platform/drivemap.h"
-#include "platform/fspath.h"
 #include "platform/interaction.h"
 
 #include <QDir>
@@ -68,7 +67,7 @@ struct Resolved {
 Resolved resolveProgramFile(const QString& text, const QString& baseFolder)
 {
     Resolved r;
-    QString native = fileSystemPath(text, &r.driveError);
+    QString native = nativePath(text, &r.driveError);
     if (native.isEmpty())
         return r;
     QStringList variants{native, native + QLatin1String(".exe")};
@@ -104,7 +103,7 @@ bool translateArguments(const QStringList& in, QStringList* out, QString* error)
             continue;
         }
         QString err;
-        const QString n = fileSystemPath(a, &err);
+        const QString n = nativePath(a, &err);
         if (n.isEmpty()) {
             if (error)
                 *error = err;
@@ -178,7 +177,7 @@ bool planExplorer(const QStringList& args, const QString& workingFolder, LaunchP
         if (a.isEmpty() || (a.startsWith(QLatin1Char('/')) && !QFileInfo::exists(a)))
             continue;
         QString err;
-        QString n = fileSystemPath(a, &err);
+        QString n = nativePath(a, &err);
         if (n.isEmpty())
             return fail(error, err);
         if (select)
@@ -239,7 +238,7 @@ QString baseFolderFor(const QString& workingFolder)
 {
     if (workingFolder.isEmpty())
         return QString();
-    return fileSystemPath(workingFolder);
+    return nativePath(workingFolder);
 }
 
 // ---------------------------------------------------------------- children
@@ -465,7 +464,7 @@ qint64 startPlan(const LaunchPlan& plan, const LaunchOptions& options, QString* 
         req.argv.append(QFile::encodeName(a));
     if (!options.workingFolder.isEmpty()) {
         QString err;
-        const QString cwd = fileSystemPath(options.workingFolder, &err);
+        const QString cwd = nativePath(options.workingFolder, &err);
         if (cwd.isEmpty()) {
             fail(error, err);
             return 0;

@@ -1,6 +1,6 @@
 #include "platform/shellcopy.h"
 
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 
 #include <QDir>
@@ -234,7 +234,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
     bool wildcard = false;
     for (const QString& entry : entries) {
         QString err;
-        const QString native = fileSystemPath(entry, &err);
+        const QString native = nativePath(entry, &err);
         if (native.isEmpty()) {
             r.message = err;
             return r;
@@ -263,7 +263,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
     }
 
     QString err;
-    QString dest = fileSystemPath(to, &err);
+    QString dest = nativePath(to, &err);
     if (dest.isEmpty()) {
         r.message = err;
         return r;

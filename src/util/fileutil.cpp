@@ -1,7 +1,7 @@
 #include "util/fileutil.h"
 
 #include "platform/errors.h"
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 #include "platform/peversion.h"
 
@@ -121,7 +121,7 @@ QStringList versionEntriesFromBlock(const QList<char16_t>& block)
 QStringList GetFileVer(const QString& path)
 {
     QString mapError;
-    const QString file = fileSystemPath(path, &mapError);
+    const QString file = nativePath(path, &mapError);
     if (file.isEmpty()) {
         // An unmapped drive: say so rather than report "no version".
         if (!mapError.isEmpty())
@@ -235,8 +235,8 @@ void CopyFileWithMessage(const QString& source, const QString& destination)
 {
     auto copy = [&]() -> bool {
         QString error;
-        const QString from = fileSystemPath(source, &error);
-        const QString to = fileSystemPath(destination, &error);
+        const QString from = nativePath(source, &error);
+        const QString to = nativePath(destination, &error);
         if (from.isEmpty() || to.isEmpty())
             return false;
         const QFileInfo info(from);

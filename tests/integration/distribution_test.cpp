@@ -7,7 +7,7 @@
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
 #include "pipeline/ftptransfer.h"
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 
@@ -37,7 +37,7 @@ const QDateTime kBuilt(QDate(2010, 11, 5), QTime(9, 30, 0));
 
 QString nat(const QString& windowsPath)
 {
-    return fileSystemPath(windowsPath);
+    return nativePath(windowsPath);
 }
 
 QByteArray readAll(const QString& path)

@@ -1,6 +1,6 @@
 #include "standins.h"
 
-#include "platform/fspath.h"
+#include "platform/drivemap.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +28,7 @@ QString standInTool(const QString& name)
 
 QString nativeOf(const QString& windowsPath)
 {
-    return fileSystemPath(windowsPath);
+    return nativePath(windowsPath);
 }
 
 void installCompiler(const Sandbox& box)
