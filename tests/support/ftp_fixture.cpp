@@ -1,5 +1,7 @@
 #include "ftp_fixture.h"
 
+#include "scriptserver.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -78,10 +80,9 @@ bool FtpServer::launch(int port)
         m_error = QStringLiteral("cannot create a temporary folder: %1").arg(m_dir.errorString());
         return false;
     }
-    // Output goes to a file: nobody drains a pipe while a test blocks in a transfer.
     const QString log = m_dir.path() + QStringLiteral("/server-%1.log").arg(++m_starts);
     m_logs.append(log);
-    QStringList args{QStringLiteral("-u"),        scriptPath(),
+    QStringList args{scriptPath(),
                      QStringLiteral("--root"),    root(),
                      QStringLiteral("--host"),    QStringLiteral("127.0.0.1"),
                      QStringLiteral("--port"),    QString::number(port),
@@ -90,39 +91,10 @@ bool FtpServer::launch(int port)
                      QStringLiteral("--layout"),  QStringLiteral("--exit-with-parent")};
     if (m_options.throttleBytesPerSec > 0)
         args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
-    m_proc.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_proc.setArguments(args);
-    m_proc.setStandardInputFile(QProcess::nullDevice());
-    m_proc.setStandardOutputFile(log);
-    m_proc.setStandardErrorFile(log, QIODevice::Append);
-    m_proc.start();
-    if (!m_proc.waitForStarted(10000)) {
-        m_error = QStringLiteral("cannot run /usr/bin/python3: %1").arg(m_proc.errorString());
-        return false;
-    }
-
-    static const QRegularExpression portLine(QStringLiteral("^PORT (\\d+)$"),
-                                             QRegularExpression::MultilineOption);
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        QFile f(log);
-        if (f.open(QIODevice::ReadOnly)) {
-            auto m = portLine.match(QString::fromUtf8(f.readAll()));
-            if (m.hasMatch()) {
-                m_port = m.captured(1).toInt();
-                return true;
-            }
-        }
-        // Also notices the process ending.
-        if (m_proc.waitForFinished(20) || m_proc.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("the FTP server exited with code %1 before listening")
-                          .arg(m_proc.exitCode());
-            return false;
-        }
-    }
-    m_error = QStringLiteral("the FTP server did not report its port within 15 s");
-    kill();
-    return false;
+    const int listening = startScriptServer(m_proc, args, log, QStringLiteral("FTP"), &m_error);
+    if (listening != 0)
+        m_port = listening; // kept on failure, for restart()
+    return listening != 0;
 }
 
 void FtpServer::kill()

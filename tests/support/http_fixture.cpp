@@ -1,4 +1,5 @@
 #include "http_fixture.h"
+#include "scriptserver.h"
 
 #include "platform/profile.h"
 
@@ -84,37 +85,12 @@ bool HttpServer::start()
     writeRoutes();
     const QString log = m_dir.path() + QStringLiteral("/server.log");
     QFile::remove(log);
-    m_proc.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_proc.setArguments({QStringLiteral("-u"), scriptPath(), QStringLiteral("--routes"),
-                         m_dir.path() + QStringLiteral("/routes.json"), QStringLiteral("--root"), root(),
-                         QStringLiteral("--host"), host(), QStringLiteral("--port"), QStringLiteral("0"),
-                         QStringLiteral("--exit-with-parent")});
-    m_proc.setStandardInputFile(QProcess::nullDevice());
-    m_proc.setStandardOutputFile(log);
-    m_proc.setStandardErrorFile(log, QIODevice::Append);
-    m_proc.start();
-    if (!m_proc.waitForStarted(10000)) {
-        m_error = QStringLiteral("cannot run /usr/bin/python3: %1").arg(m_proc.errorString());
-        return false;
-    }
-    static const QRegularExpression portLine(QStringLiteral("^PORT (\\d+)$"),
-                                             QRegularExpression::MultilineOption);
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        const auto m = portLine.match(output());
-        if (m.hasMatch()) {
-            m_port = m.captured(1).toInt();
-            return true;
-        }
-        if (m_proc.waitForFinished(20) || m_proc.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("the HTTP server exited with code %1 before listening")
-                          .arg(m_proc.exitCode());
-            return false;
-        }
-    }
-    m_error = QStringLiteral("the HTTP server did not report its port within 15 s");
-    kill();
-    return false;
+    m_port = startScriptServer(m_proc,
+                               {scriptPath(), QStringLiteral("--routes"), m_dir.path() + QStringLiteral("/routes.json"),
+                                QStringLiteral("--root"), root(), QStringLiteral("--host"), host(),
+                                QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--exit-with-parent")},
+                               log, QStringLiteral("HTTP"), &m_error);
+    return m_port != 0;
 }
 
 void HttpServer::kill()
