@@ -157,9 +157,9 @@ void Desk::Form_Load()
 // ---------------------------------------------------------------------------
 // LoadConfig
 
-void Desk::loadDestinations(const QString& section)
+void Desk::loadDestinations(const ProfileFile& file, const QString& section)
 {
-    const ProfileFile file = IniPath.isEmpty() ? ProfileFile() : ProfileFile::load(IniPath);
+    lstDest.clear();
     for (int n = 1;; ++n) {
         const QString v = iniValue(file, section, QStringLiteral("Path") + QString::number(n), QString());
         if (v.isEmpty())
@@ -229,13 +229,7 @@ void Desk::LoadConfig()
         WorkDiaryId = ini(general, QStringLiteral("업무일지ID"));
         ISResultFolder = ini(general, QStringLiteral("ISResultFolder"));
 
-        lstDest.clear();
-        for (int n = 1;; ++n) {
-            const QString v = ini(QStringLiteral("Distribute"), QStringLiteral("Path") + QString::number(n));
-            if (v.isEmpty())
-                break;
-            lstDest.addSelected(v);
-        }
+        loadDestinations(file, QStringLiteral("Distribute"));
 
         grid.clear();
         selCount = 0;
@@ -345,8 +339,8 @@ void Desk::optWeekClick(int index)
 void Desk::setTestVersion(bool ticked)
 {
     chkTestVer.checked = ticked;
-    lstDest.clear();
-    loadDestinations(ticked ? QStringLiteral("Distribute_Beta") : QStringLiteral("Distribute"));
+    loadDestinations(IniPath.isEmpty() ? ProfileFile() : ProfileFile::load(IniPath),
+                     ticked ? QStringLiteral("Distribute_Beta") : QStringLiteral("Distribute"));
     if (ticked && lstDest.items.isEmpty())
         lstDest.addSelected(fallbackTestDestination());
     Q_EMIT changed();

@@ -228,7 +228,7 @@ Q_SIGNALS:
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
-    void loadDestinations(const QString& section);
+    void loadDestinations(const ProfileFile& file, const QString& section);
     void updateAllStepButton();
     void resetGroupButtons();
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
