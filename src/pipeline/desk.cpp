@@ -126,13 +126,10 @@ void Desk::Form_Load()
         // and either one ends the folder part.
         const QString arg = commandLine.first();
         const qsizetype cut = std::max(arg.lastIndexOf(QLatin1Char('\\')), arg.lastIndexOf(QLatin1Char('/')));
-        const QString folderPart = arg.left(cut + 1).toLower();
+        QString folderPart = arg.left(cut + 1).toLower();
+        folderPart.replace(QLatin1Char('\\'), QLatin1Char('/'));
         const QString expected = (programFolder() + QStringLiteral("/inis/")).toLower();
-        QString expectedWin = expected;
-        expectedWin.replace(QLatin1Char('/'), QLatin1Char('\\'));
-        QString folderNorm = folderPart;
-        folderNorm.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (cut >= 0 && folderNorm == expected) {
+        if (cut >= 0 && folderPart == expected) {
             const int idx = int(setupNames.indexOf(arg.mid(cut + 1)));
             if (idx >= 0)
                 setupIndex = idx;

@@ -233,7 +233,6 @@ private:
     void resetGroupButtons();
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
 
-    ProfileFile m_loadedProfile;
     bool m_running = false;
     RunResult m_lastResult = RunResult::Refused;
 };

@@ -46,11 +46,6 @@ void setProgramFolder(const QString& path)
     g_home = p;
 }
 
-QString programFolderText()
-{
-    return programFolder();
-}
-
 int versionMajor() { return RH_VERSION_MAJOR; }
 int versionMinor() { return RH_VERSION_MINOR; }
 int versionRevision() { return RH_VERSION_PATCH; }

@@ -14,11 +14,6 @@ QString resolveProgramFolder(const QStringList& args);
 QString programFolder();
 void setProgramFolder(const QString& path);
 
-// The program folder as the original spelled it in messages and comparisons:
-// the native path with "\" separators is not what it showed, so messages use
-// this text, which is the native folder unchanged.
-QString programFolderText();
-
 // Version of this build (major.minor.revision), shown in the window caption.
 int versionMajor();
 int versionMinor();

@@ -86,12 +86,6 @@ QString DriveMap::toNative(const QString& path, QString* error) const
     return p;
 }
 
-bool DriveMap::isUnmapped(const QString& path) const
-{
-    QString err;
-    return toNative(path, &err).isEmpty() && !err.isEmpty();
-}
-
 const DriveMap& driveMap()
 {
     return current();

@@ -18,9 +18,6 @@ public:
     // drive or share gives an empty result and a message in *error.
     QString toNative(const QString& path, QString* error = nullptr) const;
 
-    // True when the path names a drive or share that is not mapped.
-    bool isUnmapped(const QString& path) const;
-
 private:
     struct Entry {
         QString prefix; // normalised: "X:" upper-case, or "\\host\share" without trailing "\"
