@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
 #ifdef RH_WITH_GUI
 #include "ui/guimain.h"
 #endif
@@ -11,9 +13,15 @@
 int main(int argc, char** argv)
 {
     bool headless = false;
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
+        // Answered before any application object: no window, no program folder.
+        if (qstrcmp(argv[i], "--version") == 0) {
+            std::printf("rollhaven2 %s\n", qPrintable(rh::versionText()));
+            return 0;
+        }
         if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0)
             headless = true;
+    }
 #ifdef RH_WITH_GUI
     if (!headless)
         return rh::runGui(argc, argv);

@@ -273,6 +273,7 @@ QString headlessUsage()
         "  --yes                 answer Yes to every question (default: each question's\n"
         "                        default button)\n"
         "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
+        "  --version             print the program's version and exit\n"
         "\n"
         "The run log goes to standard output and to logs/run_<start time>.log; messages\n"
         "and questions go to standard error.\n"

@@ -49,5 +49,9 @@ void setProgramFolder(const QString& path)
 int versionMajor() { return RH_VERSION_MAJOR; }
 int versionMinor() { return RH_VERSION_MINOR; }
 int versionRevision() { return RH_VERSION_PATCH; }
+QString versionText()
+{
+    return QStringLiteral("%1.%2.%3").arg(versionMajor()).arg(versionMinor()).arg(versionRevision());
+}
 
 } // namespace rh

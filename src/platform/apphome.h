@@ -18,5 +18,7 @@ void setProgramFolder(const QString& path);
 int versionMajor();
 int versionMinor();
 int versionRevision();
+// "major.minor.revision", as --version prints it.
+QString versionText();
 
 } // namespace rh

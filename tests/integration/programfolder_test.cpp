@@ -1,0 +1,49 @@
+// The built program as an installed one meets it: --version without a window,
+// and which folder it takes as its program folder.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QString out, err;
+};
+
+// Runs the built program with a clean display-less environment: a front end
+// that tried to open a window here would fail instead of exiting 0.
+Outcome runProgram(const QStringList& args, const QProcessEnvironment& extra = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "ROLLHAVEN2_HOME"})
+        env.remove(QLatin1String(v));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const QString& k : extra.keys())
+        env.insert(k, extra.value(k));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(RH_BINARY_DIR "/src/rollhaven2"), args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
+{
+    const QString expected = QStringLiteral("rollhaven2 %1.%2.%3\n").arg(RH_VERSION_MAJOR).arg(RH_VERSION_MINOR).arg(RH_VERSION_PATCH);
+    QTemporaryDir config;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    for (const QStringList& args : {QStringList{QStringLiteral("--version")},
+                                    QStringList{QStringLiteral("--headless"), QStringLiteral("--version")}}) {
+        const Outcome r = runProgram(args, env);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, expected);
+    }
+    // Asking for the version creates nothing.
+    EXPECT_TRUE(QDir(config.path()).isEmpty());
+}
