@@ -40,8 +40,20 @@ QByteArray foldName(const char* d, qsizetype n)
 
 QByteArray foldName(const QString& name)
 {
-    const QByteArray b = toAnsi(name.trimmed());
+    const QByteArray b = profileNameBytes(name);
     return foldName(b.constData(), b.size());
+}
+
+// A name the file can hold so that reading it back finds the same section or
+// key: no line break, no "]" in a section name (the header ends at the first
+// one), no "=" in a key and no key that would read as a comment or a header.
+bool writableName(const QByteArray& b, bool isSection)
+{
+    if (b.contains('\r') || b.contains('\n'))
+        return false;
+    if (isSection)
+        return !b.contains(']');
+    return !b.isEmpty() && !b.contains('=') && b.front() != ';' && b.front() != '[';
 }
 
 // Compares a folded name with raw bytes of the file.
@@ -87,6 +99,63 @@ inline quint64 entryKey(int section, quint32 hash)
 }
 
 } // namespace
+
+QByteArray profileNameBytes(const QString& name)
+{
+    QByteArray out;
+    qsizetype run = 0;
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (c < 0xDC80 || c > 0xDCFF || (i > 0 && name.at(i - 1).isHighSurrogate()))
+            continue;
+        out += toAnsi(name.mid(run, i - run));
+        out += char(c - 0xDC00);
+        run = i + 1;
+    }
+    out += toAnsi(name.mid(run));
+    const char* d = out.constData();
+    qsizetype b = 0, e = out.size();
+    while (b < e && isBlank(d[b]))
+        ++b;
+    while (e > b && isBlank(d[e - 1]))
+        --e;
+    return out.mid(b, e - b);
+}
+
+QString profileNameText(const char* d, qsizetype n)
+{
+    QString out;
+    out.reserve(n);
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(d[i]);
+        if (c < 0x80) {
+            out += QChar(c);
+            ++i;
+            continue;
+        }
+        if (isLeadByte(c) && i + 1 < n) {
+            // Only a pair that decodes to one character and encodes back to
+            // the same two bytes is taken as a character.
+            const QString ch = fromAnsi(d + i, 2);
+            if (!ch.isEmpty() && ch.size() <= 2 && !ch.contains(QChar(0xFFFD))
+                && toAnsi(ch) == QByteArray(d + i, 2)) {
+                out += ch;
+                i += 2;
+                continue;
+            }
+        }
+        out += QChar(char16_t(0xDC00 + c));
+        ++i;
+    }
+    return out;
+}
+
+bool sameProfileName(const QString& a, const QString& b)
+{
+    return foldName(a) == foldName(b);
+}
 
 ProfileFile::ProfileFile(QByteArray bytes) : m_bytes(std::move(bytes)), m_exists(true)
 {
@@ -134,12 +203,10 @@ void ProfileFile::parse()
         if (b == e || d[b] == ';')
             continue;
         if (d[b] == '[') {
-            qsizetype close = e - 1;
-            while (close > b && d[close] != ']')
-                --close;
-            if (close <= b)
-                continue; // "[" without "]": neither a section nor a key
-            qsizetype nb = b + 1, ne = close;
+            // The name ends at the first "]" or, without one, at the line's
+            // end; whatever follows the "]" is ignored.
+            const char* close = static_cast<const char*>(memchr(d + b + 1, ']', size_t(e - b - 1)));
+            qsizetype nb = b + 1, ne = close ? close - d : e;
             while (nb < ne && isBlank(d[nb]))
                 ++nb;
             while (ne > nb && isBlank(d[ne - 1]))
@@ -240,7 +307,14 @@ QByteArray ProfileFile::getString(const QString& section, const QString& key,
                                   const QByteArray& defaultValue, int bufferSize) const
 {
     std::optional<QByteArray> v = value(section, key);
-    return cutToBuffer(v ? *v : defaultValue, bufferSize);
+    if (v)
+        return cutToBuffer(*v, bufferSize);
+    // The default loses its trailing spaces (only 0x20: tabs and line breaks
+    // stay, and so do leading spaces).
+    qsizetype end = defaultValue.size();
+    while (end > 0 && defaultValue[end - 1] == ' ')
+        --end;
+    return cutToBuffer(defaultValue.left(end), bufferSize);
 }
 
 QString ProfileFile::getText(const QString& section, const QString& key, const QString& defaultValue,
@@ -259,19 +333,22 @@ qsizetype ProfileFile::nextLineStart(qsizetype lineEnd) const
     return lineEnd + 1;
 }
 
-void ProfileFile::setString(const QString& section, const QString& key, const QByteArray& value)
+bool ProfileFile::setString(const QString& section, const QString& key, const QByteArray& value)
 {
     const QByteArray crlf("\r\n");
-    const QByteArray sectionBytes = toAnsi(section.trimmed());
-    const QByteArray keyBytes = toAnsi(key.trimmed());
-    int si = findSection(foldName(section));
+    const QByteArray sectionBytes = profileNameBytes(section);
+    const QByteArray keyBytes = profileNameBytes(key);
+    if (!writableName(sectionBytes, true) || !writableName(keyBytes, false) || value.contains('\r')
+        || value.contains('\n'))
+        return false;
+    int si = findSection(foldName(sectionBytes.constData(), sectionBytes.size()));
     if (si < 0) {
         QByteArray add;
         if (!m_bytes.isEmpty() && !m_bytes.endsWith('\n') && !m_bytes.endsWith('\r'))
             add += crlf;
         add += '[' + sectionBytes + ']' + crlf + keyBytes + '=' + value + crlf;
         m_bytes += add;
-    } else if (const Entry* e = findEntry(si, foldName(key))) {
+    } else if (const Entry* e = findEntry(si, foldName(keyBytes.constData(), keyBytes.size()))) {
         // Keep the key's spelling and everything outside the line.
         QByteArray line = m_bytes.mid(e->keyBegin, e->keyEnd - e->keyBegin) + '=' + value;
         m_bytes.replace(e->lineStart, e->lineEnd - e->lineStart, line);
@@ -287,13 +364,14 @@ void ProfileFile::setString(const QString& section, const QString& key, const QB
     }
     m_exists = true;
     parse();
+    return true;
 }
 
 QStringList ProfileFile::sectionNames() const
 {
     QStringList out;
     for (const Section& s : m_sections)
-        out << fromAnsi(m_bytes.constData() + s.nameBegin, s.nameEnd - s.nameBegin);
+        out << profileNameText(m_bytes.constData() + s.nameBegin, s.nameEnd - s.nameBegin);
     return out;
 }
 
@@ -341,7 +419,8 @@ bool WritePrivateProfileBytes(const QString& section, const QString& key, const 
     ProfileFile p = ProfileFile::load(path);
     if (!p.exists() && QFileInfo::exists(path))
         return false; // present but unreadable: never overwrite it
-    p.setString(section, key, value);
+    if (!p.setString(section, key, value))
+        return false;
     return writeFileAtomically(path, p.bytes());
 }
 

@@ -12,6 +12,36 @@
 
 namespace rh {
 
+// How lines read, as the Windows profile API reads them:
+// - A line whose first non-blank byte is "[" is a section header. The name
+//   runs to the first "]" or, when there is none, to the end of the line;
+//   blanks around it are dropped and anything after the "]" is ignored, so a
+//   key written on a header line belongs to no section. A name can hold "["
+//   but never "]".
+// - A line whose first non-blank byte is ";" is a comment; a line with "=" in
+//   the current section is a key (the key up to the first "="); anything else,
+//   and every line before the first header, is ignored.
+// Blanks are space, tab, vertical tab and form feed.
+//
+// Names are bytes of the ANSI code page, and one rule decides, for the reader
+// and the writer alike, which section or key a name denotes: the caller's
+// name is encoded with profileNameBytes() and blanks around it dropped; two
+// names match when their bytes are equal with ASCII letters folded, a byte of
+// 0x81 or above taking the next byte with it unfolded (a CP949 trail byte can
+// be an ASCII letter). Bytes the code page cannot decode, a lone lead byte
+// and NUL are bytes like any other.
+//
+// The bytes a name denotes: encoded with the ANSI code page, except that
+// U+DC80..U+DCFF stand for the raw bytes 0x80..0xFF (how profileNameText()
+// spells bytes the code page cannot decode), blanks around them dropped.
+QByteArray profileNameBytes(const QString& name);
+// A section or key name of the file as text: decoded with the ANSI code page,
+// undecodable bytes as U+DC80..U+DCFF, so profileNameBytes() gives back the
+// same bytes and the name denotes the same section or key again.
+QString profileNameText(const char* data, qsizetype size);
+// True when the two names denote the same section or key.
+bool sameProfileName(const QString& a, const QString& b);
+
 class ProfileFile {
 public:
     ProfileFile() = default;
@@ -30,8 +60,9 @@ public:
     // first of duplicate sections is searched. nullopt when the key is missing.
     std::optional<QByteArray> value(const QString& section, const QString& key) const;
 
-    // GetPrivateProfileStringA: at most bufferSize - 1 bytes of the value, the
-    // default when the key is missing (the default is cut the same way).
+    // GetPrivateProfileStringA: at most bufferSize - 1 bytes of the value, or
+    // the default when the key is missing, its trailing spaces removed (only
+    // spaces, and only trailing ones) and cut the same way.
     QByteArray getString(const QString& section, const QString& key,
                          const QByteArray& defaultValue, int bufferSize) const;
     // Decoded with the ANSI code page.
@@ -41,9 +72,13 @@ public:
     // WritePrivateProfileStringA on the bytes in memory: replaces an existing
     // key's value in place (keeping the key's spelling), adds a missing key after
     // the last key line of its section, adds a missing section at the end.
-    // Every other byte stays as it was; new lines end with CR LF.
-    void setString(const QString& section, const QString& key, const QByteArray& value);
+    // Every other byte stays as it was; new lines end with CR LF. Refuses,
+    // returning false and changing nothing, what would not read back: a line
+    // break in a name or the value, "]" in a section name, an empty key, "="
+    // in a key or a key starting with ";" or "[".
+    bool setString(const QString& section, const QString& key, const QByteArray& value);
 
+    // Every section header in file order, duplicates included (profileNameText).
     QStringList sectionNames() const;
 
 private:

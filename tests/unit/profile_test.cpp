@@ -66,13 +66,44 @@ TEST(ProfileRead, FirstDuplicateWinsAndOnlyFirstSectionIsSearched)
 
 TEST(ProfileRead, CommentsAndLinesWithoutEqualsAreNotKeys)
 {
-    ProfileFile p(QByteArray("[A]\n;k=commented\n  ;j=also\nplain line\nk=real\n[broken\nz=still A\n"));
+    ProfileFile p(QByteArray("[A]\n;k=commented\n  ;j=also\nplain line\nk=real\n"));
     EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("k"), {}, 200), QStringLiteral("real"));
     EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("j"), QStringLiteral("-"), 200), QStringLiteral("-"));
     EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("plain line"), QStringLiteral("-"), 200),
               QStringLiteral("-"));
-    // A header without "]" is ignored; the keys after it stay in A.
-    EXPECT_EQ(p.getText(QStringLiteral("A"), QStringLiteral("z"), {}, 200), QStringLiteral("still A"));
+}
+
+TEST(ProfileRead, HeaderNameEndsAtTheFirstBracketOrTheLineEnd)
+{
+    // As Windows reads them: text after the first "]" is ignored (a key there
+    // belongs to no section), a header without "]" runs to the line's end.
+    ProfileFile p(QByteArray("[A]\nk=a\n[B] ; note\nk=b\n[C]x=lost\n[broken  \nz=in broken\n"
+                             "[D]]E]\nk=d\n\t[[F]\nk=f\n"));
+    auto v = [&](const char* section, const char* key) {
+        return p.getText(QString::fromLatin1(section), QString::fromLatin1(key), QStringLiteral("-"), 200);
+    };
+    EXPECT_EQ(v("B", "k"), QStringLiteral("b"));
+    EXPECT_EQ(v("C", "x"), QStringLiteral("-"));
+    EXPECT_EQ(v("A", "z"), QStringLiteral("-"));
+    EXPECT_EQ(v("broken", "z"), QStringLiteral("in broken"));
+    EXPECT_EQ(v("D", "k"), QStringLiteral("d"));
+    EXPECT_EQ(v("[F", "k"), QStringLiteral("f"));
+    EXPECT_EQ(p.sectionNames(), (QStringList{"A", "B", "C", "broken", "D", "[F"}));
+}
+
+TEST(ProfileRead, DefaultLosesOnlyTrailingSpaces)
+{
+    ProfileFile p(QByteArray("[A]\nk=v\n"));
+    auto d = [&](const char* dflt) {
+        return p.getString(QStringLiteral("A"), QStringLiteral("none"), QByteArray(dflt), 200);
+    };
+    EXPECT_EQ(d("default  "), QByteArray("default"));
+    EXPECT_EQ(d("  one two  "), QByteArray("  one two"));
+    EXPECT_EQ(d("tab\t"), QByteArray("tab\t"));
+    EXPECT_EQ(d("line\r\n"), QByteArray("line\r\n"));
+    EXPECT_EQ(d("   "), QByteArray(""));
+    // Cut after the blanks are gone.
+    EXPECT_EQ(p.getString(QStringLiteral("A"), QStringLiteral("none"), QByteArray("ab   "), 4), QByteArray("ab"));
 }
 
 TEST(ProfileRead, AllLineEndsRead)
@@ -133,6 +164,42 @@ TEST(ProfileRead, BadInputNeverBreaks)
     QString v = r.getText(QStringLiteral("A"), QStringLiteral("k"), {}, 200);
     EXPECT_TRUE(v.startsWith(QStringLiteral("ab")));
     EXPECT_TRUE(v.endsWith(QLatin1Char('z')));
+}
+
+TEST(ProfileNames, AListedNameDenotesItsOwnSectionForReaderAndWriter)
+{
+    // Undecodable bytes, a lone lead byte at the name's end and NUL: each
+    // listed name reads and writes its own section, never a namesake such as
+    // "[?]" that a lossy decoding would give.
+    const char raw[] = "[\xC1]\nk=1\n[?]\nk=2\n[ab\xB0]\nk=3\n[n\0ul]\nk=4\n[\xFF\xFE]\nk=5\n";
+    const QByteArray file(raw, sizeof(raw) - 1);
+    ProfileFile p(file);
+    const QStringList names = p.sectionNames();
+    ASSERT_EQ(names.size(), 5);
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(p.value(names[i], QStringLiteral("k")), QByteArray::number(i + 1)) << i;
+    EXPECT_FALSE(sameProfileName(names[0], QStringLiteral("?")));
+    EXPECT_TRUE(sameProfileName(names[1], QStringLiteral(" ? ")));
+    EXPECT_TRUE(sameProfileName(QStringLiteral("General"), QStringLiteral("gENERAL")));
+
+    ASSERT_TRUE(p.setString(names[0], QStringLiteral("k"), "new"));
+    const ProfileFile again(p.bytes());
+    EXPECT_EQ(again.value(names[0], QStringLiteral("k")), QByteArray("new"));
+    for (int i = 1; i < names.size(); ++i)
+        EXPECT_EQ(again.value(names[i], QStringLiteral("k")), QByteArray::number(i + 1)) << i;
+}
+
+TEST(ProfileNames, WriterRefusesWhatWouldNotReadBack)
+{
+    ProfileFile p(QByteArray("[A]\r\nk=v\r\n"));
+    const QByteArray before = p.bytes();
+    const QString a = QStringLiteral("A"), k = QStringLiteral("k");
+    EXPECT_FALSE(p.setString(QStringLiteral("sec]whoops"), k, "x"));
+    EXPECT_FALSE(p.setString(QStringLiteral("two\nlines"), k, "x"));
+    for (const char* key : {"a=b", ";k", "[k", "", "k\r"})
+        EXPECT_FALSE(p.setString(a, QString::fromLatin1(key), "x")) << key;
+    EXPECT_FALSE(p.setString(a, k, "one\r\n[B]\r\nk=two"));
+    EXPECT_EQ(p.bytes(), before);
 }
 
 struct WriteCase {
