@@ -86,8 +86,13 @@ bool CheckServerAddress(const QString& userName)
     const HttpResult reply = httpGet(ServerAddressCheckerUrl(version, userName), state().http);
     if (!reply.answered() || reply.status != 200)
         return false;
+    return TakeServerAddressReply(reply.body);
+}
 
-    QByteArray body = reply.body;
+bool TakeServerAddressReply(const QByteArray& replyBody)
+{
+    const QString path = serverAddressFilePath();
+    QByteArray body = replyBody;
     if (body.startsWith(kUtf8Bom))
         body.remove(0, kUtf8Bom.size());
     const JsonValue answer = parseIntact(QString::fromUtf8(body));

@@ -32,6 +32,10 @@ QString ServerAddressCheckerUrl(const QString& version, const QString& userName)
 // on any network or reply error, and then the cache file is untouched. Only a
 // reply whose "success" is true and whose "data" is an object replaces the file.
 bool CheckServerAddress(const QString& userName);
+// The part of CheckServerAddress after a 200 reply: false when the body is not
+// an intact JSON object or list; a success with an object in "data" replaces
+// the cache file.
+bool TakeServerAddressReply(const QByteArray& body);
 
 // Reads the cache file, if there is one, into ServerAddressData(). A file that
 // is damaged (no JSON object or array, or parse errors) leaves nothing loaded.
