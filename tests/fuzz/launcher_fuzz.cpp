@@ -10,10 +10,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -67,7 +67,8 @@ void writeProgram(const QString& path, bool executable)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const QString root = QDir::tempPath() + QStringLiteral("/rh-launcher-fuzz-") + QString::number(getpid());
+    static QTemporaryDir dir; // removed when the process ends
+    const QString root = dir.path();
     writeProgram(root + QStringLiteral("/Program Files/My Tool/app"), true);
     writeProgram(root + QStringLiteral("/Program Files/My Tool/readme.txt"), false);
     writeProgram(root + QStringLiteral("/a"), true);

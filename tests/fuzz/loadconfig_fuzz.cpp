@@ -9,11 +9,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -71,7 +71,8 @@ QStringList rowTexts(const rh::Desk& desk, int row)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const QString home = QDir::tempPath() + QStringLiteral("/rh-loadconfig-fuzz-") + QString::number(getpid());
+    static QTemporaryDir dir; // removed when the process ends
+    const QString home = dir.path();
     QDir().mkpath(home + QStringLiteral("/inis"));
     rh::setProgramFolder(home);
     rh::setInteraction(&g_recorder);

@@ -10,14 +10,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const QString home = QDir::tempPath() + QStringLiteral("/rh-serveraddress-fuzz-") + QString::number(getpid());
+    static QTemporaryDir dir; // removed when the process ends
+    const QString home = dir.path();
     QDir().mkpath(home);
     rh::setProgramFolder(home);
     return 0;
