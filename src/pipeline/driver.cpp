@@ -142,8 +142,8 @@ Desk::RunResult Desk::btnTrans_Click()
 
 void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start)
 {
-    // A step that throws is reported under the driver's name and the chain goes
-    // on with the next statement, as the original's trap resumed.
+    // A step that throws is reported under the driver's name and stops the
+    // chain: its work is in an unknown state, so no later step may build on it.
     auto call = [&](const std::function<bool()>& step) -> bool {
         try {
             return step();
@@ -153,7 +153,7 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
             tell(formErrorText(err::InvalidProcedureCall, QString::fromUtf8(e.what()),
                                QStringLiteral("btnTrans_Click")));
         }
-        return true;
+        return false;
     };
 
     if (chkStep[StepRun].checked && steps.step1_1 && !call(steps.step1_1))

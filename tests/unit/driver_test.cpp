@@ -2,6 +2,7 @@
 // signing columns, the run log and how a run ends.
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "platform/errors.h"
 #include "platform/profile.h"
 #include "sandbox.h"
 #include "testinteraction.h"
@@ -221,4 +222,16 @@ TEST_F(DriverFixture, UnattachedStepsAreSkippedSilently)
     EXPECT_EQ(desk.cmdAllStep_Click(), Desk::RunResult::Finished);
     ASSERT_EQ(ui.log.size(), 3);
     EXPECT_TRUE(ui.log[1].startsWith(QStringLiteral("Finish! ")));
+}
+
+TEST_F(DriverFixture, AStepThatThrowsStopsTheChain)
+{
+    attachRecordingSteps();
+    desk.steps.step1_2 = []() -> bool { throw RhError(err::PathNotFound, QStringLiteral("Path not found")); };
+    ui.answer(true);
+    EXPECT_EQ(desk.cmdAllStep_Click(), Desk::RunResult::Stopped);
+    EXPECT_EQ(calls, QStringList{QStringLiteral("Step1_1")}) << "no step after the failed one";
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral(
+                              "Error 76 (Path not found) in procedure btnTrans_Click of Form FrmMain")});
+    EXPECT_FALSE(ui.log.last().startsWith(QStringLiteral("경과시간")));
 }
