@@ -118,7 +118,11 @@ void Desk::Form_Load()
 
     const QString inis = programFolder() + QStringLiteral("/inis");
     setupNames = QDir(inis).entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Unsorted);
-    std::sort(setupNames.begin(), setupNames.end());
+    // The order of a Windows listing: names compared by their upper-case forms.
+    std::sort(setupNames.begin(), setupNames.end(), [](const QString& a, const QString& b) {
+        const QString ua = a.toUpper(), ub = b.toUpper();
+        return ua != ub ? ua < ub : a < b;
+    });
     setupIndex = setupNames.isEmpty() ? -1 : 0;
 
     if (!commandLine.isEmpty() && !commandLine.first().isEmpty()) {
@@ -154,15 +158,20 @@ void Desk::Form_Load()
 // ---------------------------------------------------------------------------
 // LoadConfig
 
-void Desk::loadDestinations(const ProfileFile& file, const QString& section)
+// The destinations of the release the test-version box asks for, so that no
+// reload can put production destinations under a test build.
+void Desk::loadDestinations(const ProfileFile& file)
 {
     lstDest.clear();
+    const QString section = chkTestVer.checked ? QStringLiteral("Distribute_Beta") : QStringLiteral("Distribute");
     for (int n = 1;; ++n) {
         const QString v = iniValue(file, section, QStringLiteral("Path") + QString::number(n), QString());
         if (v.isEmpty())
             break;
         lstDest.addSelected(v);
     }
+    if (chkTestVer.checked && lstDest.items.isEmpty())
+        lstDest.addSelected(fallbackTestDestination());
 }
 
 void Desk::resetGroupButtons()
@@ -226,7 +235,7 @@ void Desk::LoadConfig()
         WorkDiaryId = ini(general, QStringLiteral("업무일지ID"));
         ISResultFolder = ini(general, QStringLiteral("ISResultFolder"));
 
-        loadDestinations(file, QStringLiteral("Distribute"));
+        loadDestinations(file);
 
         grid.clear();
         selCount = 0;
@@ -336,10 +345,7 @@ void Desk::optWeekClick(int index)
 void Desk::setTestVersion(bool ticked)
 {
     chkTestVer.checked = ticked;
-    loadDestinations(IniPath.isEmpty() ? ProfileFile() : ProfileFile::load(IniPath),
-                     ticked ? QStringLiteral("Distribute_Beta") : QStringLiteral("Distribute"));
-    if (ticked && lstDest.items.isEmpty())
-        lstDest.addSelected(fallbackTestDestination());
+    loadDestinations(IniPath.isEmpty() ? ProfileFile() : ProfileFile::load(IniPath));
     Q_EMIT changed();
 }
 
@@ -493,7 +499,7 @@ void Desk::setOptionBox(CheckBox& box, bool ticked)
 
 bool Desk::requestClose()
 {
-    if (ftpBusy) {
+    if (ftpBusy || signingWaiting) {
         cancelRequested = true;
         return false;
     }
@@ -527,9 +533,12 @@ void Desk::OpenIni()
 {
     if (IniPath.isEmpty())
         return;
-    // The path is not quoted, as the original wrote it; the launcher maps
-    // notepad.exe to the user's editor.
-    startWithoutWaiting(QStringLiteral("notepad.exe ") + IniPath, WindowMode::Normal);
+    // Quoted, so that a program folder with blanks reaches the editor as one
+    // argument; the launcher maps notepad.exe to the user's editor.
+    QString error;
+    if (startWithoutWaiting(QStringLiteral("notepad.exe ") + quoteArgument(IniPath), WindowMode::Normal, &error) == 0)
+        tell(QStringLiteral("설정파일을 열 수 없습니다.(") + IniPath + QStringLiteral(")\r\n") + error,
+             MsgIcon::Exclamation);
 }
 
 } // namespace rh

@@ -152,8 +152,15 @@ public:
 
     // "Today" and the clock, injectable for the date rules.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
-    // Milliseconds between the signing step's looks at the signed folder.
+    // Milliseconds between the signing step's looks at the signed folder; the
+    // fallback where change notification does not arrive (network shares).
     int signingPollMs = 10000;
+    // Watch the signed folder for changes besides the poll.
+    bool signingWatch = true;
+    // Longest wait for the signed files in milliseconds; 0 waits without limit.
+    qint64 signingTimeoutMs = 0;
+    // The signing step is waiting for the station: closing becomes a cancel request.
+    bool signingWaiting = false;
 
     // --- start-up ------------------------------------------------------------
     void Form_Load();
@@ -176,7 +183,8 @@ public:
     void groupClick(int index);
     void groupMouseUp(int index);
     void chooseSetup(int index); // cmbSetups click
-    // Closing: false when refused (an FTP transfer is running; it is asked to stop).
+    // Closing: false when refused (an FTP transfer or the signing wait is
+    // running; it is asked to stop).
     bool requestClose();
     // Ends the program at once, skipping the closing rules (the original's End
     // after a failed FTP connection): marks the desk ended and closed, asks the
@@ -228,7 +236,7 @@ Q_SIGNALS:
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
-    void loadDestinations(const ProfileFile& file, const QString& section);
+    void loadDestinations(const ProfileFile& file);
     void updateAllStepButton();
     void resetGroupButtons();
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);

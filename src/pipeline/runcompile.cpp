@@ -43,9 +43,11 @@ bool Step1_1(Desk& desk)
                 // Both paths unquoted, as the development environment is used to.
                 LaunchOptions options;
                 options.mode = WindowMode::Normal;
-                const qint64 pid =
-                    startCommandLine(developmentEnvironmentPath() + QStringLiteral(" /runexit ") + vbp, options);
+                QString why;
+                const qint64 pid = startCommandLine(
+                    developmentEnvironmentPath() + QStringLiteral(" /runexit ") + quoteArgument(vbp), options, &why);
                 if (pid == 0) {
+                    desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
                     desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" Run 실패!(processID=0)"));
                     return false;
                 }
@@ -100,9 +102,13 @@ bool Step1_2(Desk& desk)
             }
 
             const QString vbp = desk.grid.text(ColVbpPath, row);
+            // A compiler that cannot be started says so; the check below then
+            // offers the retry (a drive may be mapped in the meantime).
             auto make = [&] {
-                ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + vbp, folder,
-                                    false, true);
+                QString why;
+                if (!ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + quoteArgument(vbp),
+                                         folder, false, true, &why))
+                    desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
             };
             if (!stepFileExists(vbp)) {
                 // No make run; the check below fails and offers the retry.
@@ -123,9 +129,15 @@ bool Step1_2(Desk& desk)
                 make();
             }
 
-            // The packer's results are not examined: only the executable counts.
-            ShellExecuteAndWait(upx, 0, exe, folder, false, true);
-            ShellExecuteAndWait(upx, 0, QStringLiteral("-d ") + exe, folder, false, true);
+            // The packer's results are not examined: only the executable
+            // counts. A packer that cannot be started ends the step.
+            for (const QString& args : {quoteArgument(exe), QStringLiteral("-d ") + quoteArgument(exe)}) {
+                QString why;
+                if (!ShellExecuteAndWait(upx, 0, args, folder, false, true, &why)) {
+                    desk.AddLog(toolStartFailedLine(name, upx, why));
+                    return false;
+                }
+            }
             desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" UPX 압축/해제완료"));
             setStatus(desk, row, QStringLiteral("컴파일 끝"));
             desk.AddLog(QString());

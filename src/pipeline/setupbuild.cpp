@@ -7,6 +7,7 @@
 #include "config/projectrow.h"
 #include "config/vbtext.h"
 #include "pipeline/desk.h"
+#include "pipeline/stepfiles.h"
 #include "platform/apphome.h"
 #include "platform/errors.h"
 #include "platform/drivemap.h"
@@ -124,7 +125,7 @@ private:
     }
 
     // The builder run; the window is not repainted until it ends.
-    void runBuilder(long long kind, const QString& project)
+    void runBuilder(const QString& name, long long kind, const QString& project)
     {
         guard([&] {
             if (kind < 0 || kind >= qsizetype(m_desk.SetupBuilderExe.size()))
@@ -132,11 +133,12 @@ private:
                               standardErrorDescription(err::SubscriptOutOfRange));
             const size_t k = size_t(kind);
             QString error;
-            ShellExecuteAndWait(m_desk.SetupBuilderExe[k], 0, m_desk.SetupBuilderArgs[k] + project,
-                                programFolder(), false, true, &error);
-            // What the shell's own error box said when the start failed.
-            if (!error.isEmpty())
+            if (!ShellExecuteAndWait(m_desk.SetupBuilderExe[k], 0, m_desk.SetupBuilderArgs[k] + quoteArgument(project),
+                                     programFolder(), false, true, &error)) {
+                log(toolStartFailedLine(name, m_desk.SetupBuilderExe[k], error));
+                // What the shell's own error box said.
                 interaction().tell(error, appTitle(), MsgIcon::Critical);
+            }
         });
     }
 
@@ -165,7 +167,7 @@ private:
         }
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [풀버전] 컴파일중..."));
         for (;;) {
-            runBuilder(kind, project);
+            runBuilder(name, kind, project);
             if (exists(output))
                 break;
             if (!interaction().askYesNo(
@@ -206,7 +208,7 @@ private:
             }
         }
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [패치버전] 컴파일중..."));
-        runBuilder(kind, patchProject);
+        runBuilder(name, kind, patchProject);
         if (kind == 0)
             guard([&] { CopyFileWithMessage(update, patchResult); });
         if (!exists(patchResult)) {

@@ -70,4 +70,10 @@ bool trapped(const QString& procedure, const std::function<void()>& op)
     return false;
 }
 
+QString toolStartFailedLine(const QString& name, const QString& program, const QString& reason)
+{
+    return QStringLiteral("[오류] ") + name + QStringLiteral(" 프로그램을 시작할 수 없습니다.(") + program
+        + QStringLiteral(") ") + reason;
+}
+
 } // namespace rh

@@ -19,6 +19,10 @@ void stepDeleteFile(const QString& path);
 // The name after the last separator ("\" as written; "/" for native paths).
 QString fileNameOfPath(const QString& path);
 
+// The run-log line for an outside program that could not be started:
+// "[오류] " + name + " 프로그램을 시작할 수 없습니다.(" + program + ") " + reason.
+QString toolStartFailedLine(const QString& name, const QString& program, const QString& reason);
+
 // The per-statement trap of the steps: runs `op`; an exception is shown as
 // "Error n (desc) in procedure <procedure> of Form FrmMain" and the step
 // carries on, the failed operation having had no effect. Returns false when

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -135,10 +136,12 @@ bool planEditor(const QStringList& args, LaunchPlan* plan, QString* error)
     if (!translateArguments(args, &files, error))
         return false;
     QStringList command;
+    QString from; // the variable that named the editor
     for (const char* var : {"VISUAL", "EDITOR"}) {
         const QString v = qEnvironmentVariable(var).trimmed();
         if (!v.isEmpty()) {
             command = QProcess::splitCommand(v);
+            from = QLatin1String(var);
             break;
         }
     }
@@ -147,8 +150,13 @@ bool planEditor(const QStringList& args, LaunchPlan* plan, QString* error)
     const QString exe = QDir::isAbsolutePath(command.first())
         ? command.first()
         : QStandardPaths::findExecutable(command.first());
-    if (exe.isEmpty() || !QFileInfo(exe).isExecutable())
-        return fail(error, QStringLiteral("편집기를 찾을 수 없습니다: ") + command.first());
+    if (exe.isEmpty() || !QFileInfo(exe).isExecutable()) {
+        if (!from.isEmpty())
+            return fail(error, QStringLiteral("편집기를 찾을 수 없습니다: ") + command.first() + QStringLiteral(" (")
+                            + from + QLatin1Char(')'));
+        return fail(error, QStringLiteral("편집기를 찾을 수 없습니다. VISUAL이나 EDITOR 환경변수에 편집기를 "
+                                          "지정하거나 xdg-open(xdg-utils)을 설치하세요."));
+    }
     plan->kind = LaunchPlan::Kind::Editor;
     plan->program = exe;
     plan->arguments = command.mid(1) + files;
@@ -500,6 +508,29 @@ WindowMode shellShowMode(bool hidden, bool minimized)
     return minimized ? WindowMode::MinimizedNoActive : WindowMode::Show;
 }
 
+QString quoteArgument(const QString& text)
+{
+    const bool plain = !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) {
+        return isBlank(c) || c == QLatin1Char('"');
+    });
+    if (plain)
+        return text;
+    QString out(QLatin1Char('"'));
+    qsizetype backslashes = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled and the quote escaped.
+        out += QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\'));
+        out += c;
+        backslashes = 0;
+    }
+    out += QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
+    return out;
+}
+
 QStringList splitWindowsArguments(const QString& text)
 {
     QStringList out;
@@ -694,24 +725,25 @@ bool WaitForProcessEnded(qint64 id)
     return true;
 }
 
-void ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
+bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
                          const QString& directory, bool hidden, bool minimized, QString* error)
 {
     (void)ownerWindow;
     LaunchPlan plan;
     if (!planShellOpen(file, parameters, directory, &plan, error))
-        return;
+        return false;
     LaunchOptions o;
     o.mode = shellShowMode(hidden, minimized);
     o.workingFolder = directory;
     const qint64 id = startPlan(plan, o, error);
     if (id <= 0)
-        return;
+        return false;
     const pid_t pid = pid_t(id);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     children().erase(pid);
+    return true;
 }
 
 } // namespace rh

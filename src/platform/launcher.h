@@ -38,6 +38,11 @@ WindowMode shellShowMode(bool hidden, bool minimized);
 // for every third.
 QStringList splitWindowsArguments(const QString& text);
 
+// One argument for a command line: as written when it holds no blank or
+// quote, else quoted so that splitWindowsArguments gives it back whole (a
+// path with blanks stays one argument).
+QString quoteArgument(const QString& text);
+
 // What a command line resolves to.
 struct LaunchPlan {
     enum class Kind {
@@ -92,8 +97,8 @@ bool WaitForProcessEnded(qint64 pid);
 // Starts `file` with the "open" verb (parameters, working folder, window mode
 // from hidden/minimized) and blocks until the process ends, without pumping.
 // The owner window has no use here; it is kept for the callers' sake.
-// Nothing is reported to the caller but the reason in *error.
-void ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
+// False when nothing could be started, with the reason in *error.
+bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
                          const QString& directory, bool hidden, bool minimized,
                          QString* error = nullptr);
 

@@ -97,8 +97,10 @@ TEST_F(RunCompileFixture, RunStepStopsWhenTheEnvironmentCannotBeStarted)
     writeProject(ledger, {});
     writeProject(tax, {});
     EXPECT_FALSE(Step1_1(desk));
-    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[정상] 원장관리 Running..."),
-                                   QStringLiteral("[오류] 원장관리 Run 실패!(processID=0)")}));
+    ASSERT_EQ(ui.log.size(), 3);
+    EXPECT_EQ(ui.log[0], QStringLiteral("[정상] 원장관리 Running..."));
+    EXPECT_TRUE(ui.log[1].startsWith(QStringLiteral("[오류] 원장관리 프로그램을 시작할 수 없습니다.(C:\\Program Files")));
+    EXPECT_EQ(ui.log[2], QStringLiteral("[오류] 원장관리 Run 실패!(processID=0)"));
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(status(ledger), QStringLiteral("Run..."));
     EXPECT_EQ(status(tax), QString());
@@ -240,4 +242,39 @@ TEST_F(RunCompileFixture, AnOldExecutableThatCannotBeDeletedStopsTheStep)
     EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("Error 70 (Permission denied) in procedure Step1_2 of Form FrmMain")});
     EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] 원장관리 이전 실행파일을 삭제할 수 없습니다.(P:\\comm)")});
     EXPECT_EQ(status(ledger), QStringLiteral("컴파일..."));
+}
+
+TEST_F(RunCompileFixture, ToolsThatCannotBeStartedAreNamedWithTheReason)
+{
+    desk.UpxExePath = QStringLiteral("C:\\Tools\\upx.exe");
+    installPacker(box, desk.UpxExePath);
+    // Blanks in the project's folder: the paths reach the tools whole.
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    desk.grid.setText(ColVbpPath, ledger, QStringLiteral("C:\\My Src\\Ledger.vbp"));
+    desk.grid.setText(ColExePath, ledger, QStringLiteral("C:\\My Src\\Ledger.exe"));
+    writeProject(ledger, {});
+    const QString vb6 = QStringLiteral("C:\\Program Files\\Microsoft Visual Studio\\VB98\\vb6.exe");
+
+    // No development environment: the retry prompt follows the reason.
+    ui.answer(false);
+    EXPECT_FALSE(Step1_2(desk));
+    EXPECT_EQ(ui.log.mid(1, 2),
+              (QStringList{QStringLiteral("[정상] 원장관리 컴파일중..."),
+                           QStringLiteral("[오류] 원장관리 프로그램을 시작할 수 없습니다.(") + vb6
+                               + QStringLiteral(") 실행할 프로그램을 찾을 수 없습니다: ") + vb6}));
+
+    // A packer whose interpreter is missing never ran: no "done" line.
+    installCompiler(box);
+    const QString upx = nativeOf(desk.UpxExePath);
+    QFile::remove(upx); // a link to the stand-in
+    Sandbox::writeAnsi(upx, QStringLiteral("#!/nowhere/sh\n"));
+    QFile(upx).setPermissions(QFile(upx).permissions() | QFileDevice::ExeOwner);
+    ui.log.clear();
+    EXPECT_FALSE(Step1_2(desk));
+    EXPECT_TRUE(QFileInfo::exists(nativeOf(exeOf(ledger))));
+    EXPECT_EQ(ui.log.mid(1),
+              (QStringList{QStringLiteral("[정상] 원장관리 컴파일중..."),
+                           QStringLiteral("[오류] 원장관리 프로그램을 시작할 수 없습니다.(C:\\Tools\\upx.exe) "
+                                          "프로그램을 시작할 수 없습니다(No such file or directory): ")
+                               + upx}));
 }

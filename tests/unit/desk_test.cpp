@@ -181,6 +181,28 @@ TEST_F(DeskFixture, TestVersionWithoutBetaDestinationsFallsBackToTheFileServer)
     EXPECT_EQ(desk.lstDest.items, QStringList{QStringLiteral("C:\\out")});
 }
 
+TEST_F(DeskFixture, ReloadingDuringATestReleaseKeepsTheTestDestinations)
+{
+    box.writeIni(QStringLiteral("b.ini"), fiveProjects());
+    start(kWednesday);
+    desk.setTestVersion(true);
+    const QStringList beta{QStringLiteral("C:\\beta"), QStringLiteral("C:\\beta2")};
+    EXPECT_EQ(desk.lstDest.items, beta);
+    desk.chooseSetup(int(desk.setupNames.indexOf(QStringLiteral("b.ini"))));
+    EXPECT_EQ(desk.lstDest.items, beta) << "another setup INI";
+    desk.LoadConfig();
+    EXPECT_EQ(desk.lstDest.selectedItems(), beta) << "a reload";
+}
+
+TEST_F(DeskFixture, SetupChooserListsInisInTheWindowsListingOrder)
+{
+    for (const char* name : {"B.ini", "_c.ini", "d.ini"})
+        box.writeIni(QLatin1String(name), fiveProjects());
+    start(kWednesday);
+    EXPECT_EQ(desk.setupNames, (QStringList{QStringLiteral("a.ini"), QStringLiteral("B.ini"), QStringLiteral("d.ini"),
+                                            QStringLiteral("_c.ini")}));
+}
+
 TEST_F(DeskFixture, AllButtonFollowsTheStepBoxes)
 {
     start(kWednesday);
@@ -329,17 +351,18 @@ QString writeMarkerTool(const QString& path, const QString& marker)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     f.open(QIODevice::WriteOnly);
-    f.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8());
+    f.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(marker).toUtf8());
     f.close();
     f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
     return path;
 }
 
+// The tool has written its line (the shell makes the file before writing it).
 bool waitForFile(const QString& path)
 {
-    for (int i = 0; i < 100 && !QFile::exists(path); ++i)
+    for (int i = 0; i < 200 && QFileInfo(path).size() == 0; ++i)
         QThread::msleep(50);
-    return QFile::exists(path);
+    return QFileInfo(path).size() > 0;
 }
 
 } // namespace
@@ -356,15 +379,30 @@ TEST_F(DeskFixture, SourceMergeStartsAStoredPathWithBlanksUnquoted)
     EXPECT_TRUE(waitForFile(marker));
 }
 
-TEST_F(DeskFixture, OpenIniStartsTheEditorOnTheLoadedFile)
+TEST_F(DeskFixture, OpenIniHandsAProgramFolderWithBlanksToTheEditorAsOneArgument)
 {
     const QString marker = box.home() + QStringLiteral("/editor.args");
     const QString editor = writeMarkerTool(box.home() + QStringLiteral("/bin/editor"), marker);
     qputenv("VISUAL", editor.toUtf8());
-    start(kWednesday);
+    const QString folder = box.home() + QStringLiteral("/Program Files/Roll haven");
+    setProgramFolder(folder);
+    Sandbox::writeAnsi(folder + QStringLiteral("/inis/a.ini"), fiveProjects());
+    desk.now = [] { return QDateTime(kWednesday, QTime(9, 30)); };
+    desk.Form_Load();
     desk.OpenIni();
-    ASSERT_TRUE(waitForFile(marker));
-    QThread::msleep(50);
-    EXPECT_EQ(QString::fromUtf8(Sandbox::readBytes(marker)).trimmed(), desk.IniPath);
     qunsetenv("VISUAL");
+    setProgramFolder(box.home());
+    ASSERT_TRUE(waitForFile(marker));
+    EXPECT_EQ(QString::fromUtf8(Sandbox::readBytes(marker)), folder + QStringLiteral("/inis/a.ini\n"));
+    EXPECT_TRUE(ui.tells().isEmpty());
+}
+
+TEST_F(DeskFixture, OpenIniWithoutAnEditorSaysSo)
+{
+    start(kWednesday);
+    qputenv("VISUAL", "/nowhere/editor");
+    desk.OpenIni();
+    qunsetenv("VISUAL");
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("설정파일을 열 수 없습니다.(") + desk.IniPath
+                                      + QStringLiteral(")\r\n편집기를 찾을 수 없습니다: /nowhere/editor (VISUAL)")});
 }

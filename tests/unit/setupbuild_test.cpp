@@ -349,4 +349,8 @@ TEST_F(SetupBuildFixture, MissingBuilderIsToldAndLeadsToTheRetryPrompt)
     EXPECT_EQ(ui.messages[0].kind, rh::test::Message::Tell);
     EXPECT_TRUE(ui.messages[0].text.contains(QStringLiteral("compil32.exe")));
     EXPECT_EQ(ui.messages[1].text, kRetryText);
+    EXPECT_TRUE(logLines().contains(QStringLiteral("[오류] 원장관리 프로그램을 시작할 수 없습니다."
+                                                   "(C:\\Program Files\\Inno Setup 5\\compil32.exe) ")
+                                    + ui.messages[0].text))
+        << logLines().join(u'|').toStdString();
 }
