@@ -80,6 +80,7 @@ struct Options {
     QString today; // yyyy-MM-dd
     QString steps; // comma list, replaces the step boxes
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
+    qint64 signingTimeoutMs = 0;
     bool list = false;
     bool yes = false;
     QList<QPair<QString, bool>> boxes; // option boxes set explicitly
@@ -120,6 +121,14 @@ std::optional<Options> parse(const QStringList& args, QString* error)
             o.steps = *v7;
         } else if (auto v8 = value(i, QStringLiteral("--dest"))) {
             o.dest = *v8;
+        } else if (auto v9 = value(i, QStringLiteral("--signing-timeout"))) {
+            bool ok = false;
+            const double seconds = v9->toDouble(&ok);
+            if (!ok || seconds <= 0 || seconds > 1e7) {
+                *error = QStringLiteral("서명 대기시간이 잘못되었습니다(초): ") + *v9;
+                return std::nullopt;
+            }
+            o.signingTimeoutMs = std::max<qint64>(1, qint64(seconds * 1000));
         } else if (a == QLatin1String("--all")) {
             o.rows = QStringLiteral("all");
         } else if (a == QLatin1String("--list")) {
@@ -273,6 +282,8 @@ QString headlessUsage()
         "  --yes                 answer Yes to every question (default: each question's\n"
         "                        default button)\n"
         "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
+        "  --signing-timeout S   stop the run when the signed files are not back after S\n"
+        "                        seconds (default: wait without limit)\n"
         "  --version             print the program's version and exit\n"
         "\n"
         "The run log goes to standard output and to logs/run_<start time>.log; messages\n"
@@ -376,6 +387,7 @@ int runHeadless(const QStringList& args)
     if (!ui.openLog(logFile))
         err << "로그 파일을 만들 수 없습니다: " << logFile << Qt::endl;
 
+    desk.signingTimeoutMs = o.signingTimeoutMs;
     desk.visible = true;
     const Desk::RunResult result = desk.btnTrans_Click();
     switch (result) {

@@ -4,13 +4,23 @@
 #include "pipeline/desk.h"
 #include "pipeline/stepfiles.h"
 #include "platform/apphome.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 #include "platform/profile.h"
 #include "platform/shellcopy.h"
 #include "util/fileutil.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QStringList>
-#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 namespace rh {
 namespace {
@@ -41,6 +51,191 @@ QString inFolder(const QString& folder, const QString& file)
     return folder + QLatin1Char('\\') + fileNameOfPath(file);
 }
 
+QString hms(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+        .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// One file handed to the station and awaited in the signed folder.
+struct Awaited {
+    int row = 0;
+    QString file;       // the project's file (Windows path as written)
+    QString signedPath; // its namesake in the signed folder, as written
+    QString native;     // the same, native
+    qint64 size = -1;   // last state seen, for the stability rule
+    QDateTime modified;
+    qint64 seenAtMs = -1; // when that state was first seen; -1: not there
+    bool ready = false;
+};
+
+// A signed file counts once its size and time have held this long: the
+// station may write in place rather than rename a finished file into the
+// folder.
+constexpr qint64 kSettleMs = 50;
+// File times of network shares and FAT are coarse: a fresh file may carry a
+// time up to this much before the hand-over.
+constexpr qint64 kTimeSlackMs = 2000;
+
+class SigningWait {
+public:
+    SigningWait(Desk& desk, std::vector<Awaited>& files, const QDateTime& handedOver)
+        : m_desk(desk), m_files(files), m_handedOver(handedOver.addMSecs(-kTimeSlackMs))
+    {
+    }
+
+    // True when every file is back; false when the wait was cancelled or
+    // timed out (both logged).
+    bool run()
+    {
+        m_desk.signingWaiting = true;
+        m_desk.cancelRequested = false;
+        struct Reset {
+            Desk& d;
+            ~Reset() { d.signingWaiting = false; }
+        } reset{m_desk};
+
+        QFileSystemWatcher watcher;
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        bool changed = true; // the first pass looks
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        auto onChange = [&] {
+            changed = true;
+            loop.quit();
+        };
+        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, onChange);
+        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, onChange);
+        if (m_desk.signingWatch) {
+            const QString folder = nativePath(signingSignedFolder());
+            if (!folder.isEmpty())
+                watcher.addPath(folder);
+        }
+
+        const qint64 pollMs = std::max(1, m_desk.signingPollMs);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 nextPoll = 0, settleDue = -1, shownSecond = -1;
+        for (;;) {
+            const qint64 now = clock.elapsed();
+            if (changed || now >= nextPoll || (settleDue >= 0 && now >= settleDue)) {
+                if (now >= nextPoll)
+                    nextPoll = now + pollMs;
+                changed = false;
+                settleDue = look(now, watcher);
+            }
+            if (now / 1000 != shownSecond) {
+                shownSecond = now / 1000;
+                showStatus(now);
+            }
+            if (std::all_of(m_files.begin(), m_files.end(), [](const Awaited& a) { return a.ready; }))
+                return true;
+            if (m_desk.cancelRequested) {
+                m_desk.cancelRequested = false;
+                if (interaction().askYesNo(QStringLiteral("서명 대기를 중단할까요?"), appTitle(), MsgIcon::Question,
+                                           false))
+                    return stop(QStringLiteral("[오류] 서명 대기를 중단했습니다."));
+            }
+            if (m_desk.signingTimeoutMs > 0 && now >= m_desk.signingTimeoutMs)
+                return stop(QStringLiteral("[오류] 서명 대기 제한시간(")
+                            + QString::number(double(m_desk.signingTimeoutMs) / 1000.0) + QStringLiteral("초)이 지났습니다."));
+
+            qint64 wake = std::min(nextPoll, (shownSecond + 1) * 1000);
+            if (settleDue >= 0)
+                wake = std::min(wake, settleDue);
+            if (m_desk.signingTimeoutMs > 0)
+                wake = std::min(wake, m_desk.signingTimeoutMs);
+            timer.start(int(std::clamp<qint64>(wake - clock.elapsed(), 0, 1000)));
+            loop.exec();
+            interaction().pumpEvents();
+        }
+    }
+
+private:
+    // Looks at every file not yet ready; returns when the next look is due
+    // for a file that is settling (-1: none).
+    qint64 look(qint64 now, QFileSystemWatcher& watcher)
+    {
+        qint64 due = -1;
+        for (Awaited& a : m_files) {
+            if (a.ready)
+                continue;
+            const QFileInfo info(a.native);
+            // Only what the station delivered after this hand-over counts.
+            if (!info.isFile() || info.lastModified() < m_handedOver) {
+                a.seenAtMs = -1;
+                continue;
+            }
+            if (a.seenAtMs < 0 || info.size() != a.size || info.lastModified() != a.modified) {
+                if (a.seenAtMs < 0)
+                    watcher.addPath(a.native); // writes into it wake the wait
+                a.size = info.size();
+                a.modified = info.lastModified();
+                a.seenAtMs = now;
+            } else if (now - a.seenAtMs >= kSettleMs) {
+                a.ready = true;
+                continue;
+            }
+            const qint64 at = a.seenAtMs + kSettleMs;
+            due = due < 0 ? at : std::min(due, at);
+        }
+        return due;
+    }
+
+    // Rows whose files are all back wait for the take-back; the others show
+    // how long the wait has lasted.
+    void showStatus(qint64 now)
+    {
+        for (int row = 1; row <= m_desk.grid.maxRows(); ++row) {
+            bool any = false, back = true;
+            for (const Awaited& a : m_files) {
+                if (a.row == row) {
+                    any = true;
+                    back = back && a.ready;
+                }
+            }
+            if (!any)
+                continue;
+            const QString text = back ? QStringLiteral("서명파일 복사 대기중...")
+                                      : QStringLiteral("서명 대기중... (") + hms(now) + QLatin1Char(')');
+            if (m_desk.grid.text(ColStatus, row) != text)
+                m_desk.grid.setText(ColStatus, row, text);
+        }
+    }
+
+    bool stop(const QString& why)
+    {
+        m_desk.AddLog(why);
+        for (const Awaited& a : m_files)
+            if (!a.ready)
+                m_desk.AddLog(QStringLiteral("[오류] ") + m_desk.grid.text(ColProjectName, a.row)
+                              + QStringLiteral(" 서명파일이 돌아오지 않았습니다.(") + a.signedPath + QLatin1Char(')'));
+        return false;
+    }
+
+    Desk& m_desk;
+    std::vector<Awaited>& m_files;
+    QDateTime m_handedOver;
+};
+
+// Moves a signed file left from an earlier hand-over into `folder` (made on
+// demand) under a free name; the native path it went to, or empty.
+QString moveAside(const QString& native, const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return QString();
+    const QString name = QFileInfo(native).fileName();
+    QString target = folder + QLatin1Char('/') + name;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = folder + QLatin1Char('/') + name + QLatin1Char('.') + QString::number(n);
+    return QFile::rename(native, target) ? target : QString();
+}
+
 } // namespace
 
 QString signingUnsignedFolder()
@@ -69,42 +264,53 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
     const QString unsignedFolder = signingUnsignedFolder();
     const QString signedFolder = signingSignedFolder();
     try {
-        // Hand-over.
+        // Hand-over. A namesake already in the signed folder is an earlier
+        // run's result: it goes into a dated folder beside it before the new
+        // file is handed over, so only what the station signs now comes back.
+        const QDateTime handedOver = QDateTime::currentDateTime();
+        const QString asideFolder = signedFolder + QLatin1Char('_') + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+        std::vector<Awaited> awaited;
         desk.AddLog(QStringLiteral("서명 작업폴더로 복사중..."));
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
             setStatus(desk, row, QStringLiteral("서명 작업폴더로 복사..."));
+            const QString name = desk.grid.text(ColProjectName, row);
             for (const QString& file : filesOf(desk, row, firstCol, secondCol)) {
+                Awaited a;
+                a.row = row;
+                a.file = file;
+                a.signedPath = inFolder(signedFolder, file);
+                a.native = nativePath(a.signedPath);
+                if (QFileInfo::exists(a.native)) {
+                    const QString aside = moveAside(a.native, nativePath(asideFolder));
+                    if (aside.isEmpty()) {
+                        desk.AddLog(QStringLiteral("[오류] ") + name
+                                    + QStringLiteral(" 서명폴더의 이전 파일을 옮기지 못했습니다.(") + a.signedPath
+                                    + QLatin1Char(')'));
+                        return false;
+                    }
+                    desk.AddLog(QStringLiteral("[경고] ") + name + QStringLiteral(" 서명폴더의 이전 파일을 옮겼습니다.(")
+                                + inFolder(asideFolder, QFileInfo(aside).fileName()) + QLatin1Char(')'));
+                }
                 const QString target = inFolder(unsignedFolder, file);
                 if (stepFileExists(target))
                     trapped(procedure, [&] { stepDeleteFile(target); });
-                CopyFileWithMessage(file, target);
+                if (!CopyFileWithMessage(file, target)) {
+                    desk.AddLog(QStringLiteral("[오류] ") + name
+                                + QStringLiteral(" 서명 작업폴더로 복사하지 못했습니다.(") + target + QLatin1Char(')'));
+                    return false;
+                }
+                awaited.push_back(a);
             }
             desk.grid.setText(ColStatus, row, QStringLiteral("서명 대기중..."));
         }
 
-        // Wait until every file has a signed namesake; rows are rescanned from
-        // the first in every pass.
+        // Wait, yielding to the event loop: the folder is watched, the poll
+        // is the fallback, and the wait can be cancelled or time out.
         desk.AddLog(QStringLiteral("서명 대기중..."));
-        for (;;) {
-            bool notReady = false;
-            for (int row = 1; row <= desk.grid.maxRows() && !notReady; ++row) {
-                if (!desk.isTicked(row))
-                    continue;
-                desk.grid.setActiveCell(ColStatus, row);
-                for (const QString& file : filesOf(desk, row, firstCol, secondCol)) {
-                    if (!stepFileExists(inFolder(signedFolder, file))) {
-                        notReady = true;
-                        break;
-                    }
-                    desk.grid.setText(ColStatus, row, QStringLiteral("서명파일 복사 대기중..."));
-                }
-            }
-            if (!notReady)
-                break;
-            QThread::msleep(static_cast<unsigned long>(std::max(1, desk.signingPollMs)));
-        }
+        if (!SigningWait(desk, awaited, handedOver).run())
+            return false;
 
         // Take-back. The signed file replaces the project's file through a
         // temporary file and a rename, and leaves the signed folder only once
@@ -117,17 +323,18 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
                 continue;
             setStatus(desk, row, QStringLiteral("서명파일 복사중..."));
             bool rowPlaced = true;
-            for (const QString& file : filesOf(desk, row, firstCol, secondCol)) {
-                const QString signedFile = inFolder(signedFolder, file);
-                if (!shellCopy(signedFile, file, true).ok()) {
+            for (const Awaited& a : awaited) {
+                if (a.row != row)
+                    continue;
+                if (!shellCopy(a.signedPath, a.file, true).ok()) {
                     tell(QStringLiteral("Error copying File"));
                     desk.AddLog(QStringLiteral("[오류] ") + desk.grid.text(ColProjectName, row)
-                                + QStringLiteral(" 서명파일을 복사하지 못했습니다.(") + signedFile
+                                + QStringLiteral(" 서명파일을 복사하지 못했습니다.(") + a.signedPath
                                 + QLatin1Char(')'));
                     rowPlaced = false;
                     continue;
                 }
-                trapped(procedure, [&] { stepDeleteFile(signedFile); });
+                trapped(procedure, [&] { stepDeleteFile(a.signedPath); });
             }
             desk.grid.setText(ColStatus, row,
                               rowPlaced ? QStringLiteral("서명완료") : QStringLiteral("서명파일 복사 실패"));

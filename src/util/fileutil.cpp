@@ -231,7 +231,7 @@ QString GetFileVerText(const QString& path, bool keepLastPart, bool quiet)
     return value.left(dot);
 }
 
-void CopyFileWithMessage(const QString& source, const QString& destination)
+bool CopyFileWithMessage(const QString& source, const QString& destination)
 {
     auto copy = [&]() -> bool {
         QString error;
@@ -278,8 +278,10 @@ void CopyFileWithMessage(const QString& source, const QString& destination)
         out.setFileTime(info.lastModified(), QFileDevice::FileModificationTime);
         return out.commit();
     };
-    if (!copy())
-        tell(QStringLiteral("Error copying File"));
+    if (copy())
+        return true;
+    tell(QStringLiteral("Error copying File"));
+    return false;
 }
 
 } // namespace rh

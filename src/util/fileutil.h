@@ -29,7 +29,7 @@ QString GetLanguageName(const QString& code);
 QString GetFileVerText(const QString& path, bool keepLastPart, bool quiet);
 
 // Copy one file over the destination; on failure the user is told and the
-// caller carries on.
-void CopyFileWithMessage(const QString& source, const QString& destination);
+// caller may carry on. False when the copy failed.
+bool CopyFileWithMessage(const QString& source, const QString& destination);
 
 } // namespace rh

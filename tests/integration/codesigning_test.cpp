@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,7 @@ bool isSignedFrom(const QByteArray& signedBytes, const QByteArray& original)
 
 TEST_F(SigningFixture, ExecutablesComeBackSignedFromTheStation)
 {
+    desk.signingWatch = false; // the poll alone, as on a share without change notification
     SigningStation station(box, 0.05);
     startStation(station);
     const QByteArray ledgerExe = content("ledger exe"), taxExe = content("tax exe"), payExe = content("pay exe");
@@ -115,20 +117,111 @@ TEST_F(SigningFixture, ExecutablesComeBackSignedFromTheStation)
     EXPECT_TRUE(files(unsignedDir).isEmpty()) << "the station moved what it signed";
 }
 
-TEST_F(SigningFixture, SignedFilesAlreadyWaitingAreTakenAsTheResult)
+TEST_F(SigningFixture, AStaleSignedFileNeverReplacesTheNewBuild)
 {
-    // No station: a signed file left from an earlier run counts, and a stale
-    // unsigned namesake is replaced by the hand-over.
+    // Left by an earlier run: a signed namesake, and a stale unsigned one.
     const QByteArray exe = content("ledger exe");
     const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), exe);
     write(unsignedDir + QStringLiteral("/Ledger.exe"), "stale");
     write(signedDir + QStringLiteral("/Ledger.exe"), "signed earlier");
+    // While the wait runs, an old signed file turns up again (a restored backup).
+    SigningStation station(box, 0.05);
+    bool dropped = false;
+    ui.onPump = [&] {
+        if (dropped || ui.log.last() != kSigningLog[1])
+            return;
+        dropped = true;
+        EXPECT_EQ(Sandbox::readBytes(unsignedDir + QStringLiteral("/Ledger.exe")), exe);
+        const QString old = signedDir + QStringLiteral("/Ledger.exe");
+        write(old, "signed earlier");
+        QFile f(old);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime);
+        f.close();
+        startStation(station);
+    };
 
     EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
-    EXPECT_EQ(cell(ColExePath, ledger), QByteArray("signed earlier"));
-    EXPECT_EQ(Sandbox::readBytes(unsignedDir + QStringLiteral("/Ledger.exe")), exe);
-    EXPECT_TRUE(files(signedDir).isEmpty());
+    ASSERT_TRUE(dropped);
+    EXPECT_TRUE(isSignedFrom(cell(ColExePath, ledger), exe)) << "only what the station signed now comes back";
     EXPECT_EQ(status(ledger), QStringLiteral("서명완료"));
+    // The earlier file is kept in a dated folder beside the signed one.
+    const QStringList aside = QDir(box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning"))
+                                  .entryList({QStringLiteral("signed_*")}, QDir::Dirs);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(Sandbox::readBytes(box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning/") + aside[0]
+                                 + QStringLiteral("/Ledger.exe")),
+              QByteArray("signed earlier"));
+    EXPECT_EQ(ui.log[1], QStringLiteral("[경고] 원장관리 서명폴더의 이전 파일을 옮겼습니다.(S:\\Codesigning\\") + aside[0]
+                             + QStringLiteral("\\Ledger.exe)"));
+}
+
+TEST_F(SigningFixture, AFailedHandOverEndsTheStep)
+{
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"));
+    QDir(unsignedDir).removeRecursively();
+    write(unsignedDir, "a file where the folder should be");
+    EXPECT_FALSE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("Error copying File")});
+    EXPECT_EQ(ui.log, (QStringList{kSigningLog[0], QStringLiteral("[오류] 원장관리 서명 작업폴더로 복사하지 못했습니다."
+                                                                  "(S:\\Codesigning\\unsigned\\Ledger.exe)")}));
+    EXPECT_EQ(cell(ColExePath, ledger), content("exe"));
+}
+
+TEST_F(SigningFixture, TheWaitShowsItsTimeAndClosingCancelsIt)
+{
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"));
+    // No station. The first close is answered No, the second Yes.
+    ui.answers({false, true});
+    QString shown;
+    int closes = 0;
+    ui.onPump = [&] {
+        if (!desk.signingWaiting)
+            return;
+        shown = status(ledger);
+        if (closes < 2 && ui.messages.size() == closes) {
+            ++closes;
+            EXPECT_FALSE(desk.requestClose()) << "the window stays while the wait ends";
+        }
+    };
+    EXPECT_FALSE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(ui.questions(), (QStringList{QStringLiteral("서명 대기를 중단할까요?"), QStringLiteral("서명 대기를 중단할까요?")}));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^서명 대기중\\.\\.\\. \\(00:00:\\d\\d\\)$")).match(shown).hasMatch())
+        << shown.toStdString();
+    EXPECT_EQ(ui.log.mid(2), (QStringList{QStringLiteral("[오류] 서명 대기를 중단했습니다."),
+                                          QStringLiteral("[오류] 원장관리 서명파일이 돌아오지 않았습니다."
+                                                         "(S:\\Codesigning\\signed\\Ledger.exe)")}));
+    EXPECT_FALSE(desk.closed);
+    EXPECT_FALSE(desk.signingWaiting);
+}
+
+TEST_F(SigningFixture, TheSignedFileIsTakenBackWithoutWaitingForThePoll)
+{
+    desk.signingPollMs = 3600 * 1000;
+    SigningStation station(box, 0.05);
+    startStation(station);
+    const QByteArray exe = content("ledger exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), exe);
+    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_TRUE(isSignedFrom(cell(ColExePath, ledger), exe));
+}
+
+TEST_F(SigningFixture, AFileStillBeingWrittenIsNotTaken)
+{
+    desk.signingPollMs = 3600 * 1000;
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"));
+    // A station that writes the signed file in place, a piece on every yield.
+    int pieces = 0;
+    ui.onPump = [&] {
+        if (pieces == 5 || (pieces == 0 && ui.log.last() != kSigningLog[1]))
+            return;
+        QFile f(signedDir + QStringLiteral("/Ledger.exe"));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QByteArray(100, char('1' + pieces++)));
+    };
+    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+    EXPECT_EQ(cell(ColExePath, ledger), QByteArray(100, '1') + QByteArray(100, '2') + QByteArray(100, '3')
+                                            + QByteArray(100, '4') + QByteArray(100, '5'));
 }
 
 TEST_F(SigningFixture, SetupSigningWithAndWithoutPatchOnly)
@@ -164,15 +257,18 @@ TEST_F(SigningFixture, AFailedTakeBackKeepsTheProjectFileAndTheSignedCopy)
     const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), bigExe);
     const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax"), smallExe);
     const QByteArray bigSigned = bigExe + signatureMarker(), smallSigned = smallExe + signatureMarker();
-    write(signedDir + QStringLiteral("/Ledger.exe"), bigSigned);
-    write(signedDir + QStringLiteral("/Tax.exe"), smallSigned);
 
     // The take-back writes into a full disk: files above 4 KiB cannot be written.
     struct rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    bool limited = false;
+    bool limited = false, delivered = false;
     ui.onPump = [&] {
+        if (!delivered && ui.log.last() == kSigningLog[1]) {
+            delivered = true;
+            write(signedDir + QStringLiteral("/Ledger.exe"), bigSigned);
+            write(signedDir + QStringLiteral("/Tax.exe"), smallSigned);
+        }
         if (!limited && !ui.log.isEmpty() && ui.log.last() == kSigningLog[2]) {
             struct rlimit small = saved;
             small.rlim_cur = 4096;
@@ -248,7 +344,7 @@ TEST_F(SigningFixture, DriverCompilesAndSignsWithTheStandIns)
         desk.setStep(i, i == StepCompile || i == StepBuildSign);
     ui.messages.clear();
     ui.answer(true);
-    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished) << ui.log.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(ui.log.mid(1, 8),
               (QStringList{QStringLiteral("[경고] 원장관리 이전 실행파일이 존재하지 않습니다.(C:\\Src\\Ledger\\Ledger.exe)"),
                            QStringLiteral("[정상] 원장관리 컴파일중..."), QStringLiteral("[정상] 원장관리 UPX 압축/해제완료"),

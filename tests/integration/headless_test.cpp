@@ -25,7 +25,7 @@ struct HeadlessFixture : ::testing::Test {
                      QStringLiteral("[General]\r\nProjGrop1=회계;Project1,Project2\r\n"
                                     "[Distribute]\r\nPath1=C:\\배포\r\n[Project]\r\nProjectCount=3\r\n"
                                     "Project1=원장관리\r\nProject2=세금\r\nProject3=급여\r\n"
-                                    "[Project1]\r\nISResult1=D:\\o\\ledger_setup_2.exe\r\n"
+                                    "[Project1]\r\nExePath=C:\\Src\\ledger.exe\r\nISResult1=D:\\o\\ledger_setup_2.exe\r\n"
                                     "[Project2]\r\nISResult1=D:\\o\\tax_setup_2.exe\r\n"
                                     "[Project3]\r\nISResult1=D:\\o\\pay_setup_2.exe\r\n"));
         QFile site(box.home() + QStringLiteral("/site.ini"));
@@ -122,4 +122,20 @@ TEST_F(HeadlessFixture, BadFlagsAreUsageErrors)
     Outcome missing = run({QStringLiteral("--ini"), QStringLiteral("nope.ini")});
     EXPECT_EQ(missing.code, 4);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("설정파일(setup.ini)을 찾을수 없습니다.")));
+}
+
+TEST_F(HeadlessFixture, SigningTimeoutEndsTheRunWithAClearMessage)
+{
+    Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
+    for (const char* dir : {"/Codesigning/unsigned", "/Codesigning/signed"})
+        QDir().mkpath(box.drive(QStringLiteral("S")) + QLatin1String(dir));
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("buildsign"),
+                     QStringLiteral("--signing-timeout"), QStringLiteral("0.3"), QStringLiteral("--today"),
+                     QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("[오류] 서명 대기 제한시간(0.3초)이 지났습니다.\n"
+                                              "[오류] 원장관리 서명파일이 돌아오지 않았습니다.(S:\\Codesigning\\signed\\ledger.exe)")))
+        << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Finish! ")));
+    EXPECT_EQ(run({QStringLiteral("--signing-timeout"), QStringLiteral("soon")}).code, 3);
 }
