@@ -2,6 +2,7 @@
 # The main job: a release in a self-contained sandbox. Installs what is missing,
 # builds, lays out a program folder with its own drives and a CP949 setup INI,
 # and runs the release headless, printing the run log.
+# ROLLHAVEN2_PROGRAM=/usr/bin/rollhaven2 runs an installed program instead of the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -35,7 +36,7 @@ SITE
 export ROLLHAVEN2_HOME="$SANDBOX"
 export XDG_CONFIG_HOME="$SANDBOX/settings"
 export ROOT BUILD SANDBOX
-APP="$BUILD/src/rollhaven2"
+APP="${ROLLHAVEN2_PROGRAM:-$BUILD/src/rollhaven2}"
 
 # Each part of the sandbox (stand-in tools, database, FTP server, ...) is laid
 # out by its own script; services they start are stopped when the demo ends.

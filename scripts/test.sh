@@ -22,5 +22,10 @@ if ldd "$ROOT/build-nogui/src/rollhaven2" | grep -q Qt6Widgets; then
 fi
 
 export QT_QPA_PLATFORM=offscreen
-cd "$BUILD"
-ctest --output-on-failure -j "$JOBS" "$@"
+(cd "$BUILD" && ctest --output-on-failure -j "$JOBS" "$@")
+
+# The Debian package: lint, install, run the installed program, remove.
+# RH_PACKAGE_CHECK=0 leaves it out (a developer's quick run of some suites).
+if [[ ${RH_PACKAGE_CHECK:-1} != 0 ]]; then
+  BUILD_DIR=$BUILD scripts/package-check.sh
+fi
