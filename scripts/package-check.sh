@@ -63,6 +63,14 @@ got=$(env -u DISPLAY -u WAYLAND_DISPLAY "$APP" --version)
 echo "$got"
 "$APP" --headless --help | grep -q -- "--headless" || fail "--headless --help does not list the flags"
 
+step "first start"
+USER_HOME="$WORK/config/rollhaven2"
+XDG_CONFIG_HOME="$WORK/config" "$APP" --headless --list > /dev/null 2> "$WORK/first.err" || true
+grep -q "처음 실행입니다. 프로그램 폴더를 만들었습니다: $USER_HOME" "$WORK/first.err" \
+  || { cat "$WORK/first.err"; fail "the first start did not say it laid out $USER_HOME"; }
+[[ -f $USER_HOME/site.ini && -d $USER_HOME/inis ]] || fail "the first start made no site.ini template and inis/"
+head -n 3 "$WORK/first.err"
+
 step "demo release with the installed program"
 ROLLHAVEN2_PROGRAM=$APP ROLLHAVEN2_SANDBOX="$WORK/sandbox" scripts/demo.sh > "$WORK/demo.log" 2>&1 \
   || { cat "$WORK/demo.log"; fail "the demo release failed with the installed program"; }
@@ -82,4 +90,5 @@ for p in "${OWNED[@]}"; do
 done
 left=$(find /usr/bin /usr/lib /usr/share /etc -ipath '*rollhaven2*' 2>/dev/null | head -5)
 [[ -z $left ]] || fail "left behind: $left"
+[[ -f $USER_HOME/site.ini ]] || fail "removing the package took the user's site.ini"
 echo "nothing left but the user's files"

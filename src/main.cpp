@@ -31,7 +31,12 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rollhaven2"));
     const QStringList args = app.arguments().mid(1);
+    // Help needs no program folder (and must not lay out a new one).
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h")))
+        return rh::runHeadless(args);
     rh::resolveProgramFolder(args);
+    if (!rh::firstStartMessage().isEmpty())
+        std::fprintf(stderr, "%s\n", qUtf8Printable(rh::firstStartMessage()));
     rh::loadSiteConfig();
     return rh::runHeadless(args);
 }

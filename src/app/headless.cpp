@@ -265,8 +265,9 @@ QString headlessUsage()
         "\n"
         "Runs a release without a window, on the same desk the window uses.\n"
         "\n"
-        "  --home DIR            program folder (inis/, site.ini, logs/); default: ROLLHAVEN2_HOME\n"
-        "                        or the executable's folder\n"
+        "  --home DIR            program folder (inis/, site.ini, logs/); default: ROLLHAVEN2_HOME,\n"
+        "                        the executable's folder when it holds a site.ini, else\n"
+        "                        $XDG_CONFIG_HOME/rollhaven2 (made on the first start)\n"
         "  --ini NAME            setup INI in inis/ (default: the first one)\n"
         "  --list                print the loaded project grid and exit\n"
         "  --rows 1,3,5 | --all  rows to tick (default: the selection saved in the INI)\n"
@@ -286,8 +287,9 @@ QString headlessUsage()
         "                        seconds (default: wait without limit)\n"
         "  --version             print the program's version and exit\n"
         "\n"
-        "The run log goes to standard output and to logs/run_<start time>.log; messages\n"
-        "and questions go to standard error.\n"
+        "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
+        "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
+        "messages and questions go to standard error.\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
         "3 bad usage, 4 the setup INI could not be loaded.\n");
 }
@@ -380,7 +382,7 @@ int runHeadless(const QStringList& args)
         return ExitOk;
     }
 
-    const QString logs = programFolder() + QStringLiteral("/logs");
+    const QString logs = outputFolder() + QStringLiteral("/logs");
     QDir().mkpath(logs);
     const QString logFile =
         logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".log");

@@ -1,13 +1,45 @@
 #include "platform/apphome.h"
 
+#include "platform/sitecfg.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 namespace rh {
 namespace {
 QString g_home;
+QString g_firstStart;
+
+const char* const kSiteFile = "site.ini";
+
+// An absolute XDG base folder from the environment, else its default under $HOME.
+QString xdgBase(const char* variable, const char* fallback)
+{
+    const QString v = qEnvironmentVariable(variable);
+    if (!v.isEmpty() && QDir::isAbsolutePath(v))
+        return v;
+    return QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback);
 }
+
+// Lays out the per-user program folder when it has no site.ini yet. Returns the
+// first-start message, or an empty text when the folder was set up already.
+QString preparePerUserFolder(const QString& home)
+{
+    const QString site = home + QLatin1Char('/') + QLatin1String(kSiteFile);
+    if (QFileInfo::exists(site))
+        return {};
+    QSaveFile f(site);
+    if (!QDir().mkpath(home + QStringLiteral("/inis")) || !f.open(QIODevice::WriteOnly)
+        || f.write(siteIniTemplate()) < 0 || !f.commit())
+        return QStringLiteral("프로그램 폴더를 만들 수 없습니다: ") + home;
+    return QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home
+        + QStringLiteral("\n- site.ini: 서버 주소와 포트, DB와 FTP 계정, [Drives]의 드라이브 연결을 채우세요"
+                         " (채운 줄의 앞에 있는 \";\"를 지웁니다).\n- inis/: 셋업 INI 파일을 넣으세요.");
+}
+} // namespace
 
 QString resolveProgramFolder(const QStringList& args)
 {
@@ -25,10 +57,30 @@ QString resolveProgramFolder(const QStringList& args)
     }
     if (home.isEmpty())
         home = qEnvironmentVariable("ROLLHAVEN2_HOME");
-    if (home.isEmpty())
-        home = QCoreApplication::applicationDirPath();
+    // A folder laid out beside the executable (an unpacked build) is used as it is.
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (home.isEmpty() && QFileInfo::exists(exeDir + QLatin1Char('/') + QLatin1String(kSiteFile)))
+        home = exeDir;
+    g_firstStart.clear();
+    if (home.isEmpty()) {
+        home = xdgBase("XDG_CONFIG_HOME", ".config") + QStringLiteral("/rollhaven2");
+        g_firstStart = preparePerUserFolder(home);
+    }
     setProgramFolder(home);
     return g_home;
+}
+
+QString firstStartMessage()
+{
+    return g_firstStart;
+}
+
+QString outputFolder()
+{
+    const QFileInfo home(programFolder());
+    if (home.isDir() && home.isWritable())
+        return home.filePath();
+    return xdgBase("XDG_STATE_HOME", ".local/state") + QStringLiteral("/rollhaven2");
 }
 
 QString programFolder()

@@ -1,14 +1,25 @@
 #pragma once
-// The program folder: where inis/, config.ini, the site configuration and the
-// companion programs live. --home / ROLLHAVEN2_HOME, else the executable's folder.
+// The program folder: where inis/, config.ini and the site configuration live.
+// --home / ROLLHAVEN2_HOME, else the executable's folder when it holds a
+// site.ini, else the per-user folder $XDG_CONFIG_HOME/rollhaven2 (an installed
+// program), created with a site.ini template on first start.
 #include <QString>
 #include <QStringList>
 
 namespace rh {
 
 // Resolves the program folder from the command line (--home DIR or --home=DIR),
-// then ROLLHAVEN2_HOME, then the executable's folder. Call once at start-up.
+// then ROLLHAVEN2_HOME, then the executable's folder when it holds a site.ini,
+// then the per-user folder. Call once at start-up.
 QString resolveProgramFolder(const QStringList& args);
+
+// Not empty when this start created the per-user program folder: what the user
+// has to fill in. Both front ends show it (window and standard error).
+QString firstStartMessage();
+
+// Where logs and run reports go: the program folder when it is writable, else
+// the per-user state folder ($XDG_STATE_HOME/rollhaven2).
+QString outputFolder();
 
 // Native path of the program folder, without a trailing "/".
 QString programFolder();

@@ -102,6 +102,71 @@ SiteConfig SiteConfig::load(const QString& path)
     return c;
 }
 
+QByteArray siteIniTemplate()
+{
+    const SiteConfig d;
+    const QString text = QStringLiteral(
+        "; Rollhaven2 site configuration (UTF-8), made on the first start.\n"
+        "; Fill in your site's values and remove the \";\" in front of each line you set.\n"
+        "; A line left commented keeps the built-in value shown. See man rollhaven2.\n"
+        "\n"
+        "[Servers]\n"
+        "; In-house MySQL server (login, work diary); the server-address checker may replace it.\n"
+        ";DBServerAddress=%1\n"
+        ";DBPort=%2\n"
+        "; Web server: update downloads and the web-host database.\n"
+        ";WebServerAddress=%3\n"
+        ";WebHttpPort=%4\n"
+        ";WebDBPort=%5\n"
+        "; Server-address checker (HTTP).\n"
+        ";CheckerHost=%6\n"
+        ";CheckerPort=%7\n"
+        "; Host of the file-server shares in the setup INIs (\\\\host\\share).\n"
+        ";FileServerHost=%8\n"
+        "\n"
+        "[Database]\n"
+        ";User=\n"
+        ";Password=\n"
+        ";Name=%9\n"
+        ";WebUser=\n"
+        ";WebPassword=\n"
+        ";WebName=%10\n"
+        "; The account whose deadlocks are retried.\n"
+        ";DeveloperAccount=\n"
+        "\n"
+        "[Ftp]\n"
+        "; Download FTP server.\n"
+        ";Host=%11\n"
+        ";Port=%12\n"
+        ";User=\n"
+        ";Password=\n"
+        "\n"
+        "[Text]\n"
+        "; Code page of setup INIs, version files and database texts.\n"
+        ";CodePage=%13\n"
+        "\n"
+        "[Drives]\n"
+        "; Windows drives and shares named in the setup INIs, each mapped to a local folder.\n"
+        "; A drive or share without a line here is an error, never a write somewhere else.\n"
+        ";C:=/srv/build/c\n"
+        ";S:=/mnt/codesigning\n"
+        ";\\\\fileserver=/mnt/fileserver\n");
+    return text.arg(d.dbServerAddress)
+        .arg(d.dbPort)
+        .arg(d.webServerAddress)
+        .arg(d.webHttpPort)
+        .arg(d.webDbPort)
+        .arg(d.checkerHost)
+        .arg(d.checkerPort)
+        .arg(d.fileServerHost)
+        .arg(d.dbName)
+        .arg(d.webDbName)
+        .arg(d.ftpHost)
+        .arg(d.ftpPort)
+        .arg(d.codePage)
+        .toUtf8();
+}
+
 const SiteConfig& site()
 {
     return current();

@@ -56,6 +56,10 @@ struct SiteConfig {
 // The process-wide site configuration (defaults until one is installed).
 const SiteConfig& site();
 void setSite(const SiteConfig& cfg);
+// The commented site.ini a new per-user program folder starts with (UTF-8):
+// every key, with the built-in value where it is not a secret.
+QByteArray siteIniTemplate();
+
 // Loads <program folder>/site.ini, installs it, applies its code page and
 // drive map. Returns the installed configuration.
 const SiteConfig& loadSiteConfig();

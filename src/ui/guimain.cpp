@@ -54,6 +54,10 @@ int runGui(int argc, char** argv, const std::function<bool()>& startUp)
     loadSiteConfig();
 
     QtInteraction ui;
+    if (!firstStartMessage().isEmpty()) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(firstStartMessage()));
+        tell(firstStartMessage(), MsgIcon::Information);
+    }
     if (startUp && !startUp())
         return 0;
     Desk desk;

@@ -1,12 +1,19 @@
 // The built program as an installed one meets it: --version without a window,
 // and which folder it takes as its program folder.
+#include "platform/sitecfg.h"
+
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
+
+const QString kProgram = QStringLiteral(RH_BINARY_DIR "/src/rollhaven2");
 
 struct Outcome {
     int code = -1;
@@ -15,7 +22,8 @@ struct Outcome {
 
 // Runs the built program with a clean display-less environment: a front end
 // that tried to open a window here would fail instead of exiting 0.
-Outcome runProgram(const QStringList& args, const QProcessEnvironment& extra = {})
+Outcome runProgram(const QStringList& args, const QProcessEnvironment& extra = {},
+                   const QString& program = kProgram, const QStringList& runAs = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "ROLLHAVEN2_HOME"})
@@ -25,9 +33,44 @@ Outcome runProgram(const QStringList& args, const QProcessEnvironment& extra = {
         env.insert(k, extra.value(k));
     QProcess p;
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(RH_BINARY_DIR "/src/rollhaven2"), args);
+    if (runAs.isEmpty())
+        p.start(program, args);
+    else
+        p.start(runAs.first(), runAs.mid(1) + QStringList{program} + args);
     EXPECT_TRUE(p.waitForFinished(60000));
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QProcessEnvironment envWith(std::initializer_list<std::pair<const char*, QString>> vars)
+{
+    QProcessEnvironment env;
+    for (const auto& [k, v] : vars)
+        env.insert(QLatin1String(k), v);
+    return env;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A program folder whose one-project setup INI can run with no step ticked.
+void layOutProgramFolder(const QString& home)
+{
+    writeFile(home + QStringLiteral("/site.ini"), "[Drives]\nC:=drives/C\nS:=drives/S\n");
+    writeFile(home + QStringLiteral("/inis/a.ini"),
+              "[Distribute]\r\nPath1=C:\\out\r\n[Project]\r\nProjectCount=1\r\nProject1=Ledger\r\n");
+    QDir().mkpath(home + QStringLiteral("/drives/C/out"));
+    QDir().mkpath(home + QStringLiteral("/drives/S"));
 }
 
 } // namespace
@@ -46,4 +89,94 @@ TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
     }
     // Asking for the version creates nothing.
     EXPECT_TRUE(QDir(config.path()).isEmpty());
+}
+
+TEST(ProgramFolder, FirstStartLaysOutTheUserFolderOnceAndSaysWhatToFillIn)
+{
+    QTemporaryDir config;
+    const QString home = config.path() + QStringLiteral("/rollhaven2");
+    const QProcessEnvironment env = envWith({{"XDG_CONFIG_HOME", config.path()}});
+    const Outcome first = runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, env);
+    EXPECT_TRUE(first.err.contains(QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home)) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(QStringLiteral("site.ini")) && first.err.contains(QStringLiteral("inis/")));
+    EXPECT_TRUE(QDir(home + QStringLiteral("/inis")).isEmpty());
+    const QByteArray tpl = readFile(home + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(tpl.startsWith("; Rollhaven2 site configuration"));
+    EXPECT_TRUE(tpl.contains("\n[Drives]\n"));
+    // Every line of the template is commented: it keeps the built-in values.
+    const rh::SiteConfig loaded = rh::SiteConfig::load(home + QStringLiteral("/site.ini"));
+    EXPECT_EQ(loaded.dbServerAddress, rh::SiteConfig().dbServerAddress);
+    EXPECT_EQ(loaded.ftpPassword, rh::SiteConfig().ftpPassword);
+    EXPECT_TRUE(loaded.driveMap.isEmpty());
+    EXPECT_FALSE(tpl.contains(rh::SiteConfig().dbPassword.toUtf8()));
+
+    // The next start finds the folder set up: no message, the user's edits kept.
+    writeFile(home + QStringLiteral("/site.ini"), tpl + "[Ftp]\nHost=ftp.example.com\n");
+    const Outcome second = runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, env);
+    EXPECT_FALSE(second.err.contains(QStringLiteral("처음 실행입니다"))) << second.err.toStdString();
+    EXPECT_TRUE(readFile(home + QStringLiteral("/site.ini")).endsWith("Host=ftp.example.com\n"));
+}
+
+TEST(ProgramFolder, HomeFlagThenEnvironmentThenExecutableFolderWithSiteIniThenUserFolder)
+{
+    QTemporaryDir root;
+    const QString r = root.path();
+    const QString exeDir = r + QStringLiteral("/app");
+    QDir().mkpath(exeDir);
+    const QString program = exeDir + QStringLiteral("/rollhaven2");
+    ASSERT_TRUE(QFile::copy(kProgram, program));
+    for (const char* f : {"flag", "env", "app", "config/rollhaven2"})
+        layOutProgramFolder(r + QLatin1Char('/') + QLatin1String(f));
+    const QProcessEnvironment config = envWith({{"XDG_CONFIG_HOME", r + QStringLiteral("/config")}});
+    QProcessEnvironment withEnv = config;
+    withEnv.insert(QStringLiteral("ROLLHAVEN2_HOME"), r + QStringLiteral("/env"));
+
+    auto chosen = [&](const QStringList& extra, const QProcessEnvironment& env) {
+        const Outcome o = runProgram(QStringList{QStringLiteral("--headless"), QStringLiteral("--list")} + extra, env, program);
+        EXPECT_EQ(o.code, 0) << o.err.toStdString();
+        const qsizetype at = o.out.indexOf(QStringLiteral("setup: "));
+        return at < 0 ? QString() : o.out.mid(at + 7).section(QLatin1Char('\n'), 0, 0);
+    };
+    EXPECT_EQ(chosen({QStringLiteral("--home"), r + QStringLiteral("/flag")}, withEnv), r + QStringLiteral("/flag/inis/a.ini"));
+    EXPECT_EQ(chosen({}, withEnv), r + QStringLiteral("/env/inis/a.ini"));
+    EXPECT_EQ(chosen({}, config), r + QStringLiteral("/app/inis/a.ini"));
+    ASSERT_TRUE(QFile::remove(exeDir + QStringLiteral("/site.ini")));
+    EXPECT_EQ(chosen({}, config), r + QStringLiteral("/config/rollhaven2/inis/a.ini"));
+}
+
+TEST(ProgramFolder, LogsGoToTheUserStateFolderWhenTheProgramFolderIsNotWritable)
+{
+    // The program folder belongs to someone else. As root (CI) the program runs
+    // as "nobody", since root may write anywhere; otherwise the folder is made read-only.
+    QTemporaryDir root;
+    const QString r = root.path();
+    const QString home = r + QStringLiteral("/home");
+    layOutProgramFolder(home);
+    QStringList runAs;
+    const QString user = r + QStringLiteral("/user");
+    QDir().mkpath(user);
+    if (geteuid() == 0) {
+        runAs = {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                 QStringLiteral("--clear-groups")};
+        QFile::setPermissions(r, QFile::permissions(r) | QFile::ExeOther | QFile::ReadOther);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("nobody"), user}), 0);
+    } else {
+        QFile::setPermissions(home, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    const QString program = r + QStringLiteral("/rollhaven2");
+    ASSERT_TRUE(QFile::copy(kProgram, program));
+    const QProcessEnvironment env = envWith({{"XDG_CONFIG_HOME", user + QStringLiteral("/config")},
+                                             {"XDG_STATE_HOME", user + QStringLiteral("/state")},
+                                             {"HOME", user}});
+    const Outcome o = runProgram({QStringLiteral("--headless"), QStringLiteral("--home"), home, QStringLiteral("--all"),
+                                  QStringLiteral("--steps"), QStringLiteral("none"), QStringLiteral("--today"),
+                                  QStringLiteral("2026-12-09")},
+                                 env, program, runAs);
+    QFile::setPermissions(home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home + QStringLiteral("/logs")));
+    const QStringList logs =
+        QDir(user + QStringLiteral("/state/rollhaven2/logs")).entryList({QStringLiteral("run_*.log")});
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_EQ(readFile(user + QStringLiteral("/state/rollhaven2/logs/") + logs[0]), o.out.toUtf8());
 }
