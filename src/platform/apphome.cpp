@@ -41,7 +41,7 @@ QString preparePerUserFolder(const QString& home)
 }
 } // namespace
 
-QString resolveProgramFolder(const QStringList& args)
+QString resolveProgramFolder(const QStringList& args, const QString& exeFolder)
 {
     QString home;
     for (int i = 0; i < args.size(); ++i) {
@@ -58,7 +58,7 @@ QString resolveProgramFolder(const QStringList& args)
     if (home.isEmpty())
         home = qEnvironmentVariable("ROLLHAVEN2_HOME");
     // A folder laid out beside the executable (an unpacked build) is used as it is.
-    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString exeDir = exeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : exeFolder;
     if (home.isEmpty() && QFileInfo::exists(exeDir + QLatin1Char('/') + QLatin1String(kSiteFile)))
         home = exeDir;
     g_firstStart.clear();

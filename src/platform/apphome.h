@@ -10,8 +10,9 @@ namespace rh {
 
 // Resolves the program folder from the command line (--home DIR or --home=DIR),
 // then ROLLHAVEN2_HOME, then the executable's folder when it holds a site.ini,
-// then the per-user folder. Call once at start-up.
-QString resolveProgramFolder(const QStringList& args);
+// then the per-user folder. Call once at start-up. `exeFolder` stands in for
+// the executable's folder (tests); empty: the running executable's.
+QString resolveProgramFolder(const QStringList& args, const QString& exeFolder = {});
 
 // Not empty when this start created the per-user program folder: what the user
 // has to fill in. Both front ends show it (window and standard error).

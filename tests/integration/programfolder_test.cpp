@@ -1,7 +1,5 @@
 // The built program as an installed one meets it: --version without a window,
 // and which folder it takes as its program folder.
-#include "platform/sitecfg.h"
-
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -91,57 +89,15 @@ TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
     EXPECT_TRUE(QDir(config.path()).isEmpty());
 }
 
-TEST(ProgramFolder, FirstStartLaysOutTheUserFolderOnceAndSaysWhatToFillIn)
+TEST(ProgramFolder, FirstStartSaysWhatToFillInOnStandardError)
 {
     QTemporaryDir config;
     const QString home = config.path() + QStringLiteral("/rollhaven2");
-    const QProcessEnvironment env = envWith({{"XDG_CONFIG_HOME", config.path()}});
-    const Outcome first = runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, env);
-    EXPECT_TRUE(first.err.contains(QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home)) << first.err.toStdString();
-    EXPECT_TRUE(first.err.contains(QStringLiteral("site.ini")) && first.err.contains(QStringLiteral("inis/")));
-    EXPECT_TRUE(QDir(home + QStringLiteral("/inis")).isEmpty());
-    const QByteArray tpl = readFile(home + QStringLiteral("/site.ini"));
-    ASSERT_TRUE(tpl.startsWith("; Rollhaven2 site configuration"));
-    EXPECT_TRUE(tpl.contains("\n[Drives]\n"));
-    // Every line of the template is commented: it keeps the built-in values.
-    const rh::SiteConfig loaded = rh::SiteConfig::load(home + QStringLiteral("/site.ini"));
-    EXPECT_EQ(loaded.dbServerAddress, rh::SiteConfig().dbServerAddress);
-    EXPECT_EQ(loaded.ftpPassword, rh::SiteConfig().ftpPassword);
-    EXPECT_TRUE(loaded.driveMap.isEmpty());
-    EXPECT_FALSE(tpl.contains(rh::SiteConfig().dbPassword.toUtf8()));
-
-    // The next start finds the folder set up: no message, the user's edits kept.
-    writeFile(home + QStringLiteral("/site.ini"), tpl + "[Ftp]\nHost=ftp.example.com\n");
-    const Outcome second = runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, env);
-    EXPECT_FALSE(second.err.contains(QStringLiteral("처음 실행입니다"))) << second.err.toStdString();
-    EXPECT_TRUE(readFile(home + QStringLiteral("/site.ini")).endsWith("Host=ftp.example.com\n"));
-}
-
-TEST(ProgramFolder, HomeFlagThenEnvironmentThenExecutableFolderWithSiteIniThenUserFolder)
-{
-    QTemporaryDir root;
-    const QString r = root.path();
-    const QString exeDir = r + QStringLiteral("/app");
-    QDir().mkpath(exeDir);
-    const QString program = exeDir + QStringLiteral("/rollhaven2");
-    ASSERT_TRUE(QFile::copy(kProgram, program));
-    for (const char* f : {"flag", "env", "app", "config/rollhaven2"})
-        layOutProgramFolder(r + QLatin1Char('/') + QLatin1String(f));
-    const QProcessEnvironment config = envWith({{"XDG_CONFIG_HOME", r + QStringLiteral("/config")}});
-    QProcessEnvironment withEnv = config;
-    withEnv.insert(QStringLiteral("ROLLHAVEN2_HOME"), r + QStringLiteral("/env"));
-
-    auto chosen = [&](const QStringList& extra, const QProcessEnvironment& env) {
-        const Outcome o = runProgram(QStringList{QStringLiteral("--headless"), QStringLiteral("--list")} + extra, env, program);
-        EXPECT_EQ(o.code, 0) << o.err.toStdString();
-        const qsizetype at = o.out.indexOf(QStringLiteral("setup: "));
-        return at < 0 ? QString() : o.out.mid(at + 7).section(QLatin1Char('\n'), 0, 0);
-    };
-    EXPECT_EQ(chosen({QStringLiteral("--home"), r + QStringLiteral("/flag")}, withEnv), r + QStringLiteral("/flag/inis/a.ini"));
-    EXPECT_EQ(chosen({}, withEnv), r + QStringLiteral("/env/inis/a.ini"));
-    EXPECT_EQ(chosen({}, config), r + QStringLiteral("/app/inis/a.ini"));
-    ASSERT_TRUE(QFile::remove(exeDir + QStringLiteral("/site.ini")));
-    EXPECT_EQ(chosen({}, config), r + QStringLiteral("/config/rollhaven2/inis/a.ini"));
+    const Outcome first =
+        runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, envWith({{"XDG_CONFIG_HOME", config.path()}}));
+    EXPECT_TRUE(first.err.contains(QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home + QStringLiteral("\n- site.ini: ")))
+        << first.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(home + QStringLiteral("/site.ini")));
 }
 
 TEST(ProgramFolder, LogsGoToTheUserStateFolderWhenTheProgramFolderIsNotWritable)

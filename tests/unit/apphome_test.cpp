@@ -1,0 +1,105 @@
+#include "platform/apphome.h"
+#include "platform/sitecfg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace rh;
+
+namespace {
+
+// Sets an environment variable for one scope, restoring it afterwards.
+struct ScopedEnv {
+    const char* name;
+    QByteArray old;
+    bool had;
+    ScopedEnv(const char* n, const QString& value) : name(n), old(qgetenv(n)), had(qEnvironmentVariableIsSet(n))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toUtf8());
+    }
+    ~ScopedEnv() { had ? (void)qputenv(name, old) : (void)qunsetenv(name); }
+};
+
+void touch(const QString& path, const QByteArray& bytes = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(ProgramFolder, HomeFlagThenEnvironmentThenExecutableFolderWithSiteIniThenUserFolder)
+{
+    QTemporaryDir tmp;
+    const QString r = tmp.path();
+    const QString exe = r + QStringLiteral("/app");
+    touch(exe + QStringLiteral("/site.ini"));
+    touch(r + QStringLiteral("/config/rollhaven2/site.ini"));
+    ScopedEnv config("XDG_CONFIG_HOME", r + QStringLiteral("/config"));
+    {
+        ScopedEnv home("ROLLHAVEN2_HOME", r + QStringLiteral("/env"));
+        EXPECT_EQ(resolveProgramFolder({QStringLiteral("--home"), r + QStringLiteral("/flag")}, exe), r + QStringLiteral("/flag"));
+        EXPECT_EQ(resolveProgramFolder({QStringLiteral("--home=") + r + QStringLiteral("/flag2")}, exe), r + QStringLiteral("/flag2"));
+        EXPECT_EQ(resolveProgramFolder({}, exe), r + QStringLiteral("/env"));
+    }
+    ScopedEnv noHome("ROLLHAVEN2_HOME", QString());
+    EXPECT_EQ(resolveProgramFolder({}, exe), exe);
+    // An executable folder without a site.ini is an installed program's (/usr/bin).
+    EXPECT_EQ(resolveProgramFolder({}, r + QStringLiteral("/bin")), r + QStringLiteral("/config/rollhaven2"));
+    EXPECT_TRUE(firstStartMessage().isEmpty());
+}
+
+TEST(ProgramFolder, FirstStartLaysOutACommentedTemplateOnceAndKeepsTheUsersEdits)
+{
+    QTemporaryDir tmp;
+    const QString home = tmp.path() + QStringLiteral("/config/rollhaven2");
+    ScopedEnv config("XDG_CONFIG_HOME", tmp.path() + QStringLiteral("/config"));
+    ScopedEnv noHome("ROLLHAVEN2_HOME", QString());
+    ASSERT_EQ(resolveProgramFolder({}, tmp.path() + QStringLiteral("/bin")), home);
+    EXPECT_TRUE(firstStartMessage().startsWith(QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home));
+    EXPECT_TRUE(QDir(home + QStringLiteral("/inis")).exists());
+    EXPECT_TRUE(QDir(home + QStringLiteral("/inis")).isEmpty());
+
+    const QByteArray tpl = readAll(home + QStringLiteral("/site.ini"));
+    EXPECT_TRUE(tpl.contains("\n[Drives]\n"));
+    // Every value line is commented: the template keeps the built-in values,
+    // and shows no built-in secret.
+    const SiteConfig loaded = SiteConfig::load(home + QStringLiteral("/site.ini"));
+    EXPECT_EQ(loaded.dbServerAddress, SiteConfig().dbServerAddress);
+    EXPECT_EQ(loaded.ftpPassword, SiteConfig().ftpPassword);
+    EXPECT_TRUE(loaded.driveMap.isEmpty());
+    EXPECT_FALSE(tpl.contains(SiteConfig().dbPassword.toUtf8()));
+    EXPECT_FALSE(tpl.contains(SiteConfig().ftpPassword.toUtf8()));
+
+    // The user fills in a value by removing its ";".
+    QByteArray edited = tpl;
+    edited.replace(";Host=" + SiteConfig().ftpHost.toUtf8(), "Host=ftp.example.com");
+    touch(home + QStringLiteral("/site.ini"), edited);
+    resolveProgramFolder({}, tmp.path() + QStringLiteral("/bin"));
+    EXPECT_TRUE(firstStartMessage().isEmpty());
+    EXPECT_EQ(SiteConfig::load(home + QStringLiteral("/site.ini")).ftpHost, QStringLiteral("ftp.example.com"));
+}
+
+TEST(ProgramFolder, AFolderThatCannotBeMadeIsSaidPlainly)
+{
+    QTemporaryDir tmp;
+    touch(tmp.path() + QStringLiteral("/file"));
+    ScopedEnv config("XDG_CONFIG_HOME", tmp.path() + QStringLiteral("/file"));
+    ScopedEnv noHome("ROLLHAVEN2_HOME", QString());
+    resolveProgramFolder({}, tmp.path() + QStringLiteral("/bin"));
+    EXPECT_EQ(firstStartMessage(), QStringLiteral("프로그램 폴더를 만들 수 없습니다: ") + tmp.path() + QStringLiteral("/file/rollhaven2"));
+}
