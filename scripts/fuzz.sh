@@ -9,7 +9,8 @@
 # The core is compiled with coverage, AddressSanitizer and UndefinedBehavior-
 # Sanitizer (no recovery) so the fuzzer sees into the libraries, not only into
 # the target. One process per campaign at the lowest priority (the machine is
-# shared); RUNS caps the executions (default two million). Findings are written
+# shared; the generous timeout keeps a starved process from passing for a
+# hang); RUNS caps the executions (default two million). Findings are written
 # to build-fuzz/fuzz-artifacts/; the growing corpus is kept in
 # build-fuzz/fuzz-corpus/ and seeded from tests/fuzz/corpus/<name>/. Each
 # campaign ends with libFuzzer's final statistics (executions, coverage).
@@ -52,7 +53,7 @@ for n in "${names[@]}"; do
   mkdir -p "$corpus" "$seeds"
   echo "== $n: ${SECONDS_EACH}s or $RUNS runs"
   start=$(date +%s)
-  if ! nice -n 19 "$BUILD/tests/fuzz_$n" -runs="$RUNS" -max_total_time="$SECONDS_EACH" -timeout=10 \
+  if ! nice -n 19 "$BUILD/tests/fuzz_$n" -runs="$RUNS" -max_total_time="$SECONDS_EACH" -timeout=60 \
       -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 \
       -artifact_prefix="$BUILD/fuzz-artifacts/$n-" "$corpus" "$seeds"; then
     echo "== $n: FOUND A PROBLEM (see $BUILD/fuzz-artifacts/)" >&2
@@ -65,7 +66,7 @@ for n in "${names[@]}"; do
     # those that add coverage to them are kept.
     fresh=$(mktemp -d)
     find "$seeds" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$fresh"/ \;
-    nice -n 19 "$BUILD/tests/fuzz_$n" -merge=1 -timeout=10 -rss_limit_mb=2048 "$fresh" "$seeds" "$corpus"
+    nice -n 19 "$BUILD/tests/fuzz_$n" -merge=1 -timeout=60 -rss_limit_mb=2048 "$fresh" "$seeds" "$corpus"
     rm -f "$seeds"/*
     cp "$fresh"/* "$seeds"/
     rm -rf "$fresh"
