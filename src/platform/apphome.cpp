@@ -70,6 +70,20 @@ QString resolveProgramFolder(const QStringList& args, const QString& exeFolder)
     return g_home;
 }
 
+bool installedProgram(const QString& exeFolder)
+{
+    const QString exeDir = exeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : exeFolder;
+    return QFileInfo(QDir(exeDir).filePath(QStringLiteral(RH_COMPANIONS_FROM_BIN))).isDir();
+}
+
+QString companionFolder(const QString& exeFolder)
+{
+    const QString exeDir = exeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : exeFolder;
+    if (installedProgram(exeDir))
+        return QDir::cleanPath(QDir(exeDir).filePath(QStringLiteral(RH_COMPANIONS_FROM_BIN)));
+    return exeDir;
+}
+
 QString firstStartMessage()
 {
     return g_firstStart;

@@ -26,6 +26,14 @@ QString outputFolder();
 QString programFolder();
 void setProgramFolder(const QString& path);
 
+// True when the program runs from an installed layout (its companions in
+// lib/rollhaven2 beside bin/): the package manager updates it, never itself.
+// `exeFolder` as for resolveProgramFolder.
+bool installedProgram(const QString& exeFolder = {});
+// The companions' folder: lib/rollhaven2 of an installed program, else the
+// executable's folder.
+QString companionFolder(const QString& exeFolder = {});
+
 // Version of this build (major.minor.revision), shown in the window caption.
 int versionMajor();
 int versionMinor();

@@ -103,3 +103,15 @@ TEST(ProgramFolder, AFolderThatCannotBeMadeIsSaidPlainly)
     resolveProgramFolder({}, tmp.path() + QStringLiteral("/bin"));
     EXPECT_EQ(firstStartMessage(), QStringLiteral("프로그램 폴더를 만들 수 없습니다: ") + tmp.path() + QStringLiteral("/file/rollhaven2"));
 }
+
+TEST(ProgramFolder, AnInstalledProgramIsKnownByItsCompanionFolder)
+{
+    QTemporaryDir tmp;
+    const QString bin = tmp.path() + QStringLiteral("/usr/bin");
+    QDir().mkpath(bin);
+    EXPECT_FALSE(installedProgram(bin));
+    EXPECT_EQ(companionFolder(bin), bin);
+    QDir().mkpath(tmp.path() + QStringLiteral("/usr/lib/rollhaven2"));
+    EXPECT_TRUE(installedProgram(bin));
+    EXPECT_EQ(companionFolder(bin), tmp.path() + QStringLiteral("/usr/lib/rollhaven2"));
+}
