@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace rh;
 
 namespace {
@@ -114,4 +116,28 @@ TEST(ProgramFolder, AnInstalledProgramIsKnownByItsCompanionFolder)
     QDir().mkpath(tmp.path() + QStringLiteral("/usr/lib/rollhaven2"));
     EXPECT_TRUE(installedProgram(bin));
     EXPECT_EQ(companionFolder(bin), tmp.path() + QStringLiteral("/usr/lib/rollhaven2"));
+}
+
+TEST(ProgramFolder, LogsGoToTheUserStateFolderWhenTheProgramFolderIsNotWritable)
+{
+    QTemporaryDir tmp;
+    ScopedEnv state("XDG_STATE_HOME", tmp.path() + QStringLiteral("/state"));
+    setProgramFolder(tmp.path());
+    EXPECT_EQ(outputFolder(), tmp.path());
+    // Root may write anywhere, so a folder that is not there stands in for a
+    // read-only one; others also get a folder without write permission.
+    setProgramFolder(tmp.path() + QStringLiteral("/gone"));
+    EXPECT_EQ(outputFolder(), tmp.path() + QStringLiteral("/state/rollhaven2"));
+    if (geteuid() != 0) {
+        const QString ro = tmp.path() + QStringLiteral("/ro");
+        QDir().mkpath(ro);
+        QFile::setPermissions(ro, QFile::ReadOwner | QFile::ExeOwner);
+        setProgramFolder(ro);
+        EXPECT_EQ(outputFolder(), tmp.path() + QStringLiteral("/state/rollhaven2"));
+        QFile::setPermissions(ro, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // A relative XDG_STATE_HOME is ignored, as the XDG rules say.
+    ScopedEnv relative("XDG_STATE_HOME", QStringLiteral("state"));
+    setProgramFolder(tmp.path() + QStringLiteral("/gone"));
+    EXPECT_EQ(outputFolder(), QDir::homePath() + QStringLiteral("/.local/state/rollhaven2"));
 }
