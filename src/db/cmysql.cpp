@@ -39,14 +39,40 @@ QString source(const char* operation)
                   QStringLiteral("cMysql::Initialize"));
 }
 
+constexpr unsigned kUnknownCharset = 2019; // CR_CANT_READ_CHARSET
+
+// The connection character set of the site configuration and how texts
+// cross it: UTF-8, or the ANSI code page's bytes over latin1, which the
+// server stores in latin1 columns unchanged (as the older tools did).
+struct WireCharset {
+    QString configured;
+    const char* name = "utf8mb4";
+    bool utf8 = true;
+    bool known = true;
+};
+
+WireCharset siteCharset()
+{
+    WireCharset w;
+    w.configured = site().dbCharSet.trimmed();
+    if (w.configured.compare(QLatin1String("ansi-bytes"), Qt::CaseInsensitive) == 0) {
+        w.name = "latin1";
+        w.utf8 = false;
+    } else if (!w.configured.isEmpty()
+               && w.configured.compare(QLatin1String("utf8mb4"), Qt::CaseInsensitive) != 0) {
+        w.known = false;
+    }
+    return w;
+}
+
 MYSQL* newHandle()
 {
     MYSQL* h = mysql_init(nullptr);
     if (!h)
         return nullptr;
-    // Texts travel as UTF-8 (see the header). The library's own automatic
-    // reconnect stays off: query() reconnects itself and kills the old thread.
-    mysql_options(h, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // The library's own automatic reconnect stays off: query() reconnects
+    // itself and kills the old thread.
+    mysql_options(h, MYSQL_SET_CHARSET_NAME, siteCharset().name);
     my_bool reconnect = 0;
     mysql_options(h, MYSQL_OPT_RECONNECT, &reconnect);
     return h;
@@ -103,7 +129,7 @@ void cMySQL::closeHandle()
         m_mysql = nullptr;
     }
     m_connected = false;
-    m_wireUtf8 = true;
+    m_wireUtf8 = siteCharset().utf8;
 }
 
 void cMySQL::raise(const QString& src)
@@ -191,7 +217,17 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
         // not reconnect a handle in place.
         if (m_connected)
             closeHandle();
+        const WireCharset wire = siteCharset();
+        if (!wire.known)
+            throw RhError(int(kUnknownCharset),
+                          QStringLiteral("Can't initialize character set %1 (site.ini [Database] "
+                                         "CharSet takes utf8mb4 or ansi-bytes)")
+                                  .arg(wire.configured)
+                              + kCrLf + kCrLf + QStringLiteral("데이터베이스 서버에 접속할 수 없습니다."),
+                          source("real_connect"));
         MYSQL* h = handle();
+        mysql_options(h, MYSQL_SET_CHARSET_NAME, wire.name);
+        m_wireUtf8 = wire.utf8;
 
         const QByteArray hostBytes = m_host.toUtf8();
         const QByteArray userBytes = toWire(m_user);
@@ -221,7 +257,7 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
                           source("real_connect"));
         }
         m_connected = true;
-        m_wireUtf8 = true;
+        m_wireUtf8 = wire.utf8;
         m_threadId = mysql_thread_id(h);
 
         recordThreadId(user);

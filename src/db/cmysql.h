@@ -5,13 +5,15 @@
 // statement, and reports failures either as RhError (thin wrappers) or, for
 // real_connect and query, as a message box and a false/empty result.
 //
-// Wire encoding: the connection always asks for utf8mb4 and texts cross the
-// library as UTF-8. The original sent bytes of the ANSI code page (CP949), but
-// the server has no CP949 character set: "euckr" lacks the UHC syllables of
-// CP949 (e.g. "똠"), which would be stored as '?'. UTF-8 carries every CP949
-// text (and more) intact, and columns are stored as utf8mb4. Byte counts that
-// callers pass (real_query's Length, escape_string's from_length) still count
-// bytes of the ANSI code page, as callers computed them.
+// Wire encoding (site.ini [Database] CharSet): "utf8mb4", the default, asks
+// for utf8mb4 and texts cross the library as UTF-8. The server has no CP949
+// character set ("euckr" lacks the UHC syllables of CP949 such as "똠", which
+// would be stored as '?'), so tables shared with older CP949 tools hold the
+// code page's bytes in latin1 columns: "ansi-bytes" declares latin1, which
+// the server passes through unchanged, and texts cross as bytes of the ANSI
+// code page, as the Windows client sent them. Byte counts that callers pass
+// (real_query's Length, escape_string's from_length) count bytes of the ANSI
+// code page either way.
 #include "db/recordset.h"
 
 #include <QByteArray>
@@ -136,7 +138,7 @@ private:
     bool m_doMemFree = false;
 
     bool m_connected = false;   // the handle holds an established connection
-    bool m_wireUtf8 = true;     // false only after "set names" to a non-UTF-8 set
+    bool m_wireUtf8 = true;     // false for "ansi-bytes" or after "set names" to a non-UTF-8 set
     bool m_reconnecting = false; // no nested reconnect from the set-up statements
     unsigned long m_threadId = 0;
 };

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 
 #include <curl/curl.h>
 
@@ -174,6 +175,74 @@ size_t discardCallback(char*, size_t size, size_t nitems, void*)
     return size * nitems;
 }
 
+size_t collectCallback(char* data, size_t size, size_t nitems, void* userdata)
+{
+    static_cast<QByteArray*>(userdata)->append(data, qsizetype(size * nitems));
+    return size * nitems;
+}
+
+// The facts line of an MLST reply (" type=file;size=6;modify=...; /path"):
+// whether it names a file, and its size when the server gave one.
+bool parseMlstFacts(const QByteArray& line, FtpFileInfo* info)
+{
+    const QByteArray body = line.mid(1);
+    const qsizetype blank = body.indexOf(' ');
+    if (blank <= 0)
+        return false;
+    bool isFile = true;
+    qint64 size = -1;
+    for (const QByteArray& fact : body.left(blank).split(';')) {
+        const qsizetype eq = fact.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = fact.left(eq).toLower();
+        const QByteArray value = fact.mid(eq + 1);
+        if (key == "type")
+            isFile = value.toLower() == "file";
+        else if (key == "size") {
+            bool ok = false;
+            const qint64 n = value.toLongLong(&ok);
+            if (ok && n >= 0)
+                size = n;
+        }
+    }
+    info->exists = isFile;
+    info->size = isFile ? size : -1;
+    return true;
+}
+
+// Finds a regular file in a LIST reply, in the Unix "ls -l" form most servers
+// send or the DOS form of IIS. Names are compared as the bytes on the wire.
+bool findInListing(const QByteArray& listing, const QByteArray& name, FtpFileInfo* info)
+{
+    static const QRegularExpression unixLine(QStringLiteral(
+        R"(^([-dlpscbD])\S{9}\S*\s+\d+\s+\S+\s+(?:\S+\s+)?(\d+)\s+[A-Za-z]{3}\s+\d{1,2}\s+(?:\d{1,2}:\d{2}|\d{4}) (.+)$)"));
+    static const QRegularExpression dosLine(QStringLiteral(
+        R"(^\d{2}-\d{2}-\d{2,4}\s+\d{1,2}:\d{2}\s*(?:[AaPp][Mm])?\s+(<DIR>|\d+)\s+(.+)$)"));
+    // Latin-1 keeps every byte as one character, whatever the code page.
+    const QString wanted = QString::fromLatin1(name);
+    for (QByteArray raw : listing.split('\n')) {
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        const QString line = QString::fromLatin1(raw);
+        QRegularExpressionMatch m = unixLine.match(line);
+        if (m.hasMatch()) {
+            if (m.captured(3) != wanted)
+                continue;
+            info->exists = m.captured(1) == QLatin1String("-");
+            info->size = info->exists ? m.captured(2).toLongLong() : -1;
+            return true;
+        }
+        m = dosLine.match(line);
+        if (m.hasMatch() && m.captured(2) == wanted) {
+            info->exists = m.captured(1) != QLatin1String("<DIR>");
+            info->size = info->exists ? m.captured(1).toLongLong() : -1;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Stops a running upload at curl's next progress check once the idle hook
 // or a disconnect asked for it.
 int xferInfoCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -196,6 +265,7 @@ FtpLogin FtpLogin::fromSite()
     l.port = s.ftpPort > 0 ? s.ftpPort : 21;
     l.user = s.ftpUser;
     l.password = s.ftpPassword;
+    l.proxy = s.ftpProxy;
     return l;
 }
 
@@ -226,12 +296,14 @@ struct FtpSession::Impl {
     QByteArray baseUrl; // "ftp://host:port"
     QByteArray user;
     QByteArray password;
+    QByteArray proxy; // empty: no proxy at all
     char errbuf[CURL_ERROR_SIZE] = {};
     bool busy = false;
     bool closing = false; // disconnect() came from inside a callback
 
     // Server replies of the running operation.
     QByteArray lastReply;
+    QList<QByteArray> replyLines; // every line, as received (without CR LF)
     bool sawPreliminary = false;
     // Rename: the commands sent and the final reply to each.
     QList<QByteArray> commandsSent;
@@ -262,7 +334,11 @@ struct FtpSession::Impl {
     {
         auto* d = static_cast<Impl*>(userdata);
         size_t n = size * nitems;
-        QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
+        QByteArray raw(data, qsizetype(n));
+        while (raw.endsWith('\n') || raw.endsWith('\r'))
+            raw.chop(1);
+        d->replyLines.append(raw);
+        QByteArray line = raw.trimmed();
         if (line.isEmpty())
             return n;
         d->lastReply = line;
@@ -277,7 +353,7 @@ struct FtpSession::Impl {
         QByteArray text = QByteArray(data, qsizetype(size)).trimmed();
         if (type == CURLINFO_HEADER_OUT) {
             // Only the commands we look for are kept (never USER/PASS).
-            if (text.startsWith("RNFR ") || text.startsWith("RNTO "))
+            if (text.startsWith("RNFR ") || text.startsWith("RNTO ") || text.startsWith("MLST "))
                 d->commandsSent.append(text.left(4));
             else
                 d->commandsSent.append(QByteArray("-"));
@@ -299,9 +375,13 @@ struct FtpSession::Impl {
         curl_easy_reset(curl);
         errbuf[0] = 0;
         lastReply.clear();
+        replyLines.clear();
         sawPreliminary = false;
         curl_easy_setopt(curl, CURLOPT_URL, url.constData());
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+        // An empty text turns off the proxy that curl would otherwise take
+        // from ftp_proxy or all_proxy.
+        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
@@ -395,6 +475,90 @@ struct FtpSession::Impl {
             close();
     }
 
+    // SIZE (curl sends it for a body-less request on a file). Completed when
+    // the server told the size; a Failed result with curlCode 0 when it gave
+    // none or answered 550, which servers also use to refuse the command.
+    FtpResult lookupBySize(const QByteArray& remote, FtpFileInfo* info)
+    {
+        prepare(urlFor(remote));
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        const CURLcode rc = perform();
+        if (rc != CURLE_OK && rc != CURLE_REMOTE_FILE_NOT_FOUND)
+            return failure(rc);
+        curl_off_t size = -1;
+        if (rc == CURLE_OK)
+            curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        if (size < 0) {
+            FtpResult r = ownFailure(QStringLiteral("the server gave no size"));
+            r.serverReply = scrub(fromAnsi(lastReply));
+            return r;
+        }
+        info->exists = true;
+        info->size = qint64(size);
+        FtpResult r;
+        r.status = FtpStatus::Completed;
+        return r;
+    }
+
+    // MLST (RFC 3659). Completed only when the server answered with facts.
+    FtpResult lookupByMlst(const QByteArray& remote, FtpFileInfo* info)
+    {
+        curl_slist* quote = curl_slist_append(nullptr, ("*MLST " + remote).constData());
+        prepare(baseUrl + '/');
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+        commandsSent.clear();
+        finalReplies.clear();
+        const CURLcode rc = perform();
+        curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+        curl_slist_free_all(quote);
+        if (rc != CURLE_OK)
+            return failure(rc);
+        QByteArray reply;
+        for (qsizetype i = 0; i < finalReplies.size() && i < commandsSent.size(); ++i)
+            if (commandsSent[i] == "MLST")
+                reply = finalReplies[i];
+        if (reply.startsWith("250")) {
+            for (const QByteArray& line : replyLines)
+                if (line.startsWith(' ') && parseMlstFacts(line, info)) {
+                    FtpResult r;
+                    r.status = FtpStatus::Completed;
+                    return r;
+                }
+        }
+        FtpResult r = ownFailure(QStringLiteral("the server gave no MLST facts"));
+        r.serverReply = scrub(fromAnsi(reply));
+        return r;
+    }
+
+    // LIST of the folder, searched for the file.
+    FtpResult lookupByListing(const QByteArray& remote, FtpFileInfo* info)
+    {
+        const qsizetype slash = remote.lastIndexOf('/');
+        const QByteArray folder = remote.left(slash + 1);
+        const QByteArray name = remote.mid(slash + 1);
+        QByteArray listing;
+        prepare(urlFor(folder));
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &collectCallback);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &listing);
+        const CURLcode rc = perform();
+        FtpResult r;
+        *info = {};
+        if (rc == CURLE_REMOTE_FILE_NOT_FOUND
+            || (rc == CURLE_FTP_COULDNT_RETR_FILE && lastReply.startsWith("550"))) {
+            r.status = FtpStatus::Completed; // no such folder, so no such file
+            return r;
+        }
+        if (rc != CURLE_OK)
+            return failure(rc);
+        findInListing(listing, name, info);
+        r.status = FtpStatus::Completed;
+        return r;
+    }
+
     FtpResult upload(UploadSource& src, const QByteArray& remote, const FtpUploadHooks& hooks,
                      const FtpUploadOptions& opt)
     {
@@ -418,7 +582,20 @@ struct FtpSession::Impl {
         QElapsedTimer sinceHook;
         sinceHook.start();
         qint64 lastQueued = -1;
+        qint64 lastSent = 0;
         auto between = [&] {
+            if (hooks.sent && !src.stopRequested) {
+                curl_off_t now = 0;
+                if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &now) == CURLE_OK && now > lastSent) {
+                    lastSent = qint64(now);
+                    try {
+                        hooks.sent(lastSent);
+                    } catch (...) {
+                        src.localError = QStringLiteral("the upload callback threw an exception");
+                        src.stopRequested = true;
+                    }
+                }
+            }
             if (src.queued != lastQueued) {
                 lastQueued = src.queued;
                 sinceHook.restart();
@@ -491,6 +668,7 @@ FtpResult FtpSession::connect(const FtpLogin& login)
     d->login = login;
     d->user = toAnsi(login.user);
     d->password = toAnsi(login.password);
+    d->proxy = login.proxy.trimmed().toUtf8();
     QByteArray host = login.host.toUtf8();
     if (host.contains(':') && !host.startsWith('['))
         host = '[' + host + ']';
@@ -631,30 +809,26 @@ FtpResult FtpSession::lookup(const QString& remotePath, FtpFileInfo* info)
     if (!remoteBytes(remotePath, &remote, &why))
         return Impl::ownFailure(why);
 
-    // NOBODY on a file sends SIZE (after TYPE I): 213 gives the size, 550 means
-    // there is no such file. Both leave the connection open.
-    d->prepare(d->urlFor(remote));
-    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
     d->busy = true;
-    CURLcode rc = d->perform();
-    d->busy = false;
-    if (rc == CURLE_REMOTE_FILE_NOT_FOUND) {
-        r.status = FtpStatus::Completed;
-    } else if (rc != CURLE_OK) {
-        r = d->failure(rc);
-    } else {
-        curl_off_t size = -1;
-        curl_easy_getinfo(d->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
-        if (size < 0) {
-            r = Impl::ownFailure(QStringLiteral("the server gave no size for %1").arg(remotePath));
-            r.serverReply = d->scrub(fromAnsi(d->lastReply));
-        } else {
-            r.status = FtpStatus::Completed;
-            found.exists = true;
-            found.size = qint64(size);
+    r = d->lookupBySize(remote, &found);
+    if (!r.ok() && r.curlCode == 0) {
+        // The server gave no size (or refused SIZE as if the file were
+        // missing): ask the way servers without SIZE answer.
+        r = d->lookupByMlst(remote, &found);
+        if (!r.ok() || found.size < 0) {
+            const FtpFileInfo fromMlst = found;
+            r = d->lookupByListing(remote, &found);
+            if (!r.ok() && fromMlst.exists) {
+                // MLST saw the file; only its size stays unknown.
+                found = fromMlst;
+                r = FtpResult{};
+                r.status = FtpStatus::Completed;
+            }
         }
     }
     d->finish();
+    if (!r.ok())
+        found = {};
     if (info)
         *info = found;
     return r;

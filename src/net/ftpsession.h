@@ -28,6 +28,9 @@ struct FtpLogin {
     int port = 21;
     QString user;
     QString password;
+    // Empty: connect directly; the environment's ftp_proxy/all_proxy are
+    // never used (curl would take them on its own).
+    QString proxy;
     int connectTimeoutSec = 30;
     // A transfer that moves no byte for this long fails instead of hanging.
     int stallTimeoutSec = 60;
@@ -72,6 +75,10 @@ struct FtpUploadHooks {
     // Called while the transfer waits on the network, about every 50 ms when
     // no chunk callback ran meanwhile; false stops the transfer like chunk().
     std::function<bool()> idle;
+    // Called from the same loop, outside curl, whenever the bytes curl has
+    // sent over the data connection grew (the chunk callback runs earlier,
+    // when a chunk enters curl's buffer).
+    std::function<void(qint64 sent)> sent;
 };
 
 struct FtpUploadOptions {
@@ -108,8 +115,10 @@ public:
     FtpResult uploadData(const QByteArray& data, const QString& remotePath);
     // RNFR/RNTO; a failure leaves the connection usable.
     FtpResult rename(const QString& fromPath, const QString& toPath);
-    // Existence and size of one remote file. A missing file is a Completed
-    // result with exists == false; Failed means the look-up itself failed.
+    // Existence and size of one remote file: SIZE, then MLST, then the
+    // folder's listing, for servers that refuse one or the other. A missing
+    // file is a Completed result with exists == false; an existing file whose
+    // size no way could tell has size -1. Failed means no look-up worked.
     FtpResult lookup(const QString& remotePath, FtpFileInfo* info);
 
 private:

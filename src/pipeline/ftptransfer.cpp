@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -292,11 +293,29 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
         interaction().pumpEvents();
     };
 
+    // The display counts what has gone out over the connection, not what
+    // waits in curl's buffer: each 1024 bytes sent are one display call, and
+    // the file's last piece counts only once the server confirmed the file,
+    // so "0" bytes left means the upload is done.
+    const qint64 wholeChunks = c.totalBytes / FtpChunk::kSize;
+    const qint64 lastPiece = c.totalBytes % FtpChunk::kSize;
+    qint64 shownChunks = 0;
+    auto showSent = [&](qint64 sent, bool confirmed) {
+        qint64 upTo = std::min(wholeChunks, sent / FtpChunk::kSize);
+        if (!confirmed && lastPiece == 0 && upTo == wholeChunks)
+            upTo = wholeChunks - 1;
+        while (shownChunks < upTo) {
+            ++shownChunks;
+            ShowTransferProgress(desk, FtpChunk::kSize, false);
+        }
+        if (confirmed && lastPiece > 0)
+            ShowTransferProgress(desk, lastPiece, true);
+    };
+
     FtpUploadHooks hooks;
     hooks.chunk = [&](const FtpChunk& chunk) {
         if (chunk.remainder()) {
             c.lastUpload.remainderBytes = chunk.bytes;
-            ShowTransferProgress(desk, chunk.bytes, true);
             return true;
         }
         // The flag only changes inside a yield, so this is the first chunk
@@ -304,10 +323,10 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
         if (stopWanted())
             return false;
         ++c.lastUpload.chunkWrites;
-        ShowTransferProgress(desk, FtpChunk::kSize, false);
         yieldAfterChunk();
         return true;
     };
+    hooks.sent = [&](qint64 sent) { showSent(sent, false); };
     // A server that stalls sends no chunk callbacks: the window must still
     // repaint and a close request still reach the question.
     hooks.idle = [&] {
@@ -321,6 +340,8 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
     } else {
         const FtpResult r = c.session.uploadFile(native, remotePath, hooks);
         ok = r.ok();
+        if (ok)
+            showSent(c.totalBytes, true);
         if (!ok && !stopAnswered) {
             if (r.curlCode == 26 /* CURLE_READ_ERROR: the local file */ || r.remoteOpened)
                 tellExclamation(QStringLiteral("파일 읽기에 실패했습니다."));

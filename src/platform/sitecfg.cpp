@@ -67,10 +67,12 @@ SiteConfig SiteConfig::load(const QString& path)
     r.text("Database", "WebPassword", c.webDbPassword);
     r.text("Database", "WebName", c.webDbName);
     r.text("Database", "DeveloperAccount", c.developerAccount);
+    r.text("Database", "CharSet", c.dbCharSet);
     r.text("Ftp", "Host", c.ftpHost);
     r.number("Ftp", "Port", c.ftpPort);
     r.text("Ftp", "User", c.ftpUser);
     r.text("Ftp", "Password", c.ftpPassword);
+    r.text("Ftp", "Proxy", c.ftpProxy);
     r.text("Text", "CodePage", c.codePage);
 
     // [Drives]: one line per prefix, "S:=/srv/sign" or "\\fileserver\share=/srv/fs".
@@ -133,6 +135,9 @@ QByteArray siteIniTemplate()
         ";WebName=%10\n"
         "; The account whose deadlocks are retried.\n"
         ";DeveloperAccount=\n"
+        "; Connection character set: utf8mb4, or ansi-bytes for tables shared with older\n"
+        "; CP949 tools (latin1 columns holding CP949 bytes).\n"
+        ";CharSet=utf8mb4\n"
         "\n"
         "[Ftp]\n"
         "; Download FTP server.\n"
@@ -140,6 +145,9 @@ QByteArray siteIniTemplate()
         ";Port=%12\n"
         ";User=\n"
         ";Password=\n"
+        "; Proxy (host:port or URL); empty: a direct connection, whatever ftp_proxy or\n"
+        "; all_proxy say.\n"
+        ";Proxy=\n"
         "\n"
         "[Text]\n"
         "; Code page of setup INIs, version files and database texts.\n"

@@ -17,6 +17,11 @@ struct SiteConfig {
     QString dbPassword = QStringLiteral("tv!n2020");
     QString dbName = QStringLiteral("tv_inhouse");
     QString dbSocket; // Unix socket path; empty: TCP
+    // Connection character set of both databases: "utf8mb4", or "ansi-bytes"
+    // for tables shared with older tools that store the ANSI code page's bytes
+    // as they are (the connection then declares latin1, which the server
+    // passes through unchanged).
+    QString dbCharSet = QStringLiteral("utf8mb4");
 
     // Web server: update downloads, server-address checker, web-host database.
     QString webServerAddress = QStringLiteral("www.tarvelsoft.local");
@@ -36,12 +41,16 @@ struct SiteConfig {
     int ftpPort = 21;
     QString ftpUser = QStringLiteral("tvc1");
     QString ftpPassword = QStringLiteral("ftp#Tarvel21");
+    // "host:port" or a proxy URL; empty: a direct connection, whatever the
+    // environment's ftp_proxy or all_proxy says.
+    QString ftpProxy;
 
     // File server host of the UNC destinations.
     QString fileServerHost = QStringLiteral("fileserver");
 
-    // The one developer account whose deadlocks are retried.
-    QString developerAccount = QStringLiteral("tv_inhouse");
+    // The one developer account whose deadlocks are retried; never the
+    // program's own user, whose sessions must not take that path.
+    QString developerAccount = QStringLiteral("tv_developer");
 
     QString codePage = QStringLiteral("CP949");
 

@@ -10,6 +10,7 @@
 #include "platform/drivemap.h"
 #include "sandbox.h"
 #include "testinteraction.h"
+#include "vsftpd_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ using rh::test::FtpServer;
 using rh::test::MariaDbEnvironment;
 using rh::test::Sandbox;
 using rh::test::TestInteraction;
+using rh::test::VsftpdServer;
 
 namespace {
 
@@ -341,6 +343,64 @@ TEST_F(DistributionTest, FollowUpsPublishVersionsDiaryAndCatalogue)
     ASSERT_TRUE(db->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
     EXPECT_EQ(out.trimmed(), QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"))
         << ui.texts().join(QLatin1Char('|')).toStdString() << ui.log.join(QLatin1Char('|')).toStdString();
+}
+
+} // namespace
+
+namespace {
+
+QByteArray patterned(qint64 size, char seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        b[i] = char((i * 131 + seed) ^ (i >> 9));
+    return b;
+}
+
+// vsftpd knows no MLST and here refuses SIZE as well: the size checks before
+// every rename and the clean-up's look-ups go by the listing.
+TEST_F(DistributionTest, ReleaseLandsByteExactOnVsftpdThatRefusesSize)
+{
+    VsftpdServer vs;
+    ASSERT_TRUE(vs.start(true)) << vs.diagnostics().toStdString();
+    box.site() = vs.siteConfig(box.site());
+    box.apply();
+    const QString setup = QStringLiteral("C:\\Out\\ledger_setup_2.exe");
+    addRow(QStringLiteral("원장"), QStringLiteral("1.2.3.4"), setup);
+    const QByteArray first = patterned(3 * 1024 * 1024 + 17, 1);
+    writeBytes(nat(setup), first);
+    destinations({kFtpDest});
+    auto onServer = [&](const QString& remotePath) { return readAll(vs.localPath(remotePath)); };
+
+    // Uploaded under "_2" names; the clean-up tool gives them their final names.
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    UpLoadVersions(desk);
+    EXPECT_EQ(onServer(kDownload + QStringLiteral("ledger_setup_2.exe")), first);
+    ui.messages.clear();
+    ui.answer(true);
+    desk.btnImdAutoRemove_Click();
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("변경이 완료되었습니다.")}) << vs.diagnostics().toStdString();
+    EXPECT_EQ(onServer(kDownload + QStringLiteral("ledger_setup.exe")), first);
+    EXPECT_EQ(onServer(kDownload + QStringLiteral("ledger_setup_patch.exe")), QByteArray("patch 원장"));
+    EXPECT_EQ(onServer(kVersions + QStringLiteral("ledger_setup.ver")), QByteArray("1.2.3.4;101105_0930"));
+
+    // The next release renames at once, after the listing confirmed each size.
+    ui.log.clear();
+    ui.messages.clear();
+    const QByteArray second = patterned(2 * 1024 * 1024 + 1000, 2);
+    writeBytes(nat(setup), second);
+    desk.chkFTPAutoRemove.checked = true;
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    UpLoadVersions(desk);
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("웹인증번호업데이터.exe 파일을 찾을수 없기 때문에\r\n"
+                                                     "인증번호 업데이트는 시도되지 않습니다.)")});
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[정상] FTP파일명 _2제거성공: ledger_setup_2.exe")))
+        << ui.log.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[정상] FTP파일명 _2제거성공: ledger_setup_2.ver")));
+    EXPECT_EQ(onServer(kDownload + QStringLiteral("ledger_setup.exe")), second);
+    EXPECT_EQ(QDir(vs.localPath(kDownload)).entryList(QDir::Files, QDir::Name),
+              (QStringList{QStringLiteral("ledger_setup.exe"), QStringLiteral("ledger_setup_patch.exe")}));
+    EXPECT_EQ(QDir(vs.localPath(kVersions)).entryList(QDir::Files), QStringList{QStringLiteral("ledger_setup.ver")});
 }
 
 } // namespace

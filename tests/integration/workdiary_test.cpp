@@ -160,7 +160,7 @@ protected:
         const QString sql = QStringLiteral(
                                 "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER = '%1'")
                                 .arg(user);
-        QDeadlineTimer deadline(10000);
+        QDeadlineTimer deadline(60000);
         int n = root(sql).toInt();
         while (n != expected && !deadline.hasExpired()) {
             QThread::msleep(50);

@@ -89,6 +89,8 @@ bool FtpServer::launch(int port)
                      QStringLiteral("--user"),    m_options.user,
                      QStringLiteral("--password"), m_options.password,
                      QStringLiteral("--layout"),  QStringLiteral("--exit-with-parent")};
+    if (!m_options.refuse.isEmpty())
+        args << QStringLiteral("--refuse") << m_options.refuse.join(QLatin1Char(','));
     if (m_options.throttleBytesPerSec > 0)
         args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
     const int listening = startScriptServer(m_proc, args, log, QStringLiteral("FTP"), &m_error);
@@ -133,6 +135,21 @@ bool FtpServer::waitForOutput(const QString& text, int timeoutMs) const
     QDeadlineTimer deadline(timeoutMs);
     do {
         if (output().contains(text))
+            return true;
+        QThread::msleep(20);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+bool FtpServer::waitForUploadClosed(const QString& remotePath, int timeoutMs) const
+{
+    const QString file = localPath(remotePath) + QLatin1Char('\n');
+    const QString received = QStringLiteral("EVENT received ") + file;
+    const QString incomplete = QStringLiteral("EVENT incomplete ") + file;
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        const QString out = output();
+        if (out.contains(received) || out.contains(incomplete))
             return true;
         QThread::msleep(20);
     } while (!deadline.hasExpired());

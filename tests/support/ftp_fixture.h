@@ -19,6 +19,7 @@ public:
         QString user = QStringLiteral("tvc1");
         QString password = QStringLiteral("Tv#Ftp0912ab");
         qint64 throttleBytesPerSec = 0; // 0: uploads at full speed
+        QStringList refuse;             // commands answered with 500 ("SIZE", "MLST")
     };
 
     FtpServer();
@@ -46,8 +47,12 @@ public:
 
     // Control connections the server accepted since start() (over restarts).
     int connectionCount() const;
-    // Waits until the server's output holds the text (e.g. "EVENT incomplete").
-    bool waitForOutput(const QString& text, int timeoutMs = 5000) const;
+    // Waits until the server's output holds the text (e.g. "EVENT login-failed").
+    // The bound is generous: a busy machine may take its time.
+    bool waitForOutput(const QString& text, int timeoutMs = 60000) const;
+    // Waits until the server closed the remote file of an upload, complete
+    // or not.
+    bool waitForUploadClosed(const QString& remotePath, int timeoutMs = 60000) const;
     // What went wrong and the server's output so far.
     QString diagnostics() const;
 

@@ -34,6 +34,7 @@ TEST(SiteConfig, ReadsValuesAndDrivesOverDefaults)
     QFile f(dir.filePath(QStringLiteral("site.ini")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("[Servers]\nDBPort=13306\nFileServerHost=파일서버\n[Ftp]\nPort=abc\n"
+            "[Database]\nCharSet=ansi-bytes\n"
             "[Drives]\nS:=drives/S\n\\\\파일서버=/mnt/fs\n");
     f.close();
     const SiteConfig c = SiteConfig::load(f.fileName());
@@ -41,6 +42,7 @@ TEST(SiteConfig, ReadsValuesAndDrivesOverDefaults)
     EXPECT_EQ(c.ftpPort, 21); // not a number: the default stays
     EXPECT_EQ(c.fileServerHost, QStringLiteral("파일서버"));
     EXPECT_EQ(c.ftpUser, SiteConfig().ftpUser);
+    EXPECT_EQ(c.dbCharSet, QStringLiteral("ansi-bytes"));
     ASSERT_EQ(c.driveMap.size(), 2);
     EXPECT_EQ(c.driveMap[0].second, dir.path() + QStringLiteral("/drives/S"));
     EXPECT_EQ(c.driveMap[1].first, QStringLiteral("\\\\파일서버"));

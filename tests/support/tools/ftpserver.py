@@ -16,6 +16,7 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -59,6 +60,20 @@ class EventHandler(FTPHandler):
         say("EVENT incomplete %s" % file)
 
 
+class WireFS(AbstractedFS):
+    # Listings go out in the wire's code page too (pyftpdlib writes UTF-8).
+    def _recode(self, lines):
+        enc = self.cmd_channel.wire_encoding
+        for line in lines:
+            yield line.decode("utf8", "replace").encode(enc, "replace")
+
+    def format_list(self, *args, **kwargs):
+        return self._recode(super().format_list(*args, **kwargs))
+
+    def format_mlsx(self, *args, **kwargs):
+        return self._recode(super().format_mlsx(*args, **kwargs))
+
+
 class BulkDTPHandler(DTPHandler):
     # Larger reads cut the interpreter's work per uploaded byte.
     ac_in_buffer_size = 256 * 1024
@@ -76,6 +91,9 @@ def parse_args():
                    help="create /public_html/download/versions/ under the root")
     p.add_argument("--throttle", type=int, default=0,
                    help="limit uploads to this many bytes per second (0: none)")
+    p.add_argument("--refuse", default="",
+                   help="comma-separated commands to answer with 500, as servers"
+                        " without them do (e.g. SIZE,MLST)")
     p.add_argument("--encoding", default="cp949",
                    help="code page of file names on the wire")
     p.add_argument("--verbose", action="store_true", help="log every command")
@@ -101,7 +119,13 @@ def make_server(args):
     auth.add_user(args.user, args.password, root, perm="elradfmwMT")
 
     handler = EventHandler
+    refused = {c.strip().upper() for c in args.refuse.split(",") if c.strip()}
+    if refused:
+        # Unknown commands get "500 Command ... not understood."
+        handler = type("RefusingHandler", (EventHandler,), {
+            "proto_cmds": {k: v for k, v in EventHandler.proto_cmds.items() if k not in refused}})
     handler.authorizer = auth
+    handler.abstracted_fs = WireFS
     handler.wire_encoding = args.encoding
     handler.auth_failed_timeout = 0.1
     handler.banner = "rollhaven test ftp ready"
