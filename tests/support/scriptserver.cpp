@@ -21,7 +21,7 @@ int startScriptServer(QProcess& proc, const QStringList& args, const QString& lo
     }
     static const QRegularExpression portLine(QStringLiteral("^PORT (\\d+)$"),
                                              QRegularExpression::MultilineOption);
-    QDeadlineTimer deadline(15000);
+    QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
         QFile f(log);
         if (f.open(QIODevice::ReadOnly)) {
@@ -35,7 +35,7 @@ int startScriptServer(QProcess& proc, const QStringList& args, const QString& lo
             return 0;
         }
     }
-    *error = QStringLiteral("the %1 server did not report its port within 15 s").arg(what);
+    *error = QStringLiteral("the %1 server did not report its port within 60 s").arg(what);
     proc.kill();
     proc.waitForFinished(5000);
     return 0;
