@@ -4,6 +4,7 @@
 #include "config/vbtext.h"
 #include "pipeline/ftptransfer.h"
 #include "platform/apphome.h"
+#include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
@@ -183,6 +184,40 @@ void Desk::resetGroupButtons()
     }
 }
 
+// A setup INI that loads no project, or a group naming sections that hold
+// none, is said so now rather than only when a run finds nothing ticked.
+void Desk::reportMissingProjects(const ProfileFile& file)
+{
+    if (grid.maxRows() == 0) {
+        QString why;
+        if (file.bytes().trimmed().isEmpty())
+            why = QStringLiteral("파일이 비어 있습니다.");
+        else if (file.bytes().contains('\0') || !isValidAnsi(file.bytes()))
+            why = QStringLiteral("INI 텍스트 파일이 아닙니다.");
+        else
+            why = QStringLiteral("[Project] 구역의 ProjectCount와 Project1, Project2, ... 값을 확인하세요.");
+        tell(QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n") + IniPath + QStringLiteral("\r\n") + why);
+        return;
+    }
+    for (int k = 0; k < 8; ++k) {
+        const GroupButton& g = groups[size_t(k)];
+        if (!g.enabled || g.list.isEmpty())
+            continue;
+        QStringList missing;
+        for (const QString& item : g.list.split(QLatin1Char(','))) {
+            bool found = false;
+            for (int r = 1; r <= grid.maxRows() && !found; ++r)
+                found = grid.text(ColSectionKey, r) == item.toLower();
+            if (!found)
+                missing << item;
+        }
+        // A group that selects nothing at all.
+        if (missing.size() == g.list.split(QLatin1Char(',')).size())
+            tell(QStringLiteral("설정파일 내용중 [General] - ProjGrop") + QString::number(k + 1)
+                 + QStringLiteral("의 프로젝트가 없습니다: ") + missing.join(QLatin1Char(',')));
+    }
+}
+
 void Desk::LoadConfig()
 {
     // Errors past the file check end the loading where they happen; what was
@@ -291,6 +326,8 @@ void Desk::LoadConfig()
             set(ColPatchResultPath, patchPath);
             set(ColPatchResultFile, fileOf(patchPath));
         }
+
+        reportMissingProjects(file);
 
         const QStringList recent = ini(general, QStringLiteral("RecentProjects")).split(QLatin1Char(';'));
         for (const QString& part : recent) {

@@ -270,3 +270,29 @@ TEST_F(LoadFixture, HostileFilesLoadWithoutBreaking)
     EXPECT_TRUE(cell(ColProjectName, 1).endsWith(QLatin1Char('z')));
     EXPECT_EQ(cell(ColPatchResultFile, 1), QStringLiteral("a_setup_patch_2.exe"));
 }
+
+TEST_F(LoadFixture, AnIniWithoutProjectsSaysSoWhenLoaded)
+{
+    const QString none = QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n");
+    load(QString());
+    EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath + QStringLiteral("\r\n파일이 비어 있습니다.")});
+
+    ui.messages.clear();
+    const QString binary = box.iniPath(QStringLiteral("setup.ini"));
+    QFile f(binary);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("MZ\x90\x00\x03\x00\x00\x00\xff\xff", 10));
+    f.close();
+    desk.LoadConfig();
+    EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath + QStringLiteral("\r\nINI 텍스트 파일이 아닙니다.")});
+
+    // Groups that name sections the file does not hold.
+    ui.messages.clear();
+    load(QStringLiteral("[General]\r\nProjGrop1=회계;Project1,Project2\r\n"));
+    ASSERT_EQ(ui.tells().size(), 1);
+    EXPECT_TRUE(ui.tells()[0].startsWith(none + desk.IniPath + QStringLiteral("\r\n[Project]")));
+    ui.messages.clear();
+    load(QStringLiteral("[General]\r\nProjGrop1=회계;Project7,Project8\r\nProjGrop2=급여;Project1,Project9\r\n"
+                        "[Project]\r\nProjectCount=1\r\nProject1=원장\r\n[Project1]\r\nISResult1=D:\\o\\a_setup_2.exe\r\n"));
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("설정파일 내용중 [General] - ProjGrop1의 프로젝트가 없습니다: Project7,Project8")});
+}
