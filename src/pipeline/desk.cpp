@@ -184,38 +184,30 @@ void Desk::resetGroupButtons()
     }
 }
 
-// A setup INI that loads no project, or a group naming sections that hold
-// none, is said so now rather than only when a run finds nothing ticked.
+// A setup INI that loads no project says so now, rather than only when a run
+// finds nothing ticked.
 void Desk::reportMissingProjects(const ProfileFile& file)
 {
-    if (grid.maxRows() == 0) {
-        QString why;
-        if (file.bytes().trimmed().isEmpty())
-            why = QStringLiteral("파일이 비어 있습니다.");
-        else if (file.bytes().contains('\0') || !isValidAnsi(file.bytes()))
-            why = QStringLiteral("INI 텍스트 파일이 아닙니다.");
-        else
-            why = QStringLiteral("[Project] 구역의 ProjectCount와 Project1, Project2, ... 값을 확인하세요.");
-        tell(QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n") + IniPath + QStringLiteral("\r\n") + why);
+    if (grid.maxRows() > 0)
         return;
+    QString why;
+    QStringList named;
+    for (int n = 1; n <= 8; ++n) {
+        const QStringList parts = iniValue(file, QStringLiteral("General"), QStringLiteral("ProjGrop") + QString::number(n),
+                                           QString())
+                                      .split(QLatin1Char(';'));
+        if (parts.size() == 2 && !parts[1].isEmpty())
+            named << parts[1];
     }
-    for (int k = 0; k < 8; ++k) {
-        const GroupButton& g = groups[size_t(k)];
-        if (!g.enabled || g.list.isEmpty())
-            continue;
-        QStringList missing;
-        for (const QString& item : g.list.split(QLatin1Char(','))) {
-            bool found = false;
-            for (int r = 1; r <= grid.maxRows() && !found; ++r)
-                found = grid.text(ColSectionKey, r) == item.toLower();
-            if (!found)
-                missing << item;
-        }
-        // A group that selects nothing at all.
-        if (missing.size() == g.list.split(QLatin1Char(',')).size())
-            tell(QStringLiteral("설정파일 내용중 [General] - ProjGrop") + QString::number(k + 1)
-                 + QStringLiteral("의 프로젝트가 없습니다: ") + missing.join(QLatin1Char(',')));
-    }
+    if (file.bytes().trimmed().isEmpty())
+        why = QStringLiteral("파일이 비어 있습니다.");
+    else if (file.bytes().contains('\0') || !isValidAnsi(file.bytes()))
+        why = QStringLiteral("INI 텍스트 파일이 아닙니다.");
+    else if (!named.isEmpty())
+        why = QStringLiteral("그룹이 가리키는 프로젝트 구역이 없습니다: ") + named.join(QLatin1Char(','));
+    else
+        why = QStringLiteral("[Project] 구역의 ProjectCount와 Project1, Project2, ... 값을 확인하세요.");
+    tell(QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n") + IniPath + QStringLiteral("\r\n") + why);
 }
 
 void Desk::LoadConfig()

@@ -42,7 +42,7 @@ bool folderExists(const QString& windowsPath)
 
 void Desk::AddLog(const QString& text)
 {
-    if (m_running && text.startsWith(QLatin1String("[오류] ")))
+    if (m_running && text.startsWith(QStringLiteral("[오류] ")))
         m_runErrors.append(text);
     txtLog += text + QStringLiteral("\r\n");
     Q_EMIT logAppended(text);

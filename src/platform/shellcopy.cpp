@@ -268,6 +268,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
         if (!hasWildcard(fi.fileName())) {
             if (!QFileInfo::exists(native)) {
                 r.error = ENOENT;
+                r.path = native;
                 return r;
             }
             sources << native;
@@ -281,6 +282,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
             QDir::Name);
         if (names.isEmpty()) {
             r.error = ENOENT;
+            r.path = native;
             return r;
         }
         for (const QString& n : names)

@@ -205,7 +205,7 @@ TEST_F(DriverFixture, MessagesOfARunAreLoggedAndCountedAtTheEnd)
     desk.setStep(StepDistribute, false);
     ui.answer(true);
     EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
-    ASSERT_EQ(ui.log.size(), 6);
+    ASSERT_EQ(ui.log.size(), 6) << ui.log.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(ui.log[1], QStringLiteral("[오류] Error copying File / 권한이 없습니다(C:\\out\\a.exe)"));
     EXPECT_TRUE(ui.log[3].startsWith(QStringLiteral("Finish! ")));
     EXPECT_EQ(ui.log[5], QStringLiteral("오류 2건: P1"));

@@ -153,7 +153,8 @@ TEST_F(ShellCopy, WildcardsAndFolders)
     EXPECT_EQ(readAll(root + QStringLiteral("/d/two/sub/deep/d.txt")), QByteArray("d"));
 
     EXPECT_FALSE(ShellCopyFiles(QStringLiteral("D:\\src\\*.none"), QStringLiteral("D:\\three"), 0, true));
-    EXPECT_EQ(ui.tells(), QStringList{QString::number(ENOENT)});
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("파일을 복사할 수 없습니다: 파일이나 폴더가 없습니다\r\n") + root
+                                      + QStringLiteral("/d/src/*.none")});
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/d/three")));
 }
 
