@@ -192,9 +192,11 @@ TEST_F(HeadlessFixture, RunsStartedInTheSameSecondKeepTheirOwnLogs)
     QFile f(logs + QLatin1Char('/') + own[0]);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(f.readAll()), r.out);
-    for (const QFileInfo& taken : QDir(logs).entryInfoList({QStringLiteral("run_*.log")}))
-        if (taken.fileName() != own[0])
+    for (const QFileInfo& taken : QDir(logs).entryInfoList({QStringLiteral("run_*.log")})) {
+        if (taken.fileName() != own[0]) {
             EXPECT_EQ(taken.size(), 0) << taken.fileName().toStdString();
+        }
+    }
 }
 
 TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
