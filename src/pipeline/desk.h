@@ -252,6 +252,7 @@ Q_SIGNALS:
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
+    void loadDestinations(const ProfileFile& file);
     void reportMissingProjects(const ProfileFile& file);
     void updateAllStepButton();
     void resetGroupButtons();
