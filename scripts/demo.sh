@@ -62,7 +62,11 @@ echo "== project grid of inis/demo.ini =="
 echo
 echo "== release run =="
 # A Wednesday: the immediate-release preset, no version-up day.
-"$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes "${RUN_FLAGS[@]}"
+# Exit code 5 is a run that finished with errors: its log says which; the
+# listing below still shows what landed.
+rc=0
+"$APP" --headless --ini demo.ini --today 2026-12-09 --group 1 --yes "${RUN_FLAGS[@]}" || rc=$?
+if (( rc != 0 && rc != 5 )); then exit "$rc"; fi
 
 echo
 echo "== what landed where =="

@@ -18,6 +18,14 @@ install -m 0755 "$tools/vb6_standin.py" "$vb98/vb6.exe"
 install -m 0644 "$tools/mkpe.py" "$vb98/mkpe.py"
 install -m 0755 "$tools/upx_standin.sh" "$C/Tools/upx.exe" # UpxExePath=C:\Tools\upx.exe
 
+# The web authentication-number updater beside the program: a stand-in that
+# notes the product it was started for.
+cat > "$SANDBOX/웹인증번호업데이터.exe" <<'UPDATER'
+#!/bin/sh
+echo "$(date '+%F %T') $*" >> "$(dirname "$0")/logs/updater.log"
+UPDATER
+chmod 0755 "$SANDBOX/웹인증번호업데이터.exe"
+
 # Project files are ANSI (CP949) text with CR LF line ends.
 vbp() { # <Name> <title> <major> <minor> <revision>
   mkdir -p "$C/Src/$1"
@@ -57,4 +65,4 @@ grep -q '^ready' "$SANDBOX/logs/signstation.log" || { echo "signing station did 
 printf '\n[Signing]\nPollMs=200\n' >> "$SANDBOX/site.ini"
 echo "--steps=run,compile,buildsign,setup,setupsign,distribute" >> "$SANDBOX/run_flags"
 
-echo "tools: vb6.exe and upx.exe on C:, projects Ledger, Tax, Pay, Stock under C:\\Src, signing station on S: (log: logs/signstation.log)"
+echo "tools: vb6.exe and upx.exe on C:, the authentication-number updater, projects Ledger, Tax, Pay, Stock under C:\\Src, signing station on S: (log: logs/signstation.log)"

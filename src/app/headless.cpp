@@ -2,6 +2,7 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "pipeline/pendingrecords.h"
 #include "pipeline/steps.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
@@ -19,17 +20,27 @@
 namespace rh {
 namespace {
 
-enum Exit { ExitOk = 0, ExitRefused = 1, ExitStopped = 2, ExitUsage = 3, ExitLoad = 4 };
+enum Exit { ExitOk = 0, ExitRefused = 1, ExitStopped = 2, ExitUsage = 3, ExitLoad = 4, ExitErrors = 5 };
 
 class HeadlessInteraction final : public Interaction {
 public:
     bool yesToAll = false;
+    int retriesLeft = 0; // --retries: further tries a retry question may grant
     QString lastMessage;
 
-    bool openLog(const QString& path)
+    // A file of its own for every run: stem + ".log", or stem + "_2.log" and
+    // so on when a run that started in the same second has the name.
+    bool openLog(const QString& stem)
     {
-        m_log.setFileName(path);
-        return m_log.open(QIODevice::WriteOnly | QIODevice::Append);
+        for (int n = 1; n < 1000; ++n) {
+            m_log.setFileName(stem + (n == 1 ? QString() : QStringLiteral("_%1").arg(n))
+                              + QStringLiteral(".log"));
+            if (m_log.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                return true;
+            if (!m_log.exists())
+                return false;
+        }
+        return false;
     }
     QString logPath() const { return m_log.fileName(); }
 
@@ -46,6 +57,19 @@ public:
     bool askYesNo(const QString& text, const QString& title, MsgIcon, bool defaultNo) override
     {
         const bool yes = yesToAll || !defaultNo;
+        m_err << "[" << title << "] " << oneLine(text) << " -> " << (yes ? "예(Yes)" : "아니오(No)")
+              << Qt::endl;
+        if (!yes)
+            lastMessage = text;
+        return yes;
+    }
+    // Nobody is there to fix what failed: a retry is granted only as often as
+    // --retries allows, whatever the question's default.
+    bool askRetry(const QString& text, const QString& title) override
+    {
+        const bool yes = retriesLeft > 0;
+        if (yes)
+            --retriesLeft;
         m_err << "[" << title << "] " << oneLine(text) << " -> " << (yes ? "예(Yes)" : "아니오(No)")
               << Qt::endl;
         if (!yes)
@@ -82,7 +106,9 @@ struct Options {
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     qint64 signingTimeoutMs = 0;
     bool list = false;
+    bool sendPending = false;
     bool yes = false;
+    int retries = 0;
     QList<QPair<QString, bool>> boxes; // option boxes set explicitly
 };
 
@@ -129,10 +155,19 @@ std::optional<Options> parse(const QStringList& args, QString* error)
                 return std::nullopt;
             }
             o.signingTimeoutMs = std::max<qint64>(1, qint64(seconds * 1000));
+        } else if (auto v10 = value(i, QStringLiteral("--retries"))) {
+            bool ok = false;
+            o.retries = v10->toInt(&ok);
+            if (!ok || o.retries < 0) {
+                *error = QStringLiteral("--retries 값이 잘못되었습니다: ") + *v10;
+                return std::nullopt;
+            }
         } else if (a == QLatin1String("--all")) {
             o.rows = QStringLiteral("all");
         } else if (a == QLatin1String("--list")) {
             o.list = true;
+        } else if (a == QLatin1String("--send-pending")) {
+            o.sendPending = true;
         } else if (a == QLatin1String("--yes")) {
             o.yes = true;
         } else {
@@ -270,6 +305,9 @@ QString headlessUsage()
         "                        $XDG_CONFIG_HOME/rollhaven2 (made on the first start)\n"
         "  --ini NAME            setup INI in inis/ (default: the first one)\n"
         "  --list                print the loaded project grid and exit\n"
+        "  --send-pending        only send the work-diary and catalogue records that\n"
+        "                        earlier runs kept in pending_records.json (a run\n"
+        "                        sends them first by itself)\n"
         "  --rows 1,3,5 | --all  rows to tick (default: the selection saved in the INI)\n"
         "  --group N|CAPTION     tick the rows of a project group\n"
         "  --mode friday|tuesday|now\n"
@@ -281,7 +319,9 @@ QString headlessUsage()
         "  --[no-]close-after --[no-]ftp-auto-remove\n"
         "                        option boxes\n"
         "  --yes                 answer Yes to every question (default: each question's\n"
-        "                        default button)\n"
+        "                        default button); retry questions excepted\n"
+        "  --retries N           answer Yes to N retry questions (compile, setup build)\n"
+        "                        in all, No after that (default: 0, never retry)\n"
         "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
         "  --signing-timeout S   stop the run when the signed files are not back after S\n"
         "                        seconds (default: wait without limit)\n"
@@ -289,9 +329,11 @@ QString headlessUsage()
         "\n"
         "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
         "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
-        "messages and questions go to standard error.\n"
+        "messages and questions go to standard error, and every message is also an\n"
+        "\"[오류] \" line of the run log.\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
-        "3 bad usage, 4 the setup INI could not be loaded.\n");
+        "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
+        "5 finished with errors (the log has \"[오류] \" lines).\n");
 }
 
 int runHeadless(const QStringList& args)
@@ -308,9 +350,15 @@ int runHeadless(const QStringList& args)
         return ExitUsage;
     }
     const Options& o = *parsed;
+    if (!siteConfigErrors().isEmpty()) {
+        for (const QString& e : siteConfigErrors())
+            err << e << Qt::endl;
+        return ExitLoad;
+    }
 
     HeadlessInteraction ui;
     ui.yesToAll = o.yes;
+    ui.retriesLeft = o.retries;
     setInteraction(&ui);
     struct Reset {
         ~Reset() { setInteraction(nullptr); }
@@ -318,6 +366,14 @@ int runHeadless(const QStringList& args)
 
     Desk desk;
     attachSteps(desk);
+    const QString logs = outputFolder() + QStringLiteral("/logs");
+    if (o.sendPending) {
+        QDir().mkpath(logs);
+        const QString stem = logs + QStringLiteral("/pending_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+        if (!ui.openLog(stem))
+            err << "로그 파일을 만들 수 없습니다: " << stem << ".log" << Qt::endl;
+        return SendPendingRecords(desk) == 0 ? ExitOk : ExitErrors;
+    }
     // A download server that cannot be reached ends the program at once.
     desk.endProgram = [] {
         std::fflush(nullptr);
@@ -343,7 +399,7 @@ int runHeadless(const QStringList& args)
         if (idx != desk.setupIndex)
             desk.chooseSetup(idx);
     }
-    if (desk.IniPath.isEmpty())
+    if (desk.IniPath.isEmpty() || desk.grid.maxRows() == 0)
         return ExitLoad;
 
     if (!o.mode.isEmpty()) {
@@ -382,22 +438,23 @@ int runHeadless(const QStringList& args)
         return ExitOk;
     }
 
-    const QString logs = outputFolder() + QStringLiteral("/logs");
     QDir().mkpath(logs);
-    const QString logFile =
-        logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".log");
-    if (!ui.openLog(logFile))
-        err << "로그 파일을 만들 수 없습니다: " << logFile << Qt::endl;
+    const QString stem = logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    if (!ui.openLog(stem))
+        err << "로그 파일을 만들 수 없습니다: " << stem << ".log" << Qt::endl;
 
     desk.signingTimeoutMs = o.signingTimeoutMs;
     desk.visible = true;
     const Desk::RunResult result = desk.btnTrans_Click();
+    const int finished = desk.runErrorCount() > 0 ? ExitErrors : ExitOk;
+    if (finished == ExitErrors && result != Desk::RunResult::Stopped)
+        err << "실행이 오류와 함께 끝났습니다: " << desk.runErrorSummary() << Qt::endl;
     switch (result) {
     case Desk::RunResult::Finished:
         desk.requestClose();
-        return ExitOk;
+        return finished;
     case Desk::RunResult::Closed:
-        return ExitOk;
+        return finished;
     case Desk::RunResult::Refused:
         err << "실행이 거부되었습니다: " << ui.lastMessage << Qt::endl;
         return ExitRefused;

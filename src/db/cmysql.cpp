@@ -12,6 +12,7 @@
 
 #include <mysql.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -75,6 +76,15 @@ MYSQL* newHandle()
     mysql_options(h, MYSQL_SET_CHARSET_NAME, siteCharset().name);
     my_bool reconnect = 0;
     mysql_options(h, MYSQL_OPT_RECONNECT, &reconnect);
+    // A server that stops answering (frozen, unplugged) ends the call with an
+    // error after these times instead of holding the program in the library.
+    const SiteConfig& cfg = site();
+    const unsigned connectTimeout = unsigned(std::max(1, cfg.dbConnectTimeoutSec));
+    const unsigned readTimeout = unsigned(std::max(1, cfg.dbReadTimeoutSec));
+    const unsigned writeTimeout = unsigned(std::max(1, cfg.dbWriteTimeoutSec));
+    mysql_options(h, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    mysql_options(h, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
+    mysql_options(h, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
     return h;
 }
 

@@ -265,6 +265,8 @@ FtpLogin FtpLogin::fromSite()
     l.port = s.ftpPort > 0 ? s.ftpPort : 21;
     l.user = s.ftpUser;
     l.password = s.ftpPassword;
+    l.connectTimeoutSec = s.ftpConnectTimeoutSec;
+    l.stallTimeoutSec = s.ftpStallTimeoutSec;
     l.proxy = s.ftpProxy;
     return l;
 }

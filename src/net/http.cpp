@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "platform/sitecfg.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
@@ -89,6 +91,10 @@ HttpResult perform(const QString& url, const HttpOptions& options, Sink* sink)
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSec));
     curl_easy_setopt(c, CURLOPT_TIMEOUT, long(options.timeoutSec));
+    if (options.stallTimeoutSec > 0) {
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(options.stallTimeoutSec));
+    }
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, ""); // whatever curl can decode
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Rollhaven2");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &writeCallback);
@@ -111,6 +117,15 @@ HttpResult perform(const QString& url, const HttpOptions& options, Sink* sink)
 }
 
 } // namespace
+
+HttpOptions HttpOptions::fromSite()
+{
+    HttpOptions o;
+    o.connectTimeoutSec = site().httpConnectTimeoutSec;
+    o.stallTimeoutSec = site().httpStallTimeoutSec;
+    o.timeoutSec = 0;
+    return o;
+}
 
 QString HttpResult::describe() const
 {

@@ -16,6 +16,12 @@ struct HttpOptions {
     int timeoutSec = 60;
     // A reply larger than this fails instead of filling memory (memory GETs only).
     qint64 maxBodyBytes = 64 * 1024 * 1024;
+    // A transfer that moves no byte for this long fails; 0: no limit.
+    int stallTimeoutSec = 60;
+
+    // Connect and stall limits of the site configuration, no overall limit
+    // (a large download may take long as long as it moves).
+    static HttpOptions fromSite();
 };
 
 struct HttpResult {

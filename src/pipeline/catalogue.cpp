@@ -4,6 +4,7 @@
 #include "config/projectrow.h"
 #include "db/cmysql.h"
 #include "pipeline/desk.h"
+#include "pipeline/pendingrecords.h"
 #include "pipeline/workdiary.h"
 #include "platform/sitecfg.h"
 
@@ -42,19 +43,49 @@ CatalogueProduct catalogueProduct(const QString& setupPath)
     return CatalogueProduct();
 }
 
+// The catalogue updates of the qualifying rows from `fromRow` on, for the
+// pending file: the database could not take them now.
+static QList<PendingRecord> pendingCatalogue(const Desk& desk, int fromRow)
+{
+    QList<PendingRecord> out;
+    const ProjectGrid& grid = desk.grid;
+    for (int row = fromRow; row <= grid.maxRows(); ++row) {
+        const QString localCopy = grid.text(ColLocalCopyPath, row);
+        if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1")
+            || localCopy.isEmpty())
+            continue;
+        const CatalogueProduct product = catalogueProduct(grid.text(ColISResult1, row));
+        PendingRecord r;
+        r.kind = PendingRecord::Catalogue;
+        r.run = runIdOf(desk);
+        r.name = grid.text(ColProjectName, row);
+        r.fileName = localCopy;
+        r.fileName.remove(QStringLiteral("_2"), Qt::CaseSensitive);
+        r.product = product.number;
+        r.cate3Idx = product.cate3Idx;
+        r.cate3InfoIdx = product.cate3InfoIdx;
+        r.demoDownload = desk.chkFTPAutoRemove.checked;
+        out.append(r);
+    }
+    return out;
+}
+
 bool Step5(Desk& desk)
 {
     const SiteConfig& cfg = site();
     if (!OpenDatabase(desk, kProc, cfg.webServerAddress, cfg.webDbUser, cfg.webDbPassword,
                       cfg.webDbName, cfg.webDbPort, cfg.webDbSocket, kClientFoundRows)) {
+        const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);
+        if (unreachable)
+            keepPendingRecords(desk, pendingCatalogue(desk, 1));
         return false;
     }
 
     const ProjectGrid& grid = desk.grid;
     for (int row = 1; row <= grid.maxRows(); ++row) {
         const QString localCopy = grid.text(ColLocalCopyPath, row);
-        if (!desk.isTicked(row) || grid.text(ColProjectType, row) == QLatin1String("1")
+        if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1")
             || localCopy.isEmpty())
             continue;
         // An unexpected error costs this row only; the step goes on.
@@ -74,8 +105,15 @@ bool Step5(Desk& desk)
             if (ExecuteSql(desk, sql) > 0)
                 desk.AddLog(QStringLiteral("[성공] ") + name
                             + QStringLiteral(" 복사파일명 업데이트 성공 ") + finalName);
-            else
+            else {
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 복사파일명 업데이트 실패"));
+                if (lostDatabase(desk)) {
+                    // The server went away: this and the remaining updates wait for later.
+                    CloseDatabase(desk);
+                    keepPendingRecords(desk, pendingCatalogue(desk, row));
+                    return false;
+                }
+            }
 
             if (desk.chkFTPAutoRemove.checked && product.number >= 1 && product.number <= 4) {
                 ExecuteSql(desk, QStringLiteral("update cate3 as a set a.DemoDownFile  = '") + value

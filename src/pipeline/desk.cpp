@@ -4,6 +4,7 @@
 #include "config/vbtext.h"
 #include "pipeline/ftptransfer.h"
 #include "platform/apphome.h"
+#include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
@@ -183,6 +184,32 @@ void Desk::resetGroupButtons()
     }
 }
 
+// A setup INI that loads no project says so now, rather than only when a run
+// finds nothing ticked.
+void Desk::reportMissingProjects(const ProfileFile& file)
+{
+    if (grid.maxRows() > 0)
+        return;
+    QString why;
+    QStringList named;
+    for (int n = 1; n <= 8; ++n) {
+        const QStringList parts = iniValue(file, QStringLiteral("General"), QStringLiteral("ProjGrop") + QString::number(n),
+                                           QString())
+                                      .split(QLatin1Char(';'));
+        if (parts.size() == 2 && !parts[1].isEmpty())
+            named << parts[1];
+    }
+    if (file.bytes().trimmed().isEmpty())
+        why = QStringLiteral("파일이 비어 있습니다.");
+    else if (file.bytes().contains('\0') || !isValidAnsi(file.bytes()))
+        why = QStringLiteral("INI 텍스트 파일이 아닙니다.");
+    else if (!named.isEmpty())
+        why = QStringLiteral("그룹이 가리키는 프로젝트 구역이 없습니다: ") + named.join(QLatin1Char(','));
+    else
+        why = QStringLiteral("[Project] 구역의 ProjectCount와 Project1, Project2, ... 값을 확인하세요.");
+    tell(QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n") + IniPath + QStringLiteral("\r\n") + why);
+}
+
 void Desk::LoadConfig()
 {
     // Errors past the file check end the loading where they happen; what was
@@ -291,6 +318,8 @@ void Desk::LoadConfig()
             set(ColPatchResultPath, patchPath);
             set(ColPatchResultFile, fileOf(patchPath));
         }
+
+        reportMissingProjects(file);
 
         const QStringList recent = ini(general, QStringLiteral("RecentProjects")).split(QLatin1Char(';'));
         for (const QString& part : recent) {

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -95,6 +96,8 @@ struct StepTable {
     std::function<bool(int, int)> codeSigning;            // signing of two path columns
     std::function<bool()> step2;                          // setup build
     std::function<bool()> step3;                          // distribution
+    // Sends the records earlier runs could not, at the start of a run.
+    std::function<void()> sendPending;
 };
 
 class Desk : public QObject {
@@ -217,6 +220,19 @@ public:
     RunResult lastRunResult() const { return m_lastResult; }
     bool running() const { return m_running; }
 
+    // "[오류] " lines of the current or last run, and the end-of-run line that
+    // counts them with the products they concern ("오류 2건: 원장, 세금").
+    int runErrorCount() const { return int(m_runErrors.size()); }
+    // When the current or last run started (invalid before the first).
+    QDateTime runStarted;
+    QString runErrorSummary() const;
+
+    // Rows whose setup did not reach the FTP server completely in this run's
+    // distribution: nothing after the upload is published for them.
+    QSet<int> failedUploads;
+    // A ticked row whose release goes on (its uploads, if any, completed).
+    bool releasesRow(int row) const { return isTicked(row) && !failedUploads.contains(row); }
+
     // Tick state of a row ("1" ticks).
     bool isTicked(int row) const { return grid.text(1, row) == QLatin1String("1"); }
     void setTicked(int row, bool ticked);
@@ -237,12 +253,14 @@ Q_SIGNALS:
 private:
     void onCellChanged(int col, int row, const QString& oldText);
     void loadDestinations(const ProfileFile& file);
+    void reportMissingProjects(const ProfileFile& file);
     void updateAllStepButton();
     void resetGroupButtons();
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
 
     bool m_running = false;
     RunResult m_lastResult = RunResult::Refused;
+    QStringList m_runErrors; // "[오류] " lines since the run started
 };
 
 } // namespace rh

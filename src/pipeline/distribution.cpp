@@ -154,8 +154,19 @@ void prepareRows(Desk& desk)
     }
 }
 
+// A product whose setup did not reach the server is not released: its row is
+// marked and nothing after the upload is published for it.
+void markUploadFailed(Desk& desk, int row, const QString& name, const QString& remoteName)
+{
+    desk.failedUploads.insert(row);
+    setStatus(desk, row, QStringLiteral("배포 실패"));
+    desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" FTP 전송이 끝나지 않았습니다: ")
+                + remoteName);
+}
+
 // Stage 2, an FTP destination. False when the program was ended by a failed
-// connection; *connected tells whether the destination was served.
+// connection; *connected tells whether the destination was served. A failed
+// upload ends that product's uploads; the remaining products go on.
 bool sendToFtp(Desk& desk, const QString& dest, bool* connected)
 {
     *connected = FtpConnect(desk);
@@ -163,12 +174,19 @@ bool sendToFtp(Desk& desk, const QString& dest, bool* connected)
         return !desk.ended;
     const bool patchOnly = desk.chkPatchOnly.checked;
     for (int row = 1; row <= desk.grid.maxRows(); ++row) {
-        if (!desk.isTicked(row))
+        if (!desk.isTicked(row) || desk.failedUploads.contains(row))
             continue;
         const QString name = cell(desk, ColProjectName, row);
         const QString type = cell(desk, ColProjectType, row);
+        auto upload = [&](const QString& local, const QString& remoteName) {
+            if (FtpUploadFile(desk, local, remoteName, type))
+                return true;
+            markUploadFailed(desk, row, name, remoteName);
+            return false;
+        };
+        bool failed = false;
         if (!patchOnly) {
-            for (int k = 1; k <= 2; ++k) {
+            for (int k = 1; k <= 2 && !failed; ++k) {
                 const QString setup = cell(desk, ColISResult1 + k - 1, row);
                 if (setup.isEmpty())
                     continue;
@@ -177,30 +195,30 @@ bool sendToFtp(Desk& desk, const QString& dest, bool* connected)
                     logMissingSetup(desk, name, setup);
                 } else {
                     desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 배포파일 전송중...") + dest);
-                    if (!FtpUploadFile(desk, setup, cell(desk, ColISResult1File + k - 1, row), type))
-                        break;
+                    if (!upload(setup, cell(desk, ColISResult1File + k - 1, row)))
+                        failed = true;
                 }
-                setStatus(desk, row, QStringLiteral("배포%1 끝").arg(k));
+                if (!failed)
+                    setStatus(desk, row, QStringLiteral("배포%1 끝").arg(k));
             }
             const QString copyName = cell(desk, ColLocalCopyPath, row);
-            if (!copyName.isEmpty()) {
+            if (!failed && !copyName.isEmpty()) {
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 배포파일[복사] 전송중...")
                             + dest);
-                if (!FtpUploadFile(desk, localSetupFolder() + copyName, copyName, type))
-                    break;
+                failed = !upload(localSetupFolder() + copyName, copyName);
             }
         }
         const QString patch = cell(desk, ColPatchResultPath, row);
-        if (!patch.isEmpty()) {
+        if (!failed && !patch.isEmpty()) {
             setStatus(desk, row, QStringLiteral("패치배포..."));
             if (!stepFileExists(patch)) {
                 logMissingPatch(desk, name, patch);
             } else {
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 패치파일 전송중...") + dest);
-                if (!FtpUploadFile(desk, patch, cell(desk, ColPatchResultFile, row), type))
-                    break;
+                failed = !upload(patch, cell(desk, ColPatchResultFile, row));
             }
-            setStatus(desk, row, QStringLiteral("패치배포 끝"));
+            if (!failed)
+                setStatus(desk, row, QStringLiteral("패치배포 끝"));
         }
     }
     FtpDisconnect(desk);
@@ -285,6 +303,12 @@ bool fileOfficialVersions(Desk& desk, const QString& stoppedAt)
             continue;
         const QString name = cell(desk, ColProjectName, row);
         const QString setup = cell(desk, ColISResult1, row);
+        if (desk.failedUploads.contains(row)) {
+            desk.AddLog(QStringLiteral("[경고] ") + name
+                        + QStringLiteral(" FTP 전송이 끝나지 않아 정식버전, 버전파일, 업무일지, "
+                                         "다운로드 목록에 올리지 않습니다."));
+            continue;
+        }
         if (!stepFileExists(setup)) {
             logMissingSetup(desk, name, setup);
             continue;

@@ -8,6 +8,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace rh {
 namespace {
 
@@ -40,6 +42,8 @@ bool folderExists(const QString& windowsPath)
 
 void Desk::AddLog(const QString& text)
 {
+    if (m_running && text.startsWith(QStringLiteral("[오류] ")))
+        m_runErrors.append(text);
     txtLog += text + QStringLiteral("\r\n");
     Q_EMIT logAppended(text);
     interaction().logLine(text);
@@ -121,6 +125,8 @@ Desk::RunResult Desk::btnTrans_Click()
     }
 
     m_running = true;
+    m_runErrors.clear();
+    failedUploads.clear();
     interaction().setBusy(true);
     EnableControls(false);
     txtLog.clear();
@@ -130,14 +136,56 @@ Desk::RunResult Desk::btnTrans_Click()
 
     m_lastResult = RunResult::Stopped;
     bool closedAfter = false;
-    runChainInto(&m_lastResult, &closedAfter, start);
+    {
+        // Whatever a message box says during the run is in the run log too.
+        RunLogMirror mirror([this](const QString& line) { AddLog(line); });
+        runStarted = start;
+        if (steps.sendPending)
+            steps.sendPending();
+        runChainInto(&m_lastResult, &closedAfter, start);
+        if (m_lastResult == RunResult::Stopped && !m_runErrors.isEmpty())
+            AddLog(runErrorSummary());
+    }
 
     m_running = false;
     if (closedAfter)
         return m_lastResult;
+    if (m_lastResult == RunResult::Finished && !chkEndUnload.checked)
+        tell(QStringLiteral("처리가 완료 되었습니다.")
+             + (m_runErrors.isEmpty() ? QString() : QStringLiteral("\r\n") + runErrorSummary()));
     interaction().setBusy(false);
     EnableControls(true);
     return m_lastResult;
+}
+
+QString Desk::runErrorSummary() const
+{
+    // The products concerned: the longest project name each line begins
+    // with, and every product whose upload failed.
+    QStringList names;
+    auto add = [&names](const QString& name) {
+        if (!name.isEmpty() && !names.contains(name))
+            names.append(name);
+    };
+    const QString prefix = QStringLiteral("[오류] ");
+    for (const QString& line : m_runErrors) {
+        QString best;
+        for (int r = 1; r <= grid.maxRows(); ++r) {
+            const QString name = grid.text(ColProjectName, r);
+            if (!name.isEmpty() && name.size() > best.size() && isTicked(r)
+                && line.mid(prefix.size()).startsWith(name))
+                best = name;
+        }
+        add(best);
+    }
+    QList<int> failed = failedUploads.values();
+    std::sort(failed.begin(), failed.end());
+    for (int r : failed)
+        add(grid.text(ColProjectName, r));
+    QString text = QStringLiteral("오류 ") + QString::number(m_runErrors.size()) + QStringLiteral("건");
+    if (!names.isEmpty())
+        text += QStringLiteral(": ") + names.join(QStringLiteral(", "));
+    return text;
 }
 
 void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start)
@@ -177,6 +225,8 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
         if (!call(steps.step3))
             return;
         if (chkEndUnload.checked) {
+            if (!m_runErrors.isEmpty())
+                AddLog(runErrorSummary());
             *result = RunResult::Closed;
             *closedAfter = true;
             interaction().setBusy(false);
@@ -187,9 +237,9 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
     const QDateTime end = now();
     AddLog(QStringLiteral("Finish! ") + timeOfDay(end));
     AddLog(QStringLiteral("경과시간: ") + elapsedText(start, end));
+    if (!m_runErrors.isEmpty())
+        AddLog(runErrorSummary());
     *result = RunResult::Finished;
-    if (!chkEndUnload.checked)
-        tell(QStringLiteral("처리가 완료 되었습니다."));
 }
 
 } // namespace rh

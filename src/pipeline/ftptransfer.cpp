@@ -146,6 +146,40 @@ QDateTime parseCellDateTime(const QString& text)
     return QDateTime(date, time);
 }
 
+// What went wrong with an upload, in the words of the part that failed: the
+// local file, the server's refusal of the remote file, the remote write, or
+// the connection to the server.
+QString uploadFailureText(const FtpResult& r, const QString& localPath, const QString& remotePath)
+{
+    QString why;
+    switch (r.curlCode) {
+    case 28: // CURLE_OPERATION_TIMEDOUT: the stall limit or a reply that never came
+        why = QStringLiteral("서버가 %1초 동안 응답하지 않았습니다").arg(FtpLogin::fromSite().stallTimeoutSec);
+        break;
+    case 7: // CURLE_COULDNT_CONNECT
+        why = QStringLiteral("서버에 연결할 수 없습니다");
+        break;
+    case 52: // CURLE_GOT_NOTHING
+    case 55: // CURLE_SEND_ERROR
+    case 56: // CURLE_RECV_ERROR
+        why = QStringLiteral("서버와의 연결이 끊어졌습니다");
+        break;
+    default:
+        break;
+    }
+    const QString detail = why.isEmpty() ? r.describe() : why + QStringLiteral(" - ") + r.describe();
+    if (r.curlCode == 26) // CURLE_READ_ERROR: reading the local file
+        return QStringLiteral("파일 읽기에 실패했습니다.\r\n") + localPath + QStringLiteral("\r\n(")
+            + detail + QLatin1Char(')');
+    if (r.remoteOpened)
+        return QStringLiteral("서버에 파일을 쓰지 못했습니다.\r\n") + remotePath + QStringLiteral("\r\n(")
+            + detail + QLatin1Char(')');
+    if (why.isEmpty() && !r.serverReply.isEmpty())
+        return QStringLiteral("서버에 저장된 파일을 찾을 수 없습니다.\r\n") + remotePath;
+    return QStringLiteral("FTP 서버 연결에 실패했습니다.\r\n") + remotePath + QStringLiteral("\r\n(")
+        + detail + QLatin1Char(')');
+}
+
 void publishVersionFile(Desk& desk, FtpSession& session, const QString& name,
                         const QByteArray& content, bool autoRename, bool* renamed)
 {
@@ -342,12 +376,8 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
         ok = r.ok();
         if (ok)
             showSent(c.totalBytes, true);
-        if (!ok && !stopAnswered) {
-            if (r.curlCode == 26 /* CURLE_READ_ERROR: the local file */ || r.remoteOpened)
-                tellExclamation(QStringLiteral("파일 읽기에 실패했습니다."));
-            else
-                tellExclamation(QStringLiteral("서버에 저장된 파일을 찾을 수 없습니다.\r\n") + remotePath);
-        }
+        if (!ok && !stopAnswered)
+            tellExclamation(uploadFailureText(r, localPath, remotePath));
     }
 
     if (removeSuffix == QLatin1String("1") || desk.chkFTPAutoRemove.checked) {
@@ -403,8 +433,7 @@ void UpLoadVersions(Desk& desk)
 
     const ProjectGrid& grid = desk.grid;
     for (int row = 1; row <= grid.maxRows(); ++row) {
-        if (grid.text(ColSelected, row) != QLatin1String("1")
-            || grid.text(ColProjectType, row) == QLatin1String("1"))
+        if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1"))
             continue;
         const QByteArray content =
             versionFileContent(grid.text(ColFileVersion, row), grid.text(ColSetupFileTime, row));

@@ -119,8 +119,8 @@ bool Step1_2(Desk& desk)
                 make();
             }
             while (!stepFileExists(exe)) {
-                if (!interaction().askYesNo(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
-                                            QStringLiteral("컴파일 재시도"), MsgIcon::None, false)) {
+                if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
+                                            QStringLiteral("컴파일 재시도"))) {
                     desk.AddLog(QStringLiteral("[오류] ") + name
                                 + QStringLiteral(" 컴파일된 EXE파일이 존재하지 않습니다.(") + exe
                                 + QLatin1Char(')'));

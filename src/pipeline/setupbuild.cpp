@@ -170,9 +170,9 @@ private:
             runBuilder(name, kind, project);
             if (exists(output))
                 break;
-            if (!interaction().askYesNo(
+            if (!interaction().askRetry(
                     QStringLiteral("설치파일 만들기가 실패하였습니다. 다시 시도 하시겠습니까?"),
-                    QStringLiteral("설치파일 재시도"), MsgIcon::None, false)) {
+                    QStringLiteral("설치파일 재시도"))) {
                 log(failed);
                 return false;
             }

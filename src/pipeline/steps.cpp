@@ -3,9 +3,12 @@
 #include "pipeline/codesigning.h"
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
+#include "pipeline/pendingrecords.h"
 #include "pipeline/runcompile.h"
 #include "pipeline/setupbuild.h"
 #include "pipeline/workdiary.h"
+
+#include <QFile>
 
 namespace rh {
 
@@ -19,6 +22,10 @@ void attachSteps(Desk& desk)
     desk.signingPollMs = signingPollMsFromSite();
     desk.steps.step2 = [&desk] { return STEP2(desk); };
     desk.steps.step3 = [&desk] { return Step3(desk); };
+    desk.steps.sendPending = [&desk] {
+        if (QFile::exists(pendingRecordsPath()))
+            SendPendingRecords(desk);
+    };
     attachDatabaseSession(desk);
 }
 

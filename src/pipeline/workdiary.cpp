@@ -5,6 +5,7 @@
 #include "config/projectrow.h"
 #include "db/cmysql.h"
 #include "pipeline/desk.h"
+#include "pipeline/pendingrecords.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/sitecfg.h"
@@ -24,7 +25,44 @@ bool isIntegerCode(const QString& code)
     return integer.match(code).hasMatch();
 }
 
+// The diary entries of the qualifying rows from `fromRow` on, for the pending
+// file: the database could not take them now.
+QList<PendingRecord> pendingDiary(const Desk& desk, int fromRow, const QString& account, int toRow = -1)
+{
+    QList<PendingRecord> out;
+    const ProjectGrid& grid = desk.grid;
+    const QDateTime now = desk.now();
+    const QString run = runIdOf(desk);
+    for (int row = fromRow; row <= (toRow < 0 ? grid.maxRows() : toRow); ++row) {
+        const QString code = grid.text(ColWorkDiaryCode, row);
+        if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1")
+            || !isIntegerCode(code))
+            continue;
+        PendingRecord r;
+        r.kind = PendingRecord::Diary;
+        r.run = run;
+        r.date = now.date().toString(QStringLiteral("yyyy-MM-dd"));
+        r.writer = account;
+        r.name = grid.text(ColProjectName, row);
+        r.version = grid.text(ColFileVersion, row);
+        r.partCode = code;
+        out.append(r);
+    }
+    return out;
+}
+
 } // namespace
+
+QString runIdOf(const Desk& desk)
+{
+    const QDateTime t = desk.runStarted.isValid() ? desk.runStarted : desk.now();
+    return t.toString(QStringLiteral("yyyyMMdd_HHmmss"));
+}
+
+bool lostDatabase(const Desk& desk)
+{
+    return desk.database && isDatabaseUnreachable(desk.database->err_no());
+}
 
 void showStepError(const QString& procedure, const std::exception& e)
 {
@@ -92,14 +130,17 @@ bool Step4(Desk& desk)
     const SiteConfig& cfg = site();
     if (!OpenDatabase(desk, kProc, cfg.dbServerAddress, cfg.dbUser, cfg.dbPassword, cfg.dbName,
                       cfg.dbPort, cfg.dbSocket)) {
+        const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);
+        if (unreachable)
+            keepPendingRecords(desk, pendingDiary(desk, 1, account));
         return false;
     }
 
     const ProjectGrid& grid = desk.grid;
     for (int row = 1; row <= grid.maxRows(); ++row) {
         const QString code = grid.text(ColWorkDiaryCode, row);
-        if (!desk.isTicked(row) || grid.text(ColProjectType, row) == QLatin1String("1")
+        if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1")
             || code.isEmpty())
             continue;
         const QString name = grid.text(ColProjectName, row);
@@ -125,6 +166,11 @@ bool Step4(Desk& desk)
                 + QStringLiteral(", 1") + QLatin1Char(')');
             if (ExecuteSql(desk, master) == 0) {
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 마스트 저장오류"));
+                // A database that went away keeps this and the remaining entries for later.
+                if (lostDatabase(desk)) {
+                    CloseDatabase(desk);
+                    keepPendingRecords(desk, pendingDiary(desk, row, account));
+                }
                 return false;
             }
             const qint32 id = desk.database ? desk.database->insert_id() : 0;
@@ -138,8 +184,12 @@ bool Step4(Desk& desk)
             if (ExecuteSql(desk, detail) > 0)
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 업무일지 버전기록:")
                             + version);
-            else
+            else {
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 디테일 저장오류"));
+                // The entry is in; the kept record adds only its product link.
+                if (lostDatabase(desk))
+                    keepPendingRecords(desk, pendingDiary(desk, row, account, row));
+            }
         } catch (const std::exception& e) {
             showStepError(kProc, e);
         }

@@ -37,6 +37,11 @@ bool OpenDatabase(Desk& desk, const QString& procedure, const QString& host, con
 // of Form FrmMain".
 void showStepError(const QString& procedure, const std::exception& e);
 
+// The run a kept record belongs to: the run's start (yyyyMMdd_HHmmss).
+QString runIdOf(const Desk& desk);
+// The desk's session failed because its server is down or did not answer.
+bool lostDatabase(const Desk& desk);
+
 // Installs CloseDatabase as the desk's close hook.
 void attachDatabaseSession(Desk& desk);
 

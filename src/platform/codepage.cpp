@@ -127,6 +127,12 @@ bool setAnsiCodePage(const QString& name)
     return true;
 }
 
+bool isKnownCodePage(const QString& name)
+{
+    const QByteArray n = name.trimmed().toLatin1();
+    return !n.isEmpty() && isKnown(n);
+}
+
 QString ansiCodePageName()
 {
     return QString::fromLatin1(current().name);

@@ -10,6 +10,8 @@ namespace rh {
 // otherwise). Returns false, keeping the previous one, for an unknown name.
 bool setAnsiCodePage(const QString& name);
 QString ansiCodePageName();
+// True when a code page of that name can be selected.
+bool isKnownCodePage(const QString& name);
 
 // Encodes with the ANSI code page; characters it cannot hold become '?'.
 QByteArray toAnsi(const QString& text);

@@ -1,5 +1,7 @@
 #include "platform/interaction.h"
 
+#include <QRegularExpression>
+
 namespace rh {
 namespace {
 
@@ -33,6 +35,32 @@ Interaction& interaction()
 void setInteraction(Interaction* impl)
 {
     g_current = impl;
+}
+
+RunLogMirror::RunLogMirror(std::function<void(const QString&)> log)
+    : m_inner(&interaction()), m_installed(g_current), m_log(std::move(log))
+{
+    setInteraction(this);
+}
+
+RunLogMirror::~RunLogMirror()
+{
+    if (g_current == this)
+        setInteraction(m_installed);
+}
+
+void RunLogMirror::tell(const QString& text, const QString& title, MsgIcon icon)
+{
+    if (m_log)
+        m_log(QStringLiteral("[오류] ") + oneLine(text));
+    m_inner->tell(text, title, icon);
+}
+
+QString RunLogMirror::oneLine(QString text)
+{
+    static const QRegularExpression breaks(QStringLiteral("\\s*[\\r\\n]+\\s*"));
+    text.replace(breaks, QStringLiteral(" / "));
+    return text.trimmed();
 }
 
 } // namespace rh

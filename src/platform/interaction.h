@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace rh {
 
 enum class MsgIcon { None, Information, Exclamation, Critical, Question };
@@ -25,6 +27,12 @@ public:
     // Yes/No question. Returns true for Yes.
     virtual bool askYesNo(const QString& text, const QString& title, MsgIcon icon,
                           bool defaultNo) = 0;
+    // A step's "try again?" after a failed build (Yes = try again). The window
+    // asks the user; an unattended runner must not loop on a default Yes.
+    virtual bool askRetry(const QString& text, const QString& title)
+    {
+        return askYesNo(text, title, MsgIcon::None, false);
+    }
     // Message with an OK button.
     virtual void tell(const QString& text, const QString& title, MsgIcon icon) = 0;
     // Busy (hourglass) pointer on or off.
@@ -48,6 +56,43 @@ public:
 // that answers every question with its default button and drops messages.
 Interaction& interaction();
 void setInteraction(Interaction* impl);
+
+// While it lives, every message box also becomes a run-log line through
+// `log` ("[오류] " + the text on one line), so the run log alone tells what
+// happened; everything else passes to the interaction that was installed.
+class RunLogMirror final : public Interaction {
+public:
+    explicit RunLogMirror(std::function<void(const QString&)> log);
+    ~RunLogMirror() override;
+    RunLogMirror(const RunLogMirror&) = delete;
+    RunLogMirror& operator=(const RunLogMirror&) = delete;
+
+    void logLine(const QString& line) override { m_inner->logLine(line); }
+    void pumpEvents() override { m_inner->pumpEvents(); }
+    bool askYesNo(const QString& text, const QString& title, MsgIcon icon, bool defaultNo) override
+    {
+        return m_inner->askYesNo(text, title, icon, defaultNo);
+    }
+    bool askRetry(const QString& text, const QString& title) override
+    {
+        return m_inner->askRetry(text, title);
+    }
+    void tell(const QString& text, const QString& title, MsgIcon icon) override;
+    void setBusy(bool busy) override { m_inner->setBusy(busy); }
+    bool showProgress(const QString& title, const QString& text, qint64 done, qint64 total) override
+    {
+        return m_inner->showProgress(title, text, done, total);
+    }
+    void endProgress() override { m_inner->endProgress(); }
+
+    // A message's text on one line: line breaks become " / ".
+    static QString oneLine(QString text);
+
+private:
+    Interaction* m_inner;
+    Interaction* m_installed; // what to put back: null for the silent default
+    std::function<void(const QString&)> m_log;
+};
 
 // Shorthands with the application's title.
 inline void tell(const QString& text, MsgIcon icon = MsgIcon::None)

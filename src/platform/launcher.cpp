@@ -68,7 +68,15 @@ struct Resolved {
 Resolved resolveProgramFile(const QString& text, const QString& baseFolder)
 {
     Resolved r;
-    QString native = nativePath(text, &r.driveError);
+    // A program named without a drive is looked up in the base folder and on
+    // PATH; only drive and share paths go through the map.
+    QString native;
+    if (isWindowsAbsolutePath(text) || text.startsWith(QLatin1Char('/'))) {
+        native = nativePath(text, &r.driveError);
+    } else {
+        native = text;
+        native.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    }
     if (native.isEmpty())
         return r;
     QStringList variants{native, native + QLatin1String(".exe")};

@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -95,10 +96,12 @@ int closeChecked(int fd)
 
 // Copies src to target through a temporary file in the target's folder.
 // Returns 0, an errno, or -1 when cancelled.
-int copyFile(const QString& src, const QString& target, qint64& done, Progress& progress)
+int copyFile(const QString& src, const QString& target, qint64& done, Progress& progress,
+             QString* where)
 {
     const QByteArray from = QFile::encodeName(src);
     const QByteArray to = QFile::encodeName(target);
+    *where = src;
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return errno;
@@ -108,6 +111,7 @@ int copyFile(const QString& src, const QString& target, qint64& done, Progress& 
         ::close(in);
         return e;
     }
+    *where = target;
     struct stat existing;
     if (::stat(to.constData(), &existing) == 0 && existing.st_dev == st.st_dev
         && existing.st_ino == st.st_ino) {
@@ -220,6 +224,27 @@ int addJobs(const QString& source, const QString& target, QList<Job>& jobs)
 
 } // namespace
 
+QString fileErrorText(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return QStringLiteral("권한이 없습니다");
+    case EROFS: return QStringLiteral("권한이 없습니다(읽기 전용)");
+    case ENOSPC:
+    case EDQUOT: return QStringLiteral("디스크 공간이 부족합니다");
+    case ENOENT: return QStringLiteral("파일이나 폴더가 없습니다");
+    case ENOTDIR: return QStringLiteral("폴더가 아닙니다");
+    case EISDIR: return QStringLiteral("폴더입니다");
+    case EIO: return QStringLiteral("입출력 오류입니다");
+    case ENAMETOOLONG: return QStringLiteral("경로가 너무 깁니다");
+    case EBUSY:
+    case ETXTBSY: return QStringLiteral("다른 프로그램이 사용하고 있습니다");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(" (") + QString::number(error)
+            + QLatin1Char(')');
+    }
+}
+
 ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
 {
     ShellCopyResult r;
@@ -243,6 +268,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
         if (!hasWildcard(fi.fileName())) {
             if (!QFileInfo::exists(native)) {
                 r.error = ENOENT;
+                r.path = native;
                 return r;
             }
             sources << native;
@@ -256,6 +282,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
             QDir::Name);
         if (names.isEmpty()) {
             r.error = ENOENT;
+            r.path = native;
             return r;
         }
         for (const QString& n : names)
@@ -277,6 +304,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
         const QString target = intoFolder ? dest + QLatin1Char('/') + QFileInfo(s).fileName() : dest;
         if (int e = addJobs(s, target, jobs)) {
             r.error = e;
+            r.path = s;
             return r;
         }
     }
@@ -286,6 +314,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
 
     if (int e = makeFolders(intoFolder ? dest : QFileInfo(dest).absolutePath())) {
         r.error = e;
+        r.path = intoFolder ? dest : QFileInfo(dest).absolutePath();
         return r;
     }
 
@@ -295,6 +324,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
         if (job.folder) {
             if (int e = makeFolders(job.target)) {
                 r.error = e;
+                r.path = job.target;
                 return r;
             }
             continue;
@@ -304,13 +334,15 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
             r.aborted = true;
             return r;
         }
-        const int e = copyFile(job.source, job.target, done, progress);
+        QString where;
+        const int e = copyFile(job.source, job.target, done, progress, &where);
         if (e == -1) {
             r.aborted = true;
             return r;
         }
         if (e != 0) {
             r.error = e;
+            r.path = where;
             return r;
         }
     }
@@ -328,7 +360,8 @@ bool ShellCopyFiles(const QString& source, const QString& destination, quintptr 
         return false;
     }
     if (r.error != 0) {
-        tell(QString::number(r.error));
+        tell(QStringLiteral("파일을 복사할 수 없습니다: ") + fileErrorText(r.error) + QStringLiteral("\r\n")
+             + r.path);
         return false;
     }
     if (r.aborted) {

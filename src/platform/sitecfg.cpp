@@ -6,7 +6,11 @@
 #include "platform/profile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <optional>
 
 namespace rh {
 namespace {
@@ -17,49 +21,119 @@ SiteConfig& current()
     return cfg;
 }
 
-// The site file is UTF-8, unlike the setup INIs.
+// The site file is UTF-8, unlike the setup INIs. Values that cannot be used
+// are reported by key and leave the default in place.
 class SiteReader {
 public:
-    explicit SiteReader(const QString& path) : m_file(ProfileFile::load(path)) {}
-    bool exists() const { return m_file.exists(); }
+    SiteReader(const QString& path, QStringList* errors) : m_errors(errors)
+    {
+        QFile f(path);
+        m_exists = f.exists();
+        if (!m_exists)
+            return;
+        if (!f.open(QIODevice::ReadOnly)) {
+            report(QStringLiteral("site.ini 파일을 읽을 수 없습니다: ") + path + QStringLiteral(" (")
+                   + f.errorString() + QLatin1Char(')'));
+            m_exists = false;
+            return;
+        }
+        m_file = ProfileFile(f.readAll());
+    }
+    bool exists() const { return m_exists; }
     void text(const char* section, const char* key, QString& target) const
     {
-        auto v = m_file.value(QLatin1String(section), QLatin1String(key));
-        if (v)
-            target = QString::fromUtf8(*v);
+        if (auto v = raw(section, key))
+            target = *v;
     }
-    void number(const char* section, const char* key, int& target) const
+    // A host name: present but empty is an error.
+    void host(const char* section, const char* key, QString& target) const
     {
-        auto v = m_file.value(QLatin1String(section), QLatin1String(key));
+        auto v = raw(section, key);
+        if (!v)
+            return;
+        if (v->trimmed().isEmpty()) {
+            bad(section, key, *v, QStringLiteral("서버 주소가 비어 있습니다"));
+            return;
+        }
+        target = v->trimmed();
+    }
+    void number(const char* section, const char* key, int& target, int low, int high,
+                const QString& why) const
+    {
+        auto v = raw(section, key);
+        if (!v)
+            return;
         bool ok = false;
-        int n = v ? QString::fromUtf8(*v).toInt(&ok) : 0;
-        if (ok)
-            target = n;
+        const int n = v->trimmed().toInt(&ok);
+        if (!ok || n < low || n > high) {
+            bad(section, key, *v, why);
+            return;
+        }
+        target = n;
+    }
+    void port(const char* section, const char* key, int& target) const
+    {
+        number(section, key, target, 1, 65535, QStringLiteral("1부터 65535 사이의 숫자여야 합니다"));
+    }
+    void seconds(const char* section, const char* key, int& target) const
+    {
+        number(section, key, target, 1, 3600,
+               QStringLiteral("1부터 3600 사이의 초 단위 숫자여야 합니다"));
+    }
+    void bad(const char* section, const char* key, const QString& value, const QString& why) const
+    {
+        report(QStringLiteral("site.ini [") + QLatin1String(section) + QStringLiteral("] ")
+               + QString::fromUtf8(key) + QStringLiteral(" 값이 잘못되었습니다: \"") + value
+               + QStringLiteral("\" (") + why + QLatin1Char(')'));
+    }
+    void report(const QString& message) const
+    {
+        if (m_errors)
+            m_errors->append(message);
     }
     const ProfileFile& file() const { return m_file; }
 
 private:
+    std::optional<QString> raw(const char* section, const char* key) const
+    {
+        auto v = m_file.value(QLatin1String(section), QString::fromUtf8(key));
+        if (!v)
+            return std::nullopt;
+        return QString::fromUtf8(*v);
+    }
+
     ProfileFile m_file;
+    bool m_exists = false;
+    QStringList* m_errors;
 };
+
+bool isDrivePrefix(const QString& p)
+{
+    if (p.size() == 2 && p[1] == QLatin1Char(':') && p[0].isLetter() && p[0].unicode() < 128)
+        return true;
+    // "\\host" or "\\host\share...", with a host name.
+    return (p.startsWith(QLatin1String("\\\\")) || p.startsWith(QLatin1String("//"))) && p.size() > 2
+        && p[2] != QLatin1Char('\\') && p[2] != QLatin1Char('/');
+}
 
 } // namespace
 
-SiteConfig SiteConfig::load(const QString& path)
+SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
 {
     SiteConfig c;
-    SiteReader r(path);
+    SiteReader r(path, errors);
     if (!r.exists())
         return c;
-    r.text("Servers", "DBServerAddress", c.dbServerAddress);
-    r.number("Servers", "DBPort", c.dbPort);
+    r.host("Servers", "DBServerAddress", c.dbServerAddress);
+    r.port("Servers", "DBPort", c.dbPort);
     r.text("Servers", "DBSocket", c.dbSocket);
-    r.text("Servers", "WebServerAddress", c.webServerAddress);
-    r.number("Servers", "WebHttpPort", c.webHttpPort);
-    r.number("Servers", "WebDBPort", c.webDbPort);
+    r.host("Servers", "WebServerAddress", c.webServerAddress);
+    r.port("Servers", "WebHttpPort", c.webHttpPort);
+    r.port("Servers", "WebDBPort", c.webDbPort);
     r.text("Servers", "WebDBSocket", c.webDbSocket);
-    r.text("Servers", "CheckerHost", c.checkerHost);
-    r.number("Servers", "CheckerPort", c.checkerPort);
-    r.text("Servers", "FileServerHost", c.fileServerHost);
+    r.host("Servers", "CheckerHost", c.checkerHost);
+    r.port("Servers", "CheckerPort", c.checkerPort);
+    r.host("Servers", "FileServerHost", c.fileServerHost);
     r.text("Database", "User", c.dbUser);
     r.text("Database", "Password", c.dbPassword);
     r.text("Database", "Name", c.dbName);
@@ -67,13 +141,25 @@ SiteConfig SiteConfig::load(const QString& path)
     r.text("Database", "WebPassword", c.webDbPassword);
     r.text("Database", "WebName", c.webDbName);
     r.text("Database", "DeveloperAccount", c.developerAccount);
+    r.seconds("Database", "ConnectTimeout", c.dbConnectTimeoutSec);
+    r.seconds("Database", "ReadTimeout", c.dbReadTimeoutSec);
+    r.seconds("Database", "WriteTimeout", c.dbWriteTimeoutSec);
     r.text("Database", "CharSet", c.dbCharSet);
-    r.text("Ftp", "Host", c.ftpHost);
-    r.number("Ftp", "Port", c.ftpPort);
+    r.host("Ftp", "Host", c.ftpHost);
+    r.port("Ftp", "Port", c.ftpPort);
     r.text("Ftp", "User", c.ftpUser);
     r.text("Ftp", "Password", c.ftpPassword);
     r.text("Ftp", "Proxy", c.ftpProxy);
-    r.text("Text", "CodePage", c.codePage);
+    r.seconds("Ftp", "ConnectTimeout", c.ftpConnectTimeoutSec);
+    r.seconds("Ftp", "StallTimeout", c.ftpStallTimeoutSec);
+    r.seconds("Http", "ConnectTimeout", c.httpConnectTimeoutSec);
+    r.seconds("Http", "StallTimeout", c.httpStallTimeoutSec);
+    QString codePage = c.codePage;
+    r.text("Text", "CodePage", codePage);
+    if (isKnownCodePage(codePage))
+        c.codePage = codePage.trimmed();
+    else
+        r.bad("Text", "CodePage", codePage, QStringLiteral("알 수 없는 코드 페이지입니다"));
 
     // [Drives]: one line per prefix, "S:=/srv/sign" or "\\fileserver\share=/srv/fs".
     const QByteArray& bytes = r.file().bytes();
@@ -91,12 +177,13 @@ SiteConfig SiteConfig::load(const QString& path)
         if (!inDrives)
             continue;
         int eq = line.lastIndexOf('=');
-        if (eq <= 0)
-            continue;
-        QString prefix = QString::fromUtf8(line.left(eq)).trimmed();
+        QString prefix = QString::fromUtf8(line.left(std::max(eq, 0))).trimmed();
         QString native = QString::fromUtf8(line.mid(eq + 1)).trimmed();
-        if (prefix.isEmpty() || native.isEmpty())
+        if (eq <= 0 || !isDrivePrefix(prefix) || native.isEmpty()) {
+            r.report(QStringLiteral("site.ini [Drives] 줄이 잘못되었습니다: \"") + QString::fromUtf8(line)
+                     + QStringLiteral("\" (X:=폴더 또는 \\\\서버\\공유=폴더 형식이어야 합니다)"));
             continue;
+        }
         if (QDir::isRelativePath(native))
             native = QDir::cleanPath(base + QLatin1Char('/') + native);
         c.driveMap.append({prefix, native});
@@ -135,6 +222,10 @@ QByteArray siteIniTemplate()
         ";WebName=%10\n"
         "; The account whose deadlocks are retried.\n"
         ";DeveloperAccount=\n"
+        "; Seconds a database may take to accept a connection, answer, take a statement.\n"
+        ";ConnectTimeout=10\n"
+        ";ReadTimeout=30\n"
+        ";WriteTimeout=30\n"
         "; Connection character set: utf8mb4, or ansi-bytes for tables shared with older\n"
         "; CP949 tools (latin1 columns holding CP949 bytes).\n"
         ";CharSet=utf8mb4\n"
@@ -145,6 +236,13 @@ QByteArray siteIniTemplate()
         ";Port=%12\n"
         ";User=\n"
         ";Password=\n"
+        "; Seconds to connect, and without a byte moving before a transfer fails.\n"
+        ";ConnectTimeout=30\n"
+        ";StallTimeout=60\n"
+        "\n"
+        "[Http]\n"
+        ";ConnectTimeout=10\n"
+        ";StallTimeout=60\n"
         "; Proxy (host:port or URL); empty: a direct connection, whatever ftp_proxy or\n"
         "; all_proxy say.\n"
         ";Proxy=\n"
@@ -190,9 +288,23 @@ void setSite(const SiteConfig& cfg)
     setDriveMap(map);
 }
 
-const SiteConfig& loadSiteConfig()
+QStringList& lastErrors()
 {
-    setSite(SiteConfig::load(programFolder() + QStringLiteral("/site.ini")));
+    static QStringList errors;
+    return errors;
+}
+
+const QStringList& siteConfigErrors()
+{
+    return lastErrors();
+}
+
+const SiteConfig& loadSiteConfig(QStringList* errors)
+{
+    lastErrors().clear();
+    setSite(SiteConfig::load(programFolder() + QStringLiteral("/site.ini"), &lastErrors()));
+    if (errors)
+        *errors = lastErrors();
     return current();
 }
 

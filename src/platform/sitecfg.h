@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 namespace rh {
 
@@ -54,12 +55,26 @@ struct SiteConfig {
 
     QString codePage = QStringLiteral("CP949");
 
+    // Bounded waits, in seconds. A database that stops answering, or an FTP or
+    // HTTP transfer that moves no byte for the stall time, ends the operation
+    // with a message instead of holding the run.
+    int dbConnectTimeoutSec = 10;
+    int dbReadTimeoutSec = 30;
+    int dbWriteTimeoutSec = 30;
+    int ftpConnectTimeoutSec = 30;
+    int ftpStallTimeoutSec = 60;
+    int httpConnectTimeoutSec = 10;
+    int httpStallTimeoutSec = 60;
+
     // Windows prefix ("C:", "S:", "\\fileserver\share") -> native folder.
     QList<QPair<QString, QString>> driveMap;
 
     // Loads `path` over the defaults; a missing file keeps every default.
     // Relative native folders in the drive map are taken from the file's folder.
-    static SiteConfig load(const QString& path);
+    // Every value that cannot be used (a port outside 1..65535, an empty host,
+    // an unknown code page, an unreadable file) adds one message naming its
+    // key to *errors; the default stays in its place.
+    static SiteConfig load(const QString& path, QStringList* errors = nullptr);
 };
 
 // The process-wide site configuration (defaults until one is installed).
@@ -70,7 +85,10 @@ void setSite(const SiteConfig& cfg);
 QByteArray siteIniTemplate();
 
 // Loads <program folder>/site.ini, installs it, applies its code page and
-// drive map. Returns the installed configuration.
-const SiteConfig& loadSiteConfig();
+// drive map. Returns the installed configuration; *errors as in load(). A
+// program must not start a run when errors came back.
+const SiteConfig& loadSiteConfig(QStringList* errors = nullptr);
+// The messages of the last loadSiteConfig (empty when every value was usable).
+const QStringList& siteConfigErrors();
 
 } // namespace rh

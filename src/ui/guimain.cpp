@@ -58,6 +58,11 @@ int runGui(int argc, char** argv, const std::function<bool()>& startUp)
         std::fprintf(stderr, "%s\n", qUtf8Printable(firstStartMessage()));
         tell(firstStartMessage(), MsgIcon::Information);
     }
+    // Servers, accounts and drives the program cannot use: no run may start.
+    if (!siteConfigErrors().isEmpty()) {
+        tell(siteConfigErrors().join(QStringLiteral("\r\n")), MsgIcon::Critical);
+        return 1;
+    }
     if (startUp && !startUp())
         return 0;
     Desk desk;

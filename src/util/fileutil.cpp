@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/drivemap.h"
+#include "platform/shellcopy.h"
 #include "platform/interaction.h"
 #include "platform/peversion.h"
 
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -233,37 +236,49 @@ QString GetFileVerText(const QString& path, bool keepLastPart, bool quiet)
 
 bool CopyFileWithMessage(const QString& source, const QString& destination)
 {
+    // What failed, for the message: the system error and the path it was on.
+    int sysError = 0;
+    QString failedPath;
+    QString mapError;
+    auto fail = [&](const QString& path, int error = 0) {
+        failedPath = path;
+        sysError = error;
+        return false;
+    };
     auto copy = [&]() -> bool {
-        QString error;
-        const QString from = nativePath(source, &error);
-        const QString to = nativePath(destination, &error);
-        if (from.isEmpty() || to.isEmpty())
-            return false;
+        const QString from = nativePath(source, &mapError);
+        if (from.isEmpty())
+            return fail(source);
+        const QString to = nativePath(destination, &mapError);
+        if (to.isEmpty())
+            return fail(destination);
         const QFileInfo info(from);
         if (!info.isFile())
-            return false;
+            return fail(source, ENOENT);
         QFile in(from);
         if (!in.open(QIODevice::ReadOnly))
-            return false;
+            return fail(source, errno);
         // Through a temporary file and a rename: a failed copy leaves the
         // old destination as it was.
         QSaveFile out(to);
         out.setDirectWriteFallback(false);
         if (!out.open(QIODevice::WriteOnly))
-            return false;
+            return fail(destination, errno);
         QByteArray chunk;
         for (;;) {
             chunk = in.read(1 << 20);
             if (chunk.isEmpty())
                 break;
             if (out.write(chunk) != chunk.size()) {
+                const int e = errno;
                 out.cancelWriting();
-                return false;
+                return fail(destination, e);
             }
         }
         if (in.error() != QFileDevice::NoError || !in.atEnd()) {
+            const int e = errno;
             out.cancelWriting();
-            return false;
+            return fail(source, e);
         }
 #ifdef Q_OS_UNIX
         // Keep the source's mode (executables stay executable).
@@ -274,13 +289,20 @@ bool CopyFileWithMessage(const QString& source, const QString& destination)
         // Keep the modification time, as the platform's copy does; the
         // distribution step reads it.
         if (!out.flush())
-            return false;
+            return fail(destination, errno);
         out.setFileTime(info.lastModified(), QFileDevice::FileModificationTime);
-        return out.commit();
+        errno = 0;
+        if (!out.commit())
+            return fail(destination, errno);
+        return true;
     };
     if (copy())
         return true;
-    tell(QStringLiteral("Error copying File"));
+    QString why = mapError;
+    if (why.isEmpty())
+        why = (sysError != 0 ? fileErrorText(sysError) : QStringLiteral("복사하지 못했습니다"))
+            + QStringLiteral("(") + failedPath + QLatin1Char(')');
+    tell(QStringLiteral("Error copying File\r\n") + why);
     return false;
 }
 

@@ -7,6 +7,8 @@
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
 #include "pipeline/ftptransfer.h"
+#include "pipeline/pendingrecords.h"
+#include "pipeline/steps.h"
 #include "platform/drivemap.h"
 #include "sandbox.h"
 #include "testinteraction.h"
@@ -17,6 +19,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+
+#include <signal.h>
 
 using namespace rh;
 using rh::test::FtpServer;
@@ -343,6 +348,163 @@ TEST_F(DistributionTest, FollowUpsPublishVersionsDiaryAndCatalogue)
     ASSERT_TRUE(db->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
     EXPECT_EQ(out.trimmed(), QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"))
         << ui.texts().join(QLatin1Char('|')).toStdString() << ui.log.join(QLatin1Char('|')).toStdString();
+}
+
+// The database steps of the follow-ups on `db` (diary and catalogue alike).
+void useDatabase(Sandbox& box, rh::test::MariaDbServer& db)
+{
+    box.site() = db.siteConfig(box.site());
+    box.site().webServerAddress = db.host();
+    box.apply();
+}
+
+TEST_F(DistributionTest, AFailedUploadIsNotARelease)
+{
+    rh::test::MariaDbServer* db = MariaDbEnvironment::server();
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(db->exec(QStringLiteral(
+        "TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;"
+        "UPDATE webhost.file_rname SET rname = 'old.exe';")));
+    useDatabase(box, *db);
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const int broken = addRow(QStringLiteral("원장2"), QStringLiteral("3.1.0.25"),
+                              QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe"));
+    const int good = addRow(QStringLiteral("원장CS"), QStringLiteral("2.0.1.7"),
+                            QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe"));
+    desk.grid.setText(ColWorkDiaryCode, broken, QStringLiteral("101"));
+    desk.grid.setText(ColWorkDiaryCode, good, QStringLiteral("102"));
+    writeBytes(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe")), QByteArray(4 << 20, 'x'));
+    destinations({kFtpDest});
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+    // The server dies under the first product's setup and is back at once.
+    bool killed = false;
+    ui.onPump = [&] {
+        if (!killed && ftpConnection(desk).lastUpload.chunkWrites >= 512) {
+            killed = true;
+            server->kill();
+            ASSERT_TRUE(server->restart()) << server->diagnostics().toStdString();
+        }
+    };
+
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    ui.onPump = nullptr;
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(desk.failedUploads, QSet<int>{broken});
+    // The message names the remote write that broke.
+    EXPECT_EQ(ui.tells().filter(QStringLiteral("서버에 파일을 쓰지 못했습니다.\r\n/public_html/download/TVledger2_setup_2.exe\r\n(")).size(), 1)
+        << ui.tells().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(ui.tells().filter(QStringLiteral("파일 읽기에 실패했습니다.")).isEmpty());
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[오류] 원장2 FTP 전송이 끝나지 않았습니다: TVledger2_setup_2.exe")));
+
+    // Only the product that reached the server is filed, versioned, recorded and listed.
+    EXPECT_EQ(namesIn(kOfficial), QStringList{QStringLiteral("TVledgerCS_setup_ver2_0_1_7(101105).exe")});
+    EXPECT_EQ(QDir(server->localPath(kVersions)).entryList(QDir::Files, QDir::Name),
+              (QStringList{QStringLiteral("TVledgerCS_setup_2.ver"),
+                           QStringLiteral("tvledgercs_setup_ver2.0.1.7(101105)_2.ver")}));
+    QString out;
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT d.note, p.partcode FROM tv_inhouse.diary d"
+                                        " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"),
+                         &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("* [현재버전] 원장CS → 2.0.1.7\t102"));
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT code, rname FROM webhost.file_rname WHERE code IN (1, 2) ORDER BY code"),
+                         &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("1\told.exe\n2\ttvledgercs_setup_ver2.0.1.7(101105).exe"));
+}
+
+TEST_F(DistributionTest, RecordsOfADatabaseKilledBeforeTheDiaryAreSentOnceLater)
+{
+    rh::test::MariaDbServer* live = MariaDbEnvironment::server();
+    ASSERT_NE(live, nullptr);
+    ASSERT_TRUE(live->exec(QStringLiteral(
+        "TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;"
+        "UPDATE webhost.file_rname SET rname = 'old.exe';")));
+    rh::test::MariaDbServer doomed;
+    ASSERT_TRUE(doomed.start()) << doomed.diagnostics().toStdString();
+    useDatabase(box, doomed);
+    attachSteps(desk);
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const int row = addRow(QStringLiteral("원장2"), QStringLiteral("3.1.0.25"),
+                           QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe"));
+    desk.grid.setText(ColWorkDiaryCode, row, QStringLiteral("101"));
+    destinations({kFtpDest});
+    for (int k = 0; k < 6; ++k)
+        desk.setStep(k, k == StepDistribute);
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+    desk.visible = true;
+    // The database server is killed while the official version is filed.
+    bool killed = false;
+    ui.onPump = [&] {
+        if (!killed && !ui.log.isEmpty() && ui.log.last().contains(QStringLiteral("정식버전 전송중"))) {
+            killed = true;
+            QFile pidFile(doomed.folder() + QStringLiteral("/mariadbd.pid"));
+            ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+            const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt());
+            ASSERT_EQ(::kill(pid, SIGKILL), 0);
+            // Dead (gone or a zombie) once the signal is delivered.
+            for (;;) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+                if (!stat.open(QIODevice::ReadOnly))
+                    break;
+                const QByteArray fields = stat.readAll();
+                if (fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z")
+                    break;
+                QThread::msleep(10);
+            }
+        }
+    };
+    ui.answer(true);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+    ui.onPump = nullptr;
+    ASSERT_TRUE(killed);
+    EXPECT_GT(desk.runErrorCount(), 0);
+    QList<PendingRecord> kept;
+    ASSERT_TRUE(loadPendingRecords(&kept));
+    ASSERT_EQ(kept.size(), 2) << ui.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(kept[0].kind, PendingRecord::Diary);
+    EXPECT_EQ(kept[0].note(), QStringLiteral("* [현재버전] 원장2 → 3.1.0.25"));
+    EXPECT_EQ(kept[1].kind, PendingRecord::Catalogue);
+    EXPECT_EQ(kept[1].fileName, QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"));
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[경고] 원장2 업무일지 버전기록:3.1.0.25 - 데이터베이스에 보내지 못해 "
+                                               "보류합니다. 다음 실행 때 보냅니다.")));
+
+    // The database is back: the next run sends the kept records first, once.
+    useDatabase(box, *live);
+    desk.setStep(StepDistribute, false);
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        ui.log.clear();
+        ui.answer(true);
+        EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+        const QStringList sent = ui.log.filter(QStringLiteral("[정상] 보류된 기록을 보냈습니다"));
+        EXPECT_EQ(sent.size(), run == 1 ? 2 : 0) << ui.log.join(QLatin1Char('\n')).toStdString();
+        EXPECT_FALSE(QFile::exists(pendingRecordsPath()));
+        QString out;
+        ASSERT_TRUE(live->exec(QStringLiteral("SELECT d.writer, d.note, p.partcode FROM tv_inhouse.diary d"
+                                              " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"),
+                               &out));
+        EXPECT_EQ(out.trimmed(), QStringLiteral("dev01\t* [현재버전] 원장2 → 3.1.0.25\t101"));
+        ASSERT_TRUE(live->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
+        EXPECT_EQ(out.trimmed(), QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"));
+    }
+}
+
+TEST_F(DistributionTest, PathsClimbingAboveTheirDriveAreRefused)
+{
+    // A destination and a project column that climb out of the mapped folders.
+    const QString outside = QStringLiteral("\\\\fileserver\\..\\..\\escaped");
+    addRow(QStringLiteral("원장"), QStringLiteral("1.0.0.1"), QStringLiteral("C:\\Out\\ledger_setup_2.exe"));
+    const int climber = addRow(QStringLiteral("탈출"), QStringLiteral("1.0.0.2"), QStringLiteral("C:\\Out\\esc_setup_2.exe"));
+    desk.grid.setText(ColPatchResultPath, climber, QStringLiteral("C:\\..\\..\\escaped\\esc_patch_2.exe"));
+    destinations({outside});
+    EXPECT_FALSE(Step3(desk));
+    EXPECT_EQ(ui.tells(), (QStringList{QStringLiteral("경로가 매핑된 폴더(\\\\fileserver) 밖을 가리킵니다: ") + outside
+                                           + QStringLiteral("\\"),
+                                       QStringLiteral("복사가 취소 되었습니다.")}));
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[경고] 탈출 패치파일이 존재하지 않습니다.(C:\\..\\..\\escaped\\esc_patch_2.exe)")));
+    EXPECT_FALSE(QFileInfo::exists(box.home() + QStringLiteral("/escaped")));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(box.home()).absolutePath() + QStringLiteral("/escaped")));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QThread>
@@ -377,7 +378,10 @@ TEST_F(FtpTransferTest, ServerStoppedMidUploadKeepsThePublicFileAndTheDesk)
     EXPECT_FALSE(FtpUploadFile(desk, local, QStringLiteral("big_2.exe"), QString()));
     ui.onPump = nullptr;
     ASSERT_TRUE(killed);
-    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("파일 읽기에 실패했습니다.")});
+    // The message names the remote write, not a local read that went fine.
+    ASSERT_EQ(ui.tells().size(), 1);
+    EXPECT_TRUE(ui.tells()[0].startsWith(QStringLiteral("서버에 파일을 쓰지 못했습니다.\r\n/public_html/download/big_2.exe\r\n(")))
+        << ui.tells()[0].toStdString();
     EXPECT_EQ(readAll(remote(kDownload + QStringLiteral("big.exe"))), QByteArray("the good release"));
     EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] FTP파일명 _2제거취소: big_2.exe (전송이 끝나지 않았습니다.)")});
     EXPECT_FALSE(desk.closed);
@@ -391,6 +395,40 @@ TEST_F(FtpTransferTest, ServerStoppedMidUploadKeepsThePublicFileAndTheDesk)
     ASSERT_TRUE(FtpUploadFile(desk, local, QStringLiteral("big_2.exe"), QString()));
     EXPECT_EQ(readAll(remote(kDownload + QStringLiteral("big.exe"))), bytes);
     EXPECT_EQ(ui.log, QStringList{QStringLiteral("[정상] FTP파일명 _2제거성공: big_2.exe")});
+    FtpDisconnect(desk);
+}
+
+TEST_F(FtpTransferTest, AFrozenServerEndsTheUploadWithinTheStallTime)
+{
+    box.site().ftpStallTimeoutSec = 2;
+    box.apply();
+    connectOrFail();
+    const QString local = setupFile(QStringLiteral("frozen_2.exe"), randomBytes(8 * 1024 * 1024));
+    bool frozen = false;
+    int pumpsWhileFrozen = 0;
+    ui.answer(false); // "다운로드를 중단할까요?" while the server says nothing: go on waiting
+    ui.onPump = [&] {
+        if (frozen) {
+            // The window stays alive meanwhile: a close request reaches the question.
+            if (++pumpsWhileFrozen == 5)
+                desk.cancelRequested = true;
+        } else if (ftpConnection(desk).lastUpload.chunkWrites >= 1024) {
+            frozen = true;
+            server->suspend();
+        }
+    };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(FtpUploadFile(desk, local, QStringLiteral("frozen_2.exe"), QString()));
+    const qint64 waited = t.elapsed();
+    ui.onPump = nullptr;
+    server->resume();
+    ASSERT_TRUE(frozen);
+    EXPECT_LT(waited, 60000) << "the stall limit ended the upload";
+    EXPECT_EQ(ui.questions(), QStringList{QStringLiteral("다운로드를 중단할까요?")});
+    ASSERT_EQ(ui.tells().size(), 1);
+    EXPECT_TRUE(ui.tells()[0].startsWith(QStringLiteral("서버에 파일을 쓰지 못했습니다.\r\n/public_html/download/frozen_2.exe\r\n(서버가 2초 동안 응답하지 않았습니다")))
+        << ui.tells()[0].toStdString();
     FtpDisconnect(desk);
 }
 

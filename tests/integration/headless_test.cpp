@@ -1,6 +1,8 @@
 // The built program run headless: flags, exit codes, output and the log file.
 #include "sandbox.h"
+#include "standins.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QProcess>
 
@@ -55,7 +57,8 @@ TEST_F(HeadlessFixture, HelpListsTheFlags)
 {
     Outcome r = run({QStringLiteral("--help")});
     EXPECT_EQ(r.code, 0);
-    for (const char* flag : {"--ini", "--rows", "--group", "--steps", "--mode", "--yes", "patch-only", "--dest"})
+    for (const char* flag : {"--ini", "--rows", "--group", "--steps", "--mode", "--yes", "patch-only", "--dest",
+                             "--retries", "--send-pending", "5 finished with errors"})
         EXPECT_TRUE(r.out.contains(QLatin1String(flag))) << flag;
 }
 
@@ -138,4 +141,81 @@ TEST_F(HeadlessFixture, SigningTimeoutEndsTheRunWithAClearMessage)
         << r.out.toStdString();
     EXPECT_FALSE(r.out.contains(QStringLiteral("Finish! ")));
     EXPECT_EQ(run({QStringLiteral("--signing-timeout"), QStringLiteral("soon")}).code, 3);
+}
+
+TEST_F(HeadlessFixture, ErrorsOfAFinishedRunAreCountedAndGiveTheirOwnExitCode)
+{
+    // The run step logs the missing project file and goes on.
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("run"),
+                     QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 5) << r.err.toStdString();
+    const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
+    EXPECT_TRUE(lines.contains(QStringLiteral("[오류] 원장관리 VBP파일이 존재하지 않습니다.()")));
+    EXPECT_EQ(lines.last(), QStringLiteral("오류 1건: 원장관리"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("오류 1건: 원장관리")));
+}
+
+TEST_F(HeadlessFixture, RetryQuestionsAreAnsweredNoUnlessRetriesAllowThem)
+{
+    rh::test::installPacker(box);
+    auto compile = [this](QStringList extra) {
+        extra << QStringLiteral("--rows") << QStringLiteral("1") << QStringLiteral("--steps") << QStringLiteral("compile")
+              << QStringLiteral("--today") << QStringLiteral("2026-12-09") << QStringLiteral("--yes");
+        return run(extra);
+    };
+    Outcome never = compile({});
+    EXPECT_EQ(never.code, 2) << never.err.toStdString();
+    EXPECT_EQ(never.err.count(QStringLiteral("[컴파일 재시도]")), 1);
+    EXPECT_TRUE(never.err.contains(QStringLiteral("[컴파일 재시도] 컴파일이 실패하였습니다. 다시 시도 하시겠습니까? -> 아니오(No)")));
+    Outcome twice = compile({QStringLiteral("--retries"), QStringLiteral("2")});
+    EXPECT_EQ(twice.code, 2);
+    EXPECT_EQ(twice.err.count(QStringLiteral("[컴파일 재시도]")), 3);
+    EXPECT_EQ(twice.err.count(QStringLiteral("-> 예(Yes)")), 2 + 1) << "two retries and the start question";
+}
+
+TEST_F(HeadlessFixture, RunsStartedInTheSameSecondKeepTheirOwnLogs)
+{
+    // Every name the next half minute could give is taken already.
+    const QString logs = box.home() + QStringLiteral("/logs");
+    QDir().mkpath(logs);
+    const QDateTime now = QDateTime::currentDateTime().addDays(QDate::currentDate().daysTo(QDate(2026, 12, 9)));
+    for (int s = 0; s < 30; ++s) {
+        QFile f(logs + QStringLiteral("/run_") + now.addSecs(s).toString(QStringLiteral("yyyyMMdd_HHmmss"))
+                + QStringLiteral(".log"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("none"),
+                     QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList own = QDir(logs).entryList({QStringLiteral("run_*_2.log")});
+    ASSERT_EQ(own.size(), 1);
+    QFile f(logs + QLatin1Char('/') + own[0]);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()), r.out);
+    for (const QFileInfo& taken : QDir(logs).entryInfoList({QStringLiteral("run_*.log")})) {
+        if (taken.fileName() != own[0]) {
+            EXPECT_EQ(taken.size(), 0) << taken.fileName().toStdString();
+        }
+    }
+}
+
+TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
+{
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::Append));
+    site.write("[Servers]\nDBPort=99999\n");
+    site.close();
+    Outcome bad = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(bad.code, 4);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("site.ini [Servers] DBPort 값이 잘못되었습니다: \"99999\"")))
+        << bad.err.toStdString();
+    EXPECT_FALSE(bad.out.contains(QStringLiteral("Start...")));
+
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n");
+    site.close();
+    box.writeIni(QStringLiteral("demo.ini"), QStringLiteral("[General]\r\nProjGrop1=회계;Project1\r\n"));
+    Outcome empty = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(empty.code, 4);
+    EXPECT_TRUE(empty.err.contains(QStringLiteral("설정파일에 프로젝트가 없습니다.")));
 }

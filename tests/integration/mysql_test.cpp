@@ -1,6 +1,7 @@
 // cMySQL against a real MariaDB server started for this executable.
 #include "db/cmysql.h"
 #include "mariadb_fixture.h"
+#include "pipeline/pendingrecords.h"
 #include "testinteraction.h"
 
 #include "platform/apphome.h"
@@ -10,13 +11,16 @@
 #include "platform/sitecfg.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
 #include <mysql.h>
 
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -208,6 +212,35 @@ TEST_F(MySqlTest, ConnectFailuresShowTheLibraryTextAndTheMessage)
     }
     // A failed connect files no thread id.
     EXPECT_EQ(s(config(QStringLiteral("LPID"), QStringLiteral("tv_inhouse"))), "<none>");
+}
+
+TEST_F(MySqlTest, FrozenServerEndsTheStatementWithinTheTimeouts)
+{
+    SiteConfig cfg = server->siteConfig();
+    cfg.dbConnectTimeoutSec = 2;
+    cfg.dbReadTimeoutSec = 2;
+    cfg.dbWriteTimeoutSec = 2;
+    setSite(cfg);
+    cMySQL db;
+    ASSERT_TRUE(connect(db));
+    QFile pidFile(server->folder() + QStringLiteral("/mariadbd.pid"));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt());
+    ASSERT_GT(pid, 0);
+    struct Thaw {
+        pid_t pid;
+        ~Thaw() { ::kill(pid, SIGCONT); }
+    } thaw{pid};
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+
+    // The statement times out, the reconnect times out, and one box says so.
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(db.query(QStringLiteral("SELECT 1"), false), nullptr);
+    EXPECT_LT(t.elapsed(), 30000);
+    ASSERT_EQ(ui.tells().size(), 1);
+    EXPECT_TRUE(ui.tells()[0].contains(kCannotConnect)) << s(ui.tells()[0]);
+    EXPECT_TRUE(isDatabaseUnreachable(db.err_no())) << db.err_no();
 }
 
 TEST_F(MySqlTest, RememberedValuesPortRuleAndCompressionFlag)

@@ -279,3 +279,19 @@ TEST_F(RunCompileFixture, ToolsThatCannotBeStartedAreNamedWithTheReason)
                                           "프로그램을 시작할 수 없습니다(No such file or directory): ")
                                + upx}));
 }
+
+TEST_F(RunCompileFixture, AnExecutablePathAboveItsDriveIsNeverTouched)
+{
+    installStandInTools(box);
+    desk.UpxExePath = QStringLiteral("D:\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    writeProject(ledger, {});
+    // One ".." above C: would be the folder that holds every drive.
+    const QString outside = box.home() + QStringLiteral("/drives/victim.exe");
+    Sandbox::writeAnsi(outside, QStringLiteral("not ours"));
+    desk.grid.setText(ColExePath, ledger, QStringLiteral("C:\\..\\victim.exe"));
+    ui.answer(false);
+    EXPECT_FALSE(Step1_2(desk));
+    EXPECT_EQ(Sandbox::readBytes(outside), QByteArray("not ours"));
+    EXPECT_EQ(ui.log.value(0), QStringLiteral("[경고] 원장관리 이전 실행파일이 존재하지 않습니다.(C:\\..\\victim.exe)"));
+}

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -287,6 +288,23 @@ TEST_F(ServerAddressTest, HttpGetToFileReplacesOnlyOnSuccess)
     r = httpGet(QStringLiteral("ftp://127.0.0.1/x"));
     EXPECT_FALSE(r.answered());
     EXPECT_FALSE(r.errorText.isEmpty());
+}
+
+TEST_F(ServerAddressTest, AServerThatStopsAnsweringEndsTheRequestWithinTheStallTime)
+{
+    HttpServer::Reply silent;
+    silent.body = "late";
+    silent.delaySec = 120;
+    server->setReply(QStringLiteral("/silent"), silent);
+    HttpOptions options;
+    options.timeoutSec = 0; // no overall limit: only the stall ends it
+    options.stallTimeoutSec = 1;
+    QElapsedTimer t;
+    t.start();
+    const HttpResult r = httpGet(server->url(QStringLiteral("/silent")), options);
+    EXPECT_FALSE(r.answered());
+    EXPECT_EQ(r.curlCode, 28) << r.describe().toStdString(); // CURLE_OPERATION_TIMEDOUT
+    EXPECT_LT(t.elapsed(), 60000);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ftp_fixture.h"
 
+#include <signal.h>
+
 #include "scriptserver.h"
 
 #include <QDeadlineTimer>
@@ -97,6 +99,18 @@ bool FtpServer::launch(int port)
     if (listening != 0)
         m_port = listening; // kept on failure, for restart()
     return listening != 0;
+}
+
+void FtpServer::suspend()
+{
+    if (m_proc.state() == QProcess::Running)
+        ::kill(pid_t(m_proc.processId()), SIGSTOP);
+}
+
+void FtpServer::resume()
+{
+    if (m_proc.state() == QProcess::Running)
+        ::kill(pid_t(m_proc.processId()), SIGCONT);
 }
 
 void FtpServer::kill()

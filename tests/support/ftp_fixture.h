@@ -35,6 +35,10 @@ public:
     bool restart();
     // Kills the server process at once (open transfers break).
     void kill();
+    // Freezes the server (SIGSTOP): connections stay open, nothing answers.
+    void suspend();
+    // Lets a frozen server go on (SIGCONT).
+    void resume();
     bool isRunning() const;
 
     int port() const { return m_port; }

@@ -194,6 +194,39 @@ TEST_F(DriverFixture, AFailingStepStopsTheRunWithoutFinishLines)
     EXPECT_TRUE(desk.destFrameEnabled);
 }
 
+TEST_F(DriverFixture, MessagesOfARunAreLoggedAndCountedAtTheEnd)
+{
+    desk.steps.step1_2 = [this] {
+        tell(QStringLiteral("Error copying File\r\n권한이 없습니다(C:\\out\\a.exe)"));
+        desk.AddLog(QStringLiteral("[오류] P1 VBP파일이 존재하지 않습니다.(D:\\a.vbp)"));
+        return true;
+    };
+    desk.setStep(StepCompile, true);
+    desk.setStep(StepDistribute, false);
+    ui.answer(true);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+    ASSERT_EQ(ui.log.size(), 6) << ui.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(ui.log[1], QStringLiteral("[오류] Error copying File / 권한이 없습니다(C:\\out\\a.exe)"));
+    EXPECT_TRUE(ui.log[3].startsWith(QStringLiteral("Finish! ")));
+    EXPECT_EQ(ui.log[5], QStringLiteral("오류 2건: P1"));
+    EXPECT_EQ(ui.tells().last(), QStringLiteral("처리가 완료 되었습니다.\r\n오류 2건: P1"));
+    EXPECT_EQ(desk.runErrorCount(), 2);
+
+    // A stopped run ends with the count as well; a clean one has none.
+    desk.steps.step1_2 = [this] {
+        tell(QStringLiteral("서버 접속 실패!"));
+        return false;
+    };
+    ui.answer(true);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Stopped);
+    EXPECT_EQ(ui.log.last(), QStringLiteral("오류 1건"));
+    desk.steps.step1_2 = [] { return true; };
+    ui.answer(true);
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
+    EXPECT_EQ(desk.runErrorCount(), 0);
+    EXPECT_EQ(ui.tells().last(), QStringLiteral("처리가 완료 되었습니다."));
+}
+
 TEST_F(DriverFixture, CloseAfterTransferOnlyAfterADistribution)
 {
     attachRecordingSteps();

@@ -136,8 +136,9 @@ TEST_F(LoadFixture, GroupsStopAtFirstMissingOrMalformedValue)
     // Three parts: the message names the group, and every button from it on is off.
     desk.visible = true; // a reload resets the buttons first
     load(QStringLiteral("[General]\r\nProjGrop1=A;B;C\r\nProjGrop2=X;Project1\r\n"));
-    ASSERT_EQ(ui.tells().size(), 1);
+    ASSERT_EQ(ui.tells().size(), 2);
     EXPECT_EQ(ui.tells()[0], QStringLiteral("설정파일 내용중 [General] - ProjGrop1의 값이 잘못되었습니다."));
+    EXPECT_TRUE(ui.tells()[1].startsWith(QStringLiteral("설정파일에 프로젝트가 없습니다.")));
     for (int k = 0; k < 8; ++k) {
         EXPECT_FALSE(desk.groups[size_t(k)].enabled) << k;
         EXPECT_EQ(desk.groups[size_t(k)].caption, QStringLiteral("그룹선택") + QString::number(k + 1));
@@ -162,7 +163,9 @@ TEST_F(LoadFixture, ProjectCountMissingOrNotNumeric)
     EXPECT_EQ(desk.grid.maxRows(), 1);
     load(QStringLiteral("[Project]\r\nProjectCount=abc\r\nProject1=one\r\n"));
     EXPECT_EQ(desk.grid.maxRows(), 0);
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n") + desk.IniPath
+                                      + QStringLiteral("\r\n[Project] 구역의 ProjectCount와 Project1, Project2, ... "
+                                                       "값을 확인하세요.")});
 }
 
 TEST_F(LoadFixture, ProjectCountBeyondIntegerRangeIsAnOverflowError)
@@ -269,4 +272,26 @@ TEST_F(LoadFixture, HostileFilesLoadWithoutBreaking)
     EXPECT_TRUE(cell(ColProjectName, 1).startsWith(QStringLiteral("ab")));
     EXPECT_TRUE(cell(ColProjectName, 1).endsWith(QLatin1Char('z')));
     EXPECT_EQ(cell(ColPatchResultFile, 1), QStringLiteral("a_setup_patch_2.exe"));
+}
+
+TEST_F(LoadFixture, AnIniWithoutProjectsSaysSoWhenLoaded)
+{
+    const QString none = QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n\r\n");
+    load(QString());
+    EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath + QStringLiteral("\r\n파일이 비어 있습니다.")});
+
+    ui.messages.clear();
+    const QString binary = box.iniPath(QStringLiteral("setup.ini"));
+    QFile f(binary);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("MZ\x90\x00\x03\x00\x00\x00\xff\xff", 10));
+    f.close();
+    desk.LoadConfig();
+    EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath + QStringLiteral("\r\nINI 텍스트 파일이 아닙니다.")});
+
+    // Groups that name sections the file does not hold.
+    ui.messages.clear();
+    load(QStringLiteral("[General]\r\nProjGrop1=회계;Project1,Project2\r\n"));
+    EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath
+                                      + QStringLiteral("\r\n그룹이 가리키는 프로젝트 구역이 없습니다: Project1,Project2")});
 }

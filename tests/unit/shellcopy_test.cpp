@@ -1,5 +1,7 @@
 #include "platform/drivemap.h"
 #include "platform/shellcopy.h"
+#include "privatemount.h"
+#include "util/fileutil.h"
 #include "testinteraction.h"
 
 #include <QDateTime>
@@ -151,7 +153,8 @@ TEST_F(ShellCopy, WildcardsAndFolders)
     EXPECT_EQ(readAll(root + QStringLiteral("/d/two/sub/deep/d.txt")), QByteArray("d"));
 
     EXPECT_FALSE(ShellCopyFiles(QStringLiteral("D:\\src\\*.none"), QStringLiteral("D:\\three"), 0, true));
-    EXPECT_EQ(ui.tells(), QStringList{QString::number(ENOENT)});
+    EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("파일을 복사할 수 없습니다: 파일이나 폴더가 없습니다\r\n") + root
+                                      + QStringLiteral("/d/src/*.none")});
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/d/three")));
 }
 
@@ -190,39 +193,73 @@ TEST_F(ShellCopy, CancelLeavesNoPartialFile)
     EXPECT_TRUE(first.messages.isEmpty()); // only ShellCopyFiles speaks
 }
 
-TEST_F(ShellCopy, FailuresShowTheSystemErrorCode)
+TEST_F(ShellCopy, FailuresSayWhatFailedAndWhy)
 {
     put(src("a.exe"), "a");
     put(src("b.exe"), "b");
     const QString list = src("a.exe") + QChar(0) + src("b.exe");
+    auto says = [](const char* why, const QString& path) {
+        return QStringLiteral("파일을 복사할 수 없습니다: ") + QString::fromUtf8(why) + QStringLiteral("\r\n") + path;
+    };
 
     // The destination folder cannot be made: a file stands in its path.
     put(root + QStringLiteral("/c/blocker"), "x");
     EXPECT_FALSE(ShellCopyFiles(list, QStringLiteral("C:\\blocker\\out"), 0, false));
-    EXPECT_EQ(ui.tells(), QStringList{QString::number(ENOTDIR)});
+    EXPECT_EQ(ui.tells(), QStringList{says("폴더가 아닙니다", root + QStringLiteral("/c/blocker/out"))});
 
     // The target name is taken by a folder: the rename fails, no temporary is left.
     QDir().mkpath(root + QStringLiteral("/c/dest/b.exe"));
     ui.messages.clear();
     EXPECT_FALSE(ShellCopyFiles(list, QStringLiteral("C:\\dest"), 0, true));
-    EXPECT_EQ(ui.tells(), QStringList{QString::number(EISDIR)});
+    EXPECT_EQ(ui.tells(), QStringList{says("폴더입니다", root + QStringLiteral("/c/dest/b.exe"))});
     EXPECT_EQ(entries(root + QStringLiteral("/c/dest")), (QStringList{"a.exe", "b.exe"}));
     EXPECT_TRUE(QFileInfo(root + QStringLiteral("/c/dest/b.exe")).isDir());
 
     // A missing source stops the copy before anything is written.
     ui.messages.clear();
     EXPECT_FALSE(ShellCopyFiles(list + QChar(0) + src("missing.exe"), QStringLiteral("C:\\fresh"), 0, true));
-    EXPECT_EQ(ui.tells(), QStringList{QString::number(ENOENT)});
+    EXPECT_EQ(ui.tells(), QStringList{says("파일이나 폴더가 없습니다", src("missing.exe"))});
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/c/fresh")));
+}
 
-    if (::geteuid() != 0) { // permissions do not stop root
-        QDir().mkpath(root + QStringLiteral("/c/ro"));
-        QFile(root + QStringLiteral("/c/ro")).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        ui.messages.clear();
-        EXPECT_FALSE(ShellCopyFiles(list, QStringLiteral("C:\\ro"), 0, true));
-        EXPECT_EQ(ui.tells(), QStringList{QString::number(EACCES)});
-        QFile(root + QStringLiteral("/c/ro")).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+// A full disk and a read-only folder, for real: each runs in a child process
+// with a mount namespace of its own, on a small tmpfs mounted there.
+TEST_F(ShellCopy, FullDiskAndReadOnlyFolderAreSaidInWords)
+{
+    put(src("big.exe"), randomBytes(256 * 1024, 7));
+    put(src("old.exe"), "old");
+    const QString full = root + QStringLiteral("/c/full");
+    const QString ro = root + QStringLiteral("/c/ro");
+    QDir().mkpath(full);
+    QDir().mkpath(ro);
+
+    QString why;
+    const QStringList told = test::inPrivateMounts(
+        {{full, QStringLiteral("size=64k")}, {ro, QStringLiteral("ro")}},
+        [&] {
+            // A file the tmpfs holds before it fills: it must survive the failed copy.
+            QFile keep(full + QStringLiteral("/big.exe"));
+            if (keep.open(QIODevice::WriteOnly))
+                keep.write("previous release");
+            keep.close();
+            test::TestInteraction child;
+            ShellCopyFiles(src("big.exe"), QStringLiteral("C:\\full\\"), 0, true);
+            ShellCopyFiles(src("old.exe"), QStringLiteral("C:\\ro\\"), 0, true);
+            CopyFileWithMessage(src("old.exe"), QStringLiteral("C:\\ro\\old.exe"));
+            QStringList out = child.tells();
+            out << entries(full).join(QLatin1Char(',')) << QString::fromUtf8(readAll(full + QStringLiteral("/big.exe")));
+            return out;
+        },
+        &why);
+    ASSERT_EQ(told.size(), 5) << why.toStdString() << told.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(told[0], QStringLiteral("파일을 복사할 수 없습니다: 디스크 공간이 부족합니다\r\n") + full
+                           + QStringLiteral("/big.exe"));
+    EXPECT_EQ(told[1], QStringLiteral("파일을 복사할 수 없습니다: 권한이 없습니다(읽기 전용)\r\n") + ro
+                           + QStringLiteral("/old.exe"));
+    EXPECT_EQ(told[2], QStringLiteral("Error copying File\r\n권한이 없습니다(읽기 전용)(C:\\ro\\old.exe)"));
+    // Nothing under a final name but what was there, no temporary left behind.
+    EXPECT_EQ(told[3], QStringLiteral("big.exe"));
+    EXPECT_EQ(told[4], QStringLiteral("previous release"));
 }
 
 TEST_F(ShellCopy, UnmappedDriveIsRefusedWithItsName)
