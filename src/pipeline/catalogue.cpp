@@ -5,6 +5,7 @@
 #include "db/cmysql.h"
 #include "pipeline/desk.h"
 #include "pipeline/workdiary.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
 #include <array>
@@ -45,7 +46,7 @@ CatalogueProduct catalogueProduct(const QString& setupPath)
 bool Step5(Desk& desk)
 {
     const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, cfg.webServerAddress, cfg.webDbUser, cfg.webDbPassword,
+    if (!OpenDatabase(desk, kProc, WebServerAddress(), cfg.webDbUser, cfg.webDbPassword,
                       cfg.webDbName, cfg.webDbPort, cfg.webDbSocket, kClientFoundRows)) {
         CloseDatabase(desk);
         return false;

@@ -7,6 +7,7 @@
 #include "pipeline/desk.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
 #include <QRegularExpression>
@@ -90,7 +91,7 @@ bool Step4(Desk& desk)
     }
 
     const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, cfg.dbServerAddress, cfg.dbUser, cfg.dbPassword, cfg.dbName,
+    if (!OpenDatabase(desk, kProc, DBServerAddress(), cfg.dbUser, cfg.dbPassword, cfg.dbName,
                       cfg.dbPort, cfg.dbSocket)) {
         CloseDatabase(desk);
         return false;
