@@ -16,6 +16,12 @@ struct HttpOptions {
     int timeoutSec = 60;
     // A reply larger than this fails instead of filling memory (memory GETs only).
     qint64 maxBodyBytes = 64 * 1024 * 1024;
+    // Keep only the first bytes of the body and stop reading there (memory
+    // GETs only); 0: the whole body.
+    qint64 firstBytes = 0;
+    // Always from the server: no cached copy from a proxy.
+    bool noCache = false;
+    QByteArray userAgent = "Rollhaven2";
 };
 
 struct HttpResult {

@@ -68,6 +68,11 @@ SiteConfig SiteConfig::load(const QString& path)
     r.text("Database", "WebName", c.webDbName);
     r.text("Database", "DeveloperAccount", c.developerAccount);
     r.text("Database", "CharSet", c.dbCharSet);
+    r.text("Update", "CheckerName", c.updateCheckerName);
+    r.text("Update", "ChangerName", c.updateChangerName);
+    int requireDigest = c.updateRequireDigest ? 1 : 0;
+    r.number("Update", "RequireDigest", requireDigest);
+    c.updateRequireDigest = requireDigest != 0;
     r.text("Ftp", "Host", c.ftpHost);
     r.number("Ftp", "Port", c.ftpPort);
     r.text("Ftp", "User", c.ftpUser);
