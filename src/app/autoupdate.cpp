@@ -148,9 +148,11 @@ bool AutoUpdater::download(const QString& url, const QString& path)
 AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
 {
     const QString proc = QStringLiteral("RunAutoUpdate");
-    // A packaged install is updated by its package manager.
-    if (!QFileInfo(exeFolder).isWritable()) {
-        note(QStringLiteral("update: skipped, %1 is not writable").arg(exeFolder));
+    // A packaged install is updated by its package manager. Root may write
+    // under /usr, so the place counts as well as the permission.
+    if (!QFileInfo(exeFolder).isWritable() || exeFolder == QLatin1String("/usr")
+        || exeFolder.startsWith(QLatin1String("/usr/"))) {
+        note(QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(exeFolder));
         return Result::Continue;
     }
     try {
