@@ -150,7 +150,7 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
     const QString proc = QStringLiteral("RunAutoUpdate");
     // A packaged install is updated by its package manager. Root may write
     // under /usr, so the place counts as well as the permission.
-    if (!QFileInfo(exeFolder).isWritable() || exeFolder == QLatin1String("/usr")
+    if (installedProgram(exeFolder) || !QFileInfo(exeFolder).isWritable() || exeFolder == QLatin1String("/usr")
         || exeFolder.startsWith(QLatin1String("/usr/"))) {
         note(QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(exeFolder));
         return Result::Continue;
