@@ -11,10 +11,10 @@ SANDBOX=${ROLLHAVEN2_SANDBOX:-$ROOT/sandbox}
 
 scripts/deps.sh
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target rollhaven2
+cmake --build "$BUILD" -j "$(nproc)" --target rollhaven2 rollhaven2_next rh_versionchecker_next rh_filechanger_next
 
 rm -rf "$SANDBOX"
-mkdir -p "$SANDBOX"/{inis,logs,settings}
+mkdir -p "$SANDBOX"/{bin,inis,logs,settings}
 mkdir -p "$SANDBOX"/drives/{C,D,S/Codesigning/unsigned,S/Codesigning/signed,fileserver}
 mkdir -p "$SANDBOX"/drives/C/Release/{배포,베타}
 mkdir -p "$SANDBOX"/drives/fileserver/프로그램셋업/1_정식버전
@@ -33,10 +33,13 @@ S:=drives/S
 \\\\fileserver=drives/fileserver
 SITE
 
+# The program as a user has it: its own folder with the two update companions.
+cp "$BUILD"/src/{rollhaven2,AutoVersionCheckerV1.exe,filechanger.exe} "$SANDBOX/bin/"
+
 export ROLLHAVEN2_HOME="$SANDBOX"
 export XDG_CONFIG_HOME="$SANDBOX/settings"
 export ROOT BUILD SANDBOX
-APP="${ROLLHAVEN2_PROGRAM:-$BUILD/src/rollhaven2}"
+APP="${ROLLHAVEN2_PROGRAM:-$SANDBOX/bin/rollhaven2}"
 
 # Each part of the sandbox (stand-in tools, database, FTP server, ...) is laid
 # out by its own script; services they start are stopped when the demo ends.
@@ -56,8 +59,10 @@ for part in scripts/demo/setup-*.sh; do
 done
 mapfile -t RUN_FLAGS < <(grep -v '^$' "$SANDBOX/run_flags" || true)
 
-echo "== project grid of inis/demo.ini =="
-"$APP" --headless --ini demo.ini --list
+echo "== start-up and the project grid of inis/demo.ini =="
+# Single instance, server addresses from the checker, self-update of the
+# companions (a newer checker is published), login of dev01, then the grid.
+"$APP" --headless --ini demo.ini --list "${RUN_FLAGS[@]}"
 
 echo
 echo "== release run =="
@@ -91,6 +96,36 @@ sql "SELECT f.code, f.rname, c.DemoDownFile AS cate3, i.DemoDownFile AS cate3_in
      FROM webhost.file_rname f
      LEFT JOIN webhost.cate3 c ON c.idx = ELT(f.code, 48, 49, 52, 86)
      LEFT JOIN webhost.cate3_info i ON i.idx = ELT(f.code, 62, 63, 65, 88) ORDER BY f.code"
+
+if [[ $APP == "$SANDBOX/bin/rollhaven2" ]]; then
+echo
+echo "== a newer build of the program is published =="
+updates="$SANDBOX/http/root/download/자동업데이트_v1"
+cp "$BUILD/next/rollhaven2" "$updates/rollhaven2"
+(cd "$updates" && sha256sum rollhaven2 > rollhaven2.sha256)
+printf '1\r\n' > "$updates/rollhaven2_lastver.txt"
+old_sum=$(sha256sum < "$APP")
+set +e
+"$APP" --headless --ini demo.ini --list "${RUN_FLAGS[@]}"
+echo "(exit code $? : handed over to the file changer)"
+set -e
+# The file changer replaces the program once it has ended and starts it again
+# with the same arguments; wait for that restarted program to finish.
+pid=
+for _ in $(seq 600); do
+  pid=$(sed -n 's/.*restarted .* (pid \([0-9][0-9]*\))$/\1/p' "$SANDBOX/bin/filechanger.log" 2>/dev/null | tail -1)
+  [[ -n $pid ]] && break
+  sleep 0.1
+done
+while [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+echo "file changer log:"
+sed 's/^/  /' "$SANDBOX/bin/filechanger.log"
+echo "program folder $SANDBOX/bin:"
+ls -l "$SANDBOX/bin" | sed 1d | sed 's/^/  /'
+if [[ $(sha256sum < "$APP") != "$old_sum" ]]; then
+  echo "rollhaven2 replaced by the published build; the previous one is rollhaven2.bak"
+fi
+fi
 
 echo
 echo "run logs: $SANDBOX/logs"

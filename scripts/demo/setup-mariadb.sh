@@ -21,11 +21,10 @@ bash "$tool" sql "$dir" < "$ROOT/scripts/demo/mariadb-demo.sql"
 
 # The keys go right under the existing [Servers] header: only the first section
 # of a name is read, and there the first of duplicate keys wins.
+# The hosts themselves come from the server-address checker (setup-http.sh).
 keys=$(cat <<KEYS
-DBServerAddress=127.0.0.1
 DBPort=$port
 DBSocket=$dir/sock
-WebServerAddress=127.0.0.1
 WebDBPort=$port
 WebDBSocket=$dir/sock
 KEYS

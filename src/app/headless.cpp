@@ -1,5 +1,8 @@
 #include "app/headless.h"
 
+#include "app/login.h"
+#include "app/startup.h"
+
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
@@ -20,7 +23,20 @@
 namespace rh {
 namespace {
 
-enum Exit { ExitOk = 0, ExitRefused = 1, ExitStopped = 2, ExitUsage = 3, ExitLoad = 4, ExitErrors = 5 };
+enum Exit {
+    ExitOk = 0,
+    ExitRefused = 1,
+    ExitStopped = 2,
+    ExitUsage = 3,
+    ExitLoad = 4,
+    ExitErrors = 5,
+    ExitAlreadyRunning = 10,
+    ExitNotAllowed = 11,
+    ExitNoLogin = 12,
+    ExitUpdating = 13,
+};
+
+const char kPasswordVariable[] = "ROLLHAVEN2_PASSWORD";
 
 class HeadlessInteraction final : public Interaction {
 public:
@@ -105,6 +121,7 @@ struct Options {
     QString steps; // comma list, replaces the step boxes
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     qint64 signingTimeoutMs = 0;
+    QString passwordFile;
     bool list = false;
     bool sendPending = false;
     bool yes = false;
@@ -162,6 +179,8 @@ std::optional<Options> parse(const QStringList& args, QString* error)
                 *error = QStringLiteral("--retries 값이 잘못되었습니다: ") + *v10;
                 return std::nullopt;
             }
+        } else if (auto v9 = value(i, QStringLiteral("--password-file"))) {
+            o.passwordFile = *v9;
         } else if (a == QLatin1String("--all")) {
             o.rows = QStringLiteral("all");
         } else if (a == QLatin1String("--list")) {
@@ -326,6 +345,12 @@ QString headlessUsage()
         "  --signing-timeout S   stop the run when the signed files are not back after S\n"
         "                        seconds (default: wait without limit)\n"
         "  --version             print the program's version and exit\n"
+        "  --password-file FILE  the login password (first line of FILE); else the variable\n"
+        "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
+        "\n"
+        "Start-up comes first, as in the window: one instance per program folder, the\n"
+        "server addresses, the self-update and the login of the account that the\n"
+        "machine allow-list names for this machine.\n"
         "\n"
         "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
         "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
@@ -333,7 +358,9 @@ QString headlessUsage()
         "\"[오류] \" line of the run log.\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
         "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
-        "5 finished with errors (the log has \"[오류] \" lines).\n");
+        "5 finished with errors (the log has \"[오류] \" lines), 10 already running,\n"
+        "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
+        "(the file changer restarts it with the same arguments).\n");
 }
 
 int runHeadless(const QStringList& args)
@@ -356,6 +383,23 @@ int runHeadless(const QStringList& args)
         return ExitLoad;
     }
 
+    // The password is read before anything else and never passed on: the
+    // tools a release starts do not inherit it.
+    QString password;
+    if (!o.passwordFile.isEmpty()) {
+        QFile f(o.passwordFile);
+        if (!f.open(QIODevice::ReadOnly)) {
+            err << "암호 파일을 읽을 수 없습니다: " << o.passwordFile << " (" << f.errorString() << ")" << Qt::endl;
+            return ExitUsage;
+        }
+        password = QString::fromUtf8(f.readLine(4096));
+        while (password.endsWith(QLatin1Char('\n')) || password.endsWith(QLatin1Char('\r')))
+            password.chop(1);
+    } else {
+        password = qEnvironmentVariable(kPasswordVariable);
+    }
+    qunsetenv(kPasswordVariable);
+
     HeadlessInteraction ui;
     ui.yesToAll = o.yes;
     ui.retriesLeft = o.retries;
@@ -363,6 +407,40 @@ int runHeadless(const QStringList& args)
     struct Reset {
         ~Reset() { setInteraction(nullptr); }
     } reset;
+
+    StartUp startUp;
+    startUp.log = [&err](const QString& line) { err << "start-up: " << line << Qt::endl; };
+    startUp.updater().openFolder = nullptr; // no file manager without a desktop
+    bool noPassword = false;
+    startUp.showLogin = [&](Login& login) {
+        login.Form_Load();
+        if (!password.isEmpty())
+            login.txtPassword = password;
+        noPassword = login.txtPassword.isEmpty();
+        login.visible = true;
+        login.Form_Activate(); // logs in at once when it has a password
+        if (login.visible)
+            login.cmdCancel_Click(); // nobody to type another one
+    };
+    switch (startUp.Main()) {
+    case StartUp::Outcome::Proceed:
+        break;
+    case StartUp::Outcome::AlreadyRunning:
+        return ExitAlreadyRunning;
+    case StartUp::Outcome::HandedOver:
+    case StartUp::Outcome::UpdateEnded:
+        return ExitUpdating;
+    case StartUp::Outcome::NotAllowed:
+        err << "로그인하지 못했습니다: 허용되지 않은 컴퓨터입니다." << Qt::endl;
+        return ExitNotAllowed;
+    case StartUp::Outcome::NoLogin:
+        if (noPassword)
+            err << "로그인하지 못했습니다: 암호가 없습니다 (--password-file, ROLLHAVEN2_PASSWORD 또는 저장된 암호)."
+                << Qt::endl;
+        else
+            err << "로그인하지 못했습니다." << Qt::endl;
+        return ExitNoLogin;
+    }
 
     Desk desk;
     attachSteps(desk);

@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/macaddress.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 #include "platform/usersettings.h"
 
@@ -34,9 +35,7 @@ void saveSetting(const QString& key, const QString& value)
 
 QString GetDBServerAddress()
 {
-    // Start-up replaces the site's default host from the server list before
-    // anything connects; it does not change afterwards.
-    return site().dbServerAddress;
+    return DBServerAddress();
 }
 
 QString GetMyMacAddress()

@@ -30,6 +30,8 @@ struct Sink {
     QByteArray* memory = nullptr;
     QSaveFile* file = nullptr;
     qint64 limit = 0;
+    qint64 firstBytes = 0; // stop quietly once this many are kept
+    bool cutShort = false;
     qint64 received = 0;
     QString error;
 };
@@ -40,6 +42,11 @@ size_t writeCallback(char* data, size_t size, size_t count, void* user)
     const size_t n = size * count;
     sink->received += qint64(n);
     if (sink->memory) {
+        if (sink->firstBytes > 0 && sink->received >= sink->firstBytes) {
+            sink->memory->append(data, qsizetype(n - size_t(sink->received - sink->firstBytes)));
+            sink->cutShort = true;
+            return 0; // enough: ends the transfer, not an error
+        }
         if (sink->limit > 0 && sink->received > sink->limit) {
             sink->error = QStringLiteral("reply larger than %1 bytes").arg(sink->limit);
             return 0; // makes curl fail with CURLE_WRITE_ERROR
@@ -96,14 +103,23 @@ HttpResult perform(const QString& url, const HttpOptions& options, Sink* sink)
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(options.stallTimeoutSec));
     }
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, ""); // whatever curl can decode
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Rollhaven2");
+    curl_easy_setopt(c, CURLOPT_USERAGENT, options.userAgent.constData());
+    struct curl_slist* headers = nullptr;
+    if (options.noCache) {
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+    }
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &writeCallback);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, sink);
     // A proxy from the environment must never see loopback traffic.
     if (isLoopbackHost(parsed.host()))
         curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
 
-    const CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = curl_easy_perform(c);
+    curl_slist_free_all(headers);
+    if (rc == CURLE_WRITE_ERROR && sink->cutShort)
+        rc = CURLE_OK;
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     r.status = int(status);
@@ -167,6 +183,7 @@ HttpResult httpGet(const QString& url, const HttpOptions& options)
     Sink sink;
     sink.memory = &body;
     sink.limit = options.maxBodyBytes;
+    sink.firstBytes = options.firstBytes;
     HttpResult r = perform(url, options, &sink);
     if (r.curlCode == 0 && r.errorText.isEmpty())
         r.body = std::move(body);

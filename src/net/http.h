@@ -22,6 +22,13 @@ struct HttpOptions {
     // Connect and stall limits of the site configuration, no overall limit
     // (a large download may take long as long as it moves).
     static HttpOptions fromSite();
+
+    // Keep only the first bytes of the body and stop reading there (memory
+    // GETs only); 0: the whole body.
+    qint64 firstBytes = 0;
+    // Always from the server: no cached copy from a proxy.
+    bool noCache = false;
+    QByteArray userAgent = "Rollhaven2";
 };
 
 struct HttpResult {

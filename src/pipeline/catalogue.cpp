@@ -6,6 +6,7 @@
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
 #include "pipeline/workdiary.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
 #include <array>
@@ -73,7 +74,7 @@ static QList<PendingRecord> pendingCatalogue(const Desk& desk, int fromRow)
 bool Step5(Desk& desk)
 {
     const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, cfg.webServerAddress, cfg.webDbUser, cfg.webDbPassword,
+    if (!OpenDatabase(desk, kProc, WebServerAddress(), cfg.webDbUser, cfg.webDbPassword,
                       cfg.webDbName, cfg.webDbPort, cfg.webDbSocket, kClientFoundRows)) {
         const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);

@@ -8,6 +8,7 @@
 #include "pipeline/pendingrecords.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
 #include <QRegularExpression>
@@ -128,7 +129,7 @@ bool Step4(Desk& desk)
     }
 
     const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, cfg.dbServerAddress, cfg.dbUser, cfg.dbPassword, cfg.dbName,
+    if (!OpenDatabase(desk, kProc, DBServerAddress(), cfg.dbUser, cfg.dbPassword, cfg.dbName,
                       cfg.dbPort, cfg.dbSocket)) {
         const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);

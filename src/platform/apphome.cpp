@@ -114,7 +114,16 @@ void setProgramFolder(const QString& path)
 
 int versionMajor() { return RH_VERSION_MAJOR; }
 int versionMinor() { return RH_VERSION_MINOR; }
-int versionRevision() { return RH_VERSION_PATCH; }
+// An executable may carry a revision of its own (a newer build made for the
+// update tests and the demo); the project's patch number otherwise.
+// A weak function, not a weak constant: the compiler may fold a constant's
+// value into its readers here, but never inlines a weak function.
+extern "C" __attribute__((weak)) int rh_build_revision()
+{
+    return RH_VERSION_PATCH;
+}
+
+int versionRevision() { return rh_build_revision(); }
 QString versionText()
 {
     return QStringLiteral("%1.%2.%3").arg(versionMajor()).arg(versionMinor()).arg(versionRevision());

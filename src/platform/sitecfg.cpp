@@ -147,6 +147,11 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     r.text("Database", "CharSet", c.dbCharSet);
     r.host("Ftp", "Host", c.ftpHost);
     r.port("Ftp", "Port", c.ftpPort);
+    r.text("Update", "CheckerName", c.updateCheckerName);
+    r.text("Update", "ChangerName", c.updateChangerName);
+    int requireDigest = c.updateRequireDigest ? 1 : 0;
+    r.number("Update", "RequireDigest", requireDigest, 0, 1, QStringLiteral("0 또는 1이어야 합니다"));
+    c.updateRequireDigest = requireDigest != 0;
     r.text("Ftp", "User", c.ftpUser);
     r.text("Ftp", "Password", c.ftpPassword);
     r.text("Ftp", "Proxy", c.ftpProxy);

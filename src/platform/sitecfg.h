@@ -37,6 +37,12 @@ struct SiteConfig {
     QString checkerHost = QStringLiteral("www.tarvelsoft.local");
     int checkerPort = 80;
 
+    // Update companions as the update folder publishes them, beside the
+    // program; a download must match a published "<file>.sha256" when required.
+    QString updateCheckerName = QStringLiteral("AutoVersionCheckerV1.exe");
+    QString updateChangerName = QStringLiteral("filechanger.exe");
+    bool updateRequireDigest = false;
+
     // Download FTP server.
     QString ftpHost = QStringLiteral("ftp.tarvelsoft.local");
     int ftpPort = 21;

@@ -2,8 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace rh {
 namespace {
@@ -52,14 +57,32 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
                  const QString& value)
 {
     const QString path = userSettingsFile(appName);
-    QDir().mkpath(folder());
-    {
-        QSettings s(path, QSettings::IniFormat);
-        s.setValue(section + QLatin1Char('/') + key, value);
-        s.sync();
+    ensureOwnerOnlyFile(path);
+    QSettings s(path, QSettings::IniFormat);
+    s.setValue(section + QLatin1Char('/') + key, value);
+    s.sync();
+}
+
+void ensureOwnerOnlyFile(const QString& path)
+{
+    // Settings may hold a saved password. The file is made empty with mode
+    // 0600 before anything is written; QSettings then writes through a
+    // temporary file that takes over the existing file's mode. A file that
+    // an older build left wider is narrowed, never the other way round.
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(dir)) {
+        QDir().mkpath(dir);
+        ::chmod(QFile::encodeName(dir).constData(), 0700);
     }
-    // Settings may hold a saved password: owner only.
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    struct stat st{};
+    if (::stat(native.constData(), &st) == 0 && (st.st_mode & 077) != 0)
+        ::chmod(native.constData(), st.st_mode & 0700);
 }
 
 } // namespace rh

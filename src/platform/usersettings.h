@@ -13,5 +13,8 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
 // Folder holding the settings files; tests and the demo point it at a sandbox.
 void setUserSettingsFolder(const QString& folder);
 QString userSettingsFile(const QString& appName);
+// Creates `path` empty with mode 0600 (its folder 0700) when it is missing, and
+// narrows an existing file that others may read.
+void ensureOwnerOnlyFile(const QString& path);
 
 } // namespace rh

@@ -1,6 +1,9 @@
 #include "ui/guimain.h"
 
+#include "app/login.h"
+#include "app/startup.h"
 #include "pipeline/steps.h"
+#include "ui/frmlogin.h"
 
 #include "pipeline/desk.h"
 #include "platform/apphome.h"
@@ -10,6 +13,8 @@
 #include "ui/qtinteraction.h"
 
 #include <QApplication>
+#include <QTextStream>
+#include <QTimer>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -46,10 +51,39 @@ QStringList guiCommandLine(const QStringList& arguments)
     return out;
 }
 
-int runGui(int argc, char** argv, const std::function<bool()>& startUp)
+void showLoginDialog(Login& login)
+{
+    frmLogin dlg(login);
+    dlg.exec();
+}
+
+int windowExitCode(StartUp::Outcome outcome)
+{
+    switch (outcome) {
+    case StartUp::Outcome::Proceed:
+        return 0;
+    case StartUp::Outcome::AlreadyRunning:
+        return 10;
+    case StartUp::Outcome::NotAllowed:
+        return 11;
+    case StartUp::Outcome::NoLogin:
+        return 12;
+    case StartUp::Outcome::HandedOver:
+    case StartUp::Outcome::UpdateEnded:
+        return 13;
+    }
+    return 12;
+}
+
+int runGui(int argc, char** argv)
 {
     QApplication app(argc, argv);
     setupGuiApplication(app);
+    return runWindowProgram(app);
+}
+
+int runWindowProgram(QApplication& app)
+{
     resolveProgramFolder(app.arguments());
     loadSiteConfig();
 
@@ -63,8 +97,17 @@ int runGui(int argc, char** argv, const std::function<bool()>& startUp)
         tell(siteConfigErrors().join(QStringLiteral("\r\n")), MsgIcon::Critical);
         return 1;
     }
-    if (startUp && !startUp())
-        return 0;
+    StartUp startUp;
+    startUp.log = [](const QString& line) { QTextStream(stderr) << "start-up: " << line << Qt::endl; };
+    startUp.showLogin = [&startUp](Login& login) {
+        frmLogin dlg(login);
+        // Once the dialog is up and its loop runs (the start-up benchmark's mark).
+        QTimer::singleShot(0, &dlg, [&startUp] { startUp.log(QStringLiteral("login dialog shown")); });
+        dlg.exec();
+    };
+    const StartUp::Outcome outcome = startUp.Main();
+    if (outcome != StartUp::Outcome::Proceed)
+        return windowExitCode(outcome);
     Desk desk;
     attachSteps(desk);
     // A download server that cannot be reached ends the program at once: no

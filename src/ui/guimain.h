@@ -2,18 +2,21 @@
 // The desktop entry point: the application object, the desk and its window.
 #include <QStringList>
 
-#include <functional>
-
 class QApplication;
 
 namespace rh {
 
-// Runs the window until it closes; returns the application's exit code.
-// startUp runs once the application, the program folder, the site
-// configuration and the message boxes are in place, before the window loads
-// (single instance, server addresses, update, login); false ends the program
-// with exit code 0.
-int runGui(int argc, char** argv, const std::function<bool()>& startUp = {});
+class Login;
+
+// Runs start-up (single instance, server addresses, update, login: frmLogin
+// modally), then the window until it closes; returns the exit code (those of
+// the headless runner when start-up ends the program).
+int runGui(int argc, char** argv);
+// The same over an application object that exists already.
+int runWindowProgram(QApplication& app);
+
+// frmLogin over `login`, modal; returns once the dialog has hidden itself.
+void showLoginDialog(Login& login);
 
 // Application-wide look: Fusion style (it honours the button colours the desk
 // sets) and a font family list that renders Korean.

@@ -5,6 +5,7 @@
 #include "sandbox.h"
 #include "testinteraction.h"
 #include "ui/frmlogin.h"
+#include "ui/guimain.h"
 
 #include "platform/macaddress.h"
 #include "platform/usersettings.h"
@@ -15,7 +16,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -114,3 +117,56 @@ TEST(FrmLogin, ControlsTypingAndButtonsDriveTheLogin)
 }
 
 } // namespace
+
+// The window's start-up: frmLogin comes up modally after the update step,
+// and cancelling it ends the program before FrmMain exists.
+TEST(FrmLogin, WindowStartUpShowsTheLoginAndCancelEndsTheProgram)
+{
+    auto* server = MariaDbEnvironment::server();
+    ASSERT_NE(server, nullptr) << "the MariaDB server did not start";
+    Sandbox box;
+    ASSERT_TRUE(server->exec(QStringLiteral(
+        "DELETE FROM tv_inhouse.user; DELETE FROM tv_inhouse.user_mac;"
+        "INSERT INTO tv_inhouse.user (id, password2) VALUES ('kim', SHA1('secret'));"
+        "INSERT INTO tv_inhouse.user_mac (user_id, mac_addr) VALUES ('kim', '001122AABBCC');")));
+    setMacAddressSource([] { return QStringList{QStringLiteral("00:11:22:aa:bb:cc")}; });
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly));
+    site.write(QStringLiteral("[Servers]\nDBServerAddress=127.0.0.1\nDBPort=%1\nCheckerHost=127.0.0.1\nCheckerPort=1\n"
+                              "WebServerAddress=127.0.0.1\nWebHttpPort=1\n")
+                   .arg(server->port())
+                   .toUtf8());
+    site.close();
+    qputenv("ROLLHAVEN2_HOME", QFile::encodeName(box.home()));
+
+    // Plays the user: acknowledges message boxes, cancels the login once it
+    // has filled in the machine's account.
+    QStringList boxes;
+    bool sawLogin = false;
+    bool sawMain = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            sawMain = sawMain || (w->isVisible() && w->inherits("rh::FrmMain"));
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->accept();
+        } else if (auto* dlg = qobject_cast<frmLogin*>(QApplication::activeModalWidget())) {
+            if (dlg->findChild<QLineEdit*>(QStringLiteral("txtUserName"))->text() == QLatin1String("kim")) {
+                sawLogin = true;
+                dlg->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+            }
+        }
+    });
+    user.start(20);
+    const int code = runWindowProgram(*qApp);
+    user.stop();
+    qunsetenv("ROLLHAVEN2_HOME");
+    setMacAddressSource({});
+
+    EXPECT_TRUE(sawLogin);
+    EXPECT_EQ(code, 12);
+    EXPECT_FALSE(sawMain);
+    // The update folder is offline: its message came before the login.
+    EXPECT_EQ(boxes, QStringList{QStringLiteral("AutoVersionCheckerV1.exe의 최신버전 정보를 읽어올 수 없습니다!")});
+}

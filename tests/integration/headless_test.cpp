@@ -1,16 +1,44 @@
-// The built program run headless: flags, exit codes, output and the log file.
+// The built program run headless: flags, exit codes, output and the log file;
+// its start-up against the suite's MariaDB (allow-list and login of this
+// machine) and a loopback HTTP server (the update folder).
+#include "http_fixture.h"
+#include "mariadb_fixture.h"
 #include "sandbox.h"
 #include "standins.h"
 
+#include "platform/instancelock.h"
+#include "platform/macaddress.h"
+
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+using rh::test::MariaDbEnvironment;
 using rh::test::Sandbox;
 
 namespace {
+
+auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
+
+const QString kProgram = QStringLiteral(RH_BINARY_DIR "/src/rollhaven2");
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(60000);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(20);
+    return done();
+}
 
 struct Outcome {
     int code = -1;
@@ -19,9 +47,23 @@ struct Outcome {
 
 struct HeadlessFixture : ::testing::Test {
     Sandbox box;
+    rh::test::MariaDbServer* db = nullptr;
+    QString password = QStringLiteral("s3cret'한글");
+    QString program = kProgram;
 
     void SetUp() override
     {
+        // This machine's first adapter is on the allow-list for "kim"; nothing
+        // answers on port 1, so the checker and the update folder are offline.
+        db = MariaDbEnvironment::server();
+        ASSERT_NE(db, nullptr) << "the MariaDB server did not start";
+        const QStringList macs = rh::machineMacAddresses();
+        ASSERT_FALSE(macs.isEmpty()) << "this machine has no network adapter with a MAC address";
+        ASSERT_TRUE(db->exec(QStringLiteral(
+            "DELETE FROM tv_inhouse.user; DELETE FROM tv_inhouse.user_mac;"
+            "INSERT INTO tv_inhouse.user (id, password2) VALUES ('kim', SHA1(CONVERT(X'%1' USING utf8mb4)));"
+            "INSERT INTO tv_inhouse.user_mac (user_id, mac_addr) VALUES ('kim', '%2');")
+                                 .arg(QLatin1String(password.toUtf8().toHex()), macs.first())));
         QDir().mkpath(box.drive(QStringLiteral("C")) + QStringLiteral("/배포"));
         box.writeIni(QStringLiteral("demo.ini"),
                      QStringLiteral("[General]\r\nProjGrop1=회계;Project1,Project2\r\n"
@@ -33,20 +75,52 @@ struct HeadlessFixture : ::testing::Test {
         QFile site(box.home() + QStringLiteral("/site.ini"));
         ASSERT_TRUE(site.open(QIODevice::WriteOnly));
         site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n");
+        site.close();
+        writeServers(1);
     }
 
-    Outcome run(QStringList args)
+    void writeServers(int webPort)
     {
-        QProcess p;
+        QFile site(box.home() + QStringLiteral("/site.ini"));
+        QByteArray text = fileBytes(site.fileName());
+        text = text.left(text.indexOf("[Servers]") < 0 ? text.size() : text.indexOf("[Servers]"));
+        text += QStringLiteral("[Servers]\nDBServerAddress=127.0.0.1\nDBPort=%1\nCheckerHost=127.0.0.1\nCheckerPort=1\n"
+                               "WebServerAddress=127.0.0.1\nWebHttpPort=%2\n")
+                    .arg(db->port())
+                    .arg(webPort)
+                    .toUtf8();
+        ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        site.write(text);
+    }
+
+    QProcessEnvironment environment(const QString& envPassword) const
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), box.home() + QStringLiteral("/settings"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.remove(QStringLiteral("ROLLHAVEN2_HOME"));
-        p.setProcessEnvironment(env);
+        env.remove(QStringLiteral("ROLLHAVEN2_PASSWORD"));
+        if (!envPassword.isNull())
+            env.insert(QStringLiteral("ROLLHAVEN2_PASSWORD"), envPassword);
+        return env;
+    }
+
+    Outcome run(QStringList args) { return runAs(args, password); }
+    Outcome runAs(QStringList args, const QString& envPassword, const QString& outputFile = QString())
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment(envPassword));
+        if (!outputFile.isEmpty()) { // files outlive the process: its restart writes there too
+            p.setStandardOutputFile(outputFile);
+            p.setStandardErrorFile(outputFile + QStringLiteral(".err"));
+        }
         args.prepend(box.home());
         args.prepend(QStringLiteral("--home"));
         args.prepend(QStringLiteral("--headless"));
-        p.start(QStringLiteral(RH_BINARY_DIR "/src/rollhaven2"), args);
+        p.start(program, args);
         EXPECT_TRUE(p.waitForFinished(60000));
+        if (!outputFile.isEmpty())
+            return {p.exitCode(), QString(), QString::fromUtf8(fileBytes(outputFile + QStringLiteral(".err")))};
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
 };
@@ -218,4 +292,103 @@ TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
     Outcome empty = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
     EXPECT_EQ(empty.code, 4);
     EXPECT_TRUE(empty.err.contains(QStringLiteral("설정파일에 프로젝트가 없습니다.")));
+TEST_F(HeadlessFixture, LoginTakesTheAllowListAccountAndAPasswordThatNeverShows)
+{
+    const QStringList list{QStringLiteral("--list")};
+    const QString wrong = QStringLiteral("Wr0ng'pw\\");
+    const auto leaks = [&](const Outcome& r) {
+        QString logs;
+        for (const QString& f : QDir(box.home() + QStringLiteral("/logs")).entryList(QDir::Files))
+            logs += QString::fromUtf8(fileBytes(box.home() + QStringLiteral("/logs/") + f));
+        return (r.out + r.err + logs).contains(wrong) || (r.out + r.err + logs).contains(password);
+    };
+
+    Outcome refused = runAs(list, wrong);
+    EXPECT_EQ(refused.code, 12);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("[로그인] 암호가 잘못되었습니다."))) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("로그인하지 못했습니다.")));
+    EXPECT_FALSE(leaks(refused));
+
+    // The file wins over the variable; no password at all is its own message.
+    const QString file = box.home() + QStringLiteral("/pw.txt");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(password.toUtf8() + "\n");
+    f.close();
+    Outcome good = runAs({QStringLiteral("--list"), QStringLiteral("--password-file"), file}, wrong);
+    EXPECT_EQ(good.code, 0) << good.err.toStdString();
+    EXPECT_TRUE(good.err.contains(QStringLiteral("start-up: login: kim on 127.0.0.1")));
+    EXPECT_FALSE(leaks(good));
+    Outcome none = runAs(list, QString());
+    EXPECT_EQ(none.code, 12);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("암호가 없습니다"))) << none.err.toStdString();
+
+    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE tv_inhouse.user_mac SET block = 1")));
+    Outcome blocked = run(list);
+    EXPECT_EQ(blocked.code, 11);
+    EXPECT_TRUE(blocked.err.contains(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다. / MAC: ")))
+        << blocked.err.toStdString();
+}
+
+TEST_F(HeadlessFixture, SecondInstanceIsRefusedWhileTheFirstRunsAndAKilledOneLeavesNoLock)
+{
+    // The window waits at its login dialog (no saved password): it runs.
+    QProcess first;
+    first.setProcessEnvironment(environment(QString()));
+    first.start(kProgram, {QStringLiteral("--home"), box.home()});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return !rh::InstanceLock::isFree(box.home()); }));
+
+    Outcome second = run({QStringLiteral("--list")});
+    EXPECT_EQ(second.code, 10);
+    EXPECT_TRUE(second.err.contains(QStringLiteral("이미 프로그램이 실행중입니다."))) << second.err.toStdString();
+    EXPECT_FALSE(second.err.contains(QStringLiteral("start-up: servers"))) << "no server asked";
+
+    first.kill(); // SIGKILL: no clean-up of its own
+    ASSERT_TRUE(first.waitForFinished(30000));
+    Outcome third = run({QStringLiteral("--list")});
+    EXPECT_EQ(third.code, 0) << third.err.toStdString();
+}
+
+TEST_F(HeadlessFixture, NewerBuildIsDownloadedHandedOverReplacedBackedUpAndRestarted)
+{
+    rh::test::HttpServer http;
+    ASSERT_TRUE(http.start()) << http.diagnostics().toStdString();
+    writeServers(http.port());
+    const QString bin = box.home() + QStringLiteral("/bin");
+    QDir().mkpath(bin);
+    for (const char* name : {"rollhaven2", "AutoVersionCheckerV1.exe", "filechanger.exe"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/src/") + QLatin1String(name),
+                                bin + QLatin1Char('/') + QLatin1String(name)));
+    const QString folder = http.root() + QStringLiteral("/download/자동업데이트_v1/");
+    QDir().mkpath(folder);
+    const QByteArray next = fileBytes(QStringLiteral(RH_BINARY_DIR "/next/rollhaven2"));
+    for (const auto& [name, bytes] : {std::pair{"AutoVersionCheckerV1_lastver.txt", QByteArray("1")},
+                                      std::pair{"rollhaven2_lastver.txt", QByteArray("1\r\n")},
+                                      std::pair{"rollhaven2", next}}) {
+        QFile f(folder + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const QByteArray old = fileBytes(bin + QStringLiteral("/rollhaven2"));
+    const QString pw = box.home() + QStringLiteral("/pw.txt");
+    QFile f(pw);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(password.toUtf8());
+    f.close();
+
+    program = bin + QStringLiteral("/rollhaven2");
+    const QString output = box.home() + QStringLiteral("/out.txt");
+    Outcome r = runAs({QStringLiteral("--list"), QStringLiteral("--password-file"), pw}, QString(), output);
+    EXPECT_EQ(r.code, 13) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("hands over to"))) << r.err.toStdString();
+
+    // The restarted build logs in again and prints the grid it was asked for.
+    ASSERT_TRUE(waitFor([&] { return fileBytes(output).contains("rows: 3"); }))
+        << fileBytes(output).toStdString() << fileBytes(bin + QStringLiteral("/filechanger.log")).toStdString();
+    EXPECT_EQ(fileBytes(bin + QStringLiteral("/rollhaven2")), next);
+    EXPECT_EQ(fileBytes(bin + QStringLiteral("/rollhaven2.bak")), old);
+    EXPECT_TRUE(QFileInfo(bin + QStringLiteral("/rollhaven2")).isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+    EXPECT_TRUE(fileBytes(output).contains("rollhaven2 revision 1 is current")) << fileBytes(output).toStdString();
 }

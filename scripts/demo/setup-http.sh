@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The demo's web server: tests/support/tools/httpserver.py on 127.0.0.1 (a
+# free port). It answers the server-address checker with the hosts of the
+# sandbox and serves the update folder (/download/자동업데이트_v1/) from
+# $SANDBOX/http/root. Its port goes into site.ini under [Servers];
+# $SANDBOX/pids/http.stop stops it when the demo ends.
+set -euo pipefail
+: "${ROOT:?}" "${SANDBOX:?}"
+
+tool=$ROOT/tests/support/tools/httpserver.py
+dir=$SANDBOX/http
+site=$SANDBOX/site.ini
+mkdir -p "$dir/root" "$SANDBOX/pids"
+
+# The checker's reply: the sandbox's database and web server are on loopback.
+reply='{"success": true, "data": {"ver": 1, "servers": [
+  {"name": "사내메신저DB서버", "host": "127.0.0.1"},
+  {"name": "자동업데이트_런처", "host": "127.0.0.1"}]}}'
+printf '{"/serverinfo/server-address-checker.php": {"status": 200, "body_b64": "%s"}}\n' \
+  "$(printf '%s' "$reply" | base64 -w0)" > "$dir/routes.json"
+
+/usr/bin/python3 "$tool" --routes "$dir/routes.json" --root "$dir/root" --port 0 \
+  > "$dir/server.log" 2>&1 &
+pid=$!
+printf 'kill %q 2>/dev/null || true\n' "$pid" > "$SANDBOX/pids/http.stop"
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/server.log")
+  [[ -n $port ]] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [[ -z $port ]]; then
+  echo "setup-http: the HTTP server did not start: $(cat "$dir/server.log")" >&2
+  exit 1
+fi
+
+# Keys go right under an existing [Servers] header (the first of duplicate
+# keys wins). The hosts themselves come from the checker at every start.
+keys=$(cat <<KEYS
+CheckerHost=127.0.0.1
+CheckerPort=$port
+WebHttpPort=$port
+KEYS
+)
+tmp=$(mktemp "$site.XXXXXX")
+if [[ -f $site ]] && grep -qi '^\[Servers\][[:space:]]*$' "$site"; then
+  awk -v keys="$keys" '
+    !done && tolower($0) ~ /^\[servers\][[:space:]]*$/ { print; print keys; done = 1; next }
+    { print }' "$site" > "$tmp"
+else
+  { [[ -f $site ]] && cat "$site"; printf '[Servers]\n%s\n' "$keys"; } > "$tmp"
+fi
+mv "$tmp" "$site"
+
+# The update folder: the program's current revision, and a checker (with the
+# file changer) one revision newer than the installed ones, with digests.
+updates="$dir/root/download/자동업데이트_v1"
+mkdir -p "$updates"
+printf '0\r\n' > "$updates/rollhaven2_lastver.txt" # the revision of this version of the program
+checker_next=$("$BUILD/next/AutoVersionCheckerV1.exe" --revision)
+printf '%s\r\n' "$checker_next" > "$updates/AutoVersionCheckerV1_lastver.txt"
+for f in AutoVersionCheckerV1.exe filechanger.exe; do
+  cp "$BUILD/next/$f" "$updates/$f"
+  (cd "$updates" && sha256sum "$f" > "$f.sha256")
+done
+
+echo "HTTP server up on 127.0.0.1:$port (server-address checker; update folder publishes" \
+  "AutoVersionCheckerV1.exe revision $checker_next, installed: $("$SANDBOX/bin/AutoVersionCheckerV1.exe" --revision))"

@@ -1,0 +1,172 @@
+// The file changer companion. Given "old;new" (file names in its own folder)
+// it waits until the program has ended (its instance lock is free), keeps the
+// old build as "<old>.bak", puts the new file in place of the old one by a
+// rename (with the old file's mode, so it stays executable) and starts the
+// program again with the arguments it had. Whatever fails, the old program
+// stays in place and runnable; it is then restarted with
+// ROLLHAVEN2_UPDATE_FAILED set so that it does not hand over again at once.
+//
+// ROLLHAVEN2_HOME names the program folder whose lock is awaited (default: this
+// folder); ROLLHAVEN2_RESTART_ARGS holds the arguments as a JSON array.
+// Every step is logged to standard output and to filechanger.log here.
+#include "app/autoupdate.h"
+#include "platform/instancelock.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTextStream>
+#include <QThread>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+enum Exit { Replaced = 0, Failed = 1, Usage = 2, StillRunning = 3 };
+
+QString g_folder;
+
+void log(const QString& line)
+{
+    QTextStream(stdout) << "filechanger: " << line << Qt::endl;
+    QFile f(g_folder + QStringLiteral("/filechanger.log"));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Append))
+        f.write((QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n'))
+                    .toUtf8());
+}
+
+bool plainName(const QString& n)
+{
+    return !n.isEmpty() && !n.contains(QLatin1Char('/')) && n != QLatin1String(".") && n != QLatin1String("..");
+}
+
+QString osError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool renameFile(const QString& from, const QString& to, QString* error)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    *error = QStringLiteral("%1 -> %2: %3").arg(from, to, osError());
+    return false;
+}
+
+// The old build stays beside the new one: copied first, then renamed into
+// place, so a half-made backup never replaces an earlier good one.
+bool keepBackup(const QString& old, QString* error)
+{
+    const QString backup = old + QStringLiteral(".bak");
+    const QString temp = old + QStringLiteral(".bak.tmp");
+    QFile::remove(temp);
+    if (!QFile::copy(old, temp)) {
+        *error = QStringLiteral("backup of %1 failed").arg(old);
+        QFile::remove(temp);
+        return false;
+    }
+    if (!renameFile(temp, backup, error)) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+bool restart(const QString& program, bool afterFailure)
+{
+    QStringList args;
+    const QJsonArray saved = QJsonDocument::fromJson(qgetenv(rh::kEnvRestartArgs)).array();
+    for (const auto& v : saved)
+        args << v.toString();
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QLatin1String(rh::kEnvRestartArgs));
+    if (afterFailure)
+        env.insert(QLatin1String(rh::kEnvUpdateFailed), QStringLiteral("1"));
+    p.setProcessEnvironment(env);
+    p.setProgram(program);
+    p.setArguments(args);
+    p.setWorkingDirectory(g_folder);
+    qint64 pid = 0;
+    if (!p.startDetached(&pid)) {
+        log(QStringLiteral("could not restart %1: %2").arg(program, p.errorString()));
+        return false;
+    }
+    log(QStringLiteral("restarted %1 (pid %2)").arg(program).arg(pid));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    g_folder = QCoreApplication::applicationDirPath();
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() == 1 && args[0] == QLatin1String("--revision")) {
+        QTextStream(stdout) << RH_COMPANION_REVISION << Qt::endl;
+        return 0;
+    }
+    const QStringList pair = args.join(QLatin1Char(' ')).split(QLatin1Char(';'));
+    if (pair.size() != 2 || !plainName(pair[0].trimmed()) || !plainName(pair[1].trimmed())) {
+        QTextStream(stderr) << "usage: filechanger OLD;NEW (file names in " << g_folder << ")" << Qt::endl;
+        return Usage;
+    }
+    const QString old = g_folder + QLatin1Char('/') + pair[0].trimmed();
+    const QString fresh = g_folder + QLatin1Char('/') + pair[1].trimmed();
+    QString home = qEnvironmentVariable(rh::kEnvHome);
+    if (home.isEmpty())
+        home = g_folder;
+
+    // The program ends right after starting us; give it time to go, but never
+    // replace the file under a program that keeps running.
+    bool waitOk = false;
+    const int waitSec = qEnvironmentVariableIntValue(rh::kEnvChangerWait, &waitOk);
+    QDeadlineTimer deadline(qint64(waitOk && waitSec > 0 ? waitSec : 60) * 1000);
+    while (!rh::InstanceLock::isFree(home)) {
+        if (deadline.hasExpired()) {
+            log(QStringLiteral("%1 is still running; nothing replaced").arg(old));
+            return StillRunning;
+        }
+        QThread::msleep(50);
+    }
+
+    QString error;
+    const QFileInfo freshInfo(fresh);
+    bool ok = true;
+    if (!freshInfo.isFile() || freshInfo.size() == 0) {
+        error = QStringLiteral("%1 is missing or empty").arg(fresh);
+        ok = false;
+    }
+    const bool hadOld = QFileInfo(old).isFile();
+    if (ok && hadOld)
+        ok = keepBackup(old, &error);
+    if (ok) {
+        const QFileDevice::Permissions mode = hadOld ? QFile::permissions(old)
+            : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        if (!QFile::setPermissions(fresh, mode)) {
+            error = QStringLiteral("cannot set the mode of %1").arg(fresh);
+            ok = false;
+        }
+    }
+    if (ok)
+        ok = renameFile(fresh, old, &error);
+
+    if (!ok) {
+        log(QStringLiteral("replacing %1 failed, the old program stays: %2").arg(old, error));
+        if (hadOld)
+            restart(old, true);
+        return Failed;
+    }
+    log(QStringLiteral("%1 replaced by %2, previous build kept as %3")
+            .arg(old, QFileInfo(fresh).fileName(), QFileInfo(old).fileName() + QStringLiteral(".bak")));
+    return restart(old, false) ? Replaced : Failed;
+}

@@ -1,0 +1,408 @@
+// Start-up in-process against the real servers of the suite (MariaDB and the
+// loopback HTTP server): the order of its steps, the server addresses with
+// their cache and bounded waits, and the update launcher with the companion
+// programs this project builds.
+#include "app/autoupdate.h"
+#include "app/login.h"
+#include "app/serveraddress.h"
+#include "app/startup.h"
+#include "http_fixture.h"
+#include "mariadb_fixture.h"
+#include "ports.h"
+#include "sandbox.h"
+#include "testinteraction.h"
+
+#include "net/download.h"
+#include "platform/instancelock.h"
+#include "platform/macaddress.h"
+#include "platform/serveraddresses.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace rh;
+using rh::test::HttpServer;
+using rh::test::MariaDbEnvironment;
+
+namespace {
+
+auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
+
+const QString kRunning = QStringLiteral("이미 프로그램이 실행중입니다.");
+const QString kNoLastVer = QStringLiteral("AutoVersionCheckerV1.exe의 최신버전 정보를 읽어올 수 없습니다!");
+const QString kUpdateFolder = QStringLiteral("/download/자동업데이트_v1/");
+const QString kBuilt = QStringLiteral(RH_BINARY_DIR "/src/");
+const QString kNext = QStringLiteral(RH_BINARY_DIR "/next/");
+
+QByteArray bytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void put(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(data);
+}
+
+void copyExecutable(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    ASSERT_TRUE(QFile::copy(from, to)) << from.toStdString();
+}
+
+QByteArray serverData(const QString& web, const QString& db)
+{
+    return QStringLiteral(R"({"ver": 3, "servers": [)"
+                          R"({"name": "자동업데이트_런처", "host": "%1"}, {"name": "사내메신저DB서버", "host": "%2"}]})")
+        .arg(web, db)
+        .toUtf8();
+}
+
+QByteArray serverList(const QString& web, const QString& db)
+{
+    return R"({"success": true, "data": )" + serverData(web, db) + "}";
+}
+
+void putScript(const QString& path, const QByteArray& text)
+{
+    put(path, text);
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(20);
+    return done();
+}
+
+class StartUpTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        http = new HttpServer;
+        httpOk = http->start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete http;
+        http = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(httpOk) << http->diagnostics().toStdString();
+        db = MariaDbEnvironment::server();
+        ASSERT_NE(db, nullptr) << "the MariaDB server did not start";
+        http->clearReplies();
+        // Defaults that lead nowhere: only resolved hosts reach the servers.
+        box.site() = db->siteConfig(box.site());
+        box.site().dbServerAddress = QStringLiteral("127.0.0.2");
+        box.site().webServerAddress = QStringLiteral("127.0.0.3");
+        box.site().webHttpPort = http->port();
+        box.site().checkerHost = http->host();
+        box.site().checkerPort = http->port();
+        box.apply();
+        ClearServerAddressData();
+        resetServerAddresses();
+        ASSERT_TRUE(db->exec(QStringLiteral(
+            "DELETE FROM tv_inhouse.user; DELETE FROM tv_inhouse.user_mac;"
+            "INSERT INTO tv_inhouse.user (id, password2) VALUES ('kim', SHA1('secret'));"
+            "INSERT INTO tv_inhouse.user_mac (user_id, mac_addr) VALUES ('kim', '001122AABBCC');")));
+        setMacAddressSource([] { return QStringList{QStringLiteral("00:11:22:aa:bb:cc")}; });
+
+        bin = box.home() + QStringLiteral("/bin");
+        QDir().mkpath(bin);
+        fresh();
+    }
+    // A new start-up object (the last one's lock is dropped).
+    StartUp& fresh(bool logsIn = true)
+    {
+        startPtr.reset();
+        startPtr = std::make_unique<StartUp>();
+        StartUp& s = *startPtr;
+        s.updater().exeFolder = bin;
+        s.updater().programFile = QStringLiteral("rollhaven2");
+        s.updater().programRevision = 0;
+        s.updater().homeFolder = box.home();
+        s.updater().restartArguments = {QStringLiteral("--flag"), QStringLiteral("두 단어")};
+        s.updater().openFolder = [this](const QString& f) { opened << f; };
+        s.log = [this](const QString& line) { log << line; };
+        s.showLogin = [this, logsIn](Login& l) {
+            loginSawDb = GetDBServerAddress();
+            if (!logsIn)
+                return;
+            l.Form_Load();
+            l.txtPassword = QStringLiteral("secret");
+            l.visible = true;
+            l.Form_Activate();
+        };
+        return s;
+    }
+    void TearDown() override
+    {
+        setMacAddressSource({});
+        ClearServerAddressData();
+        resetServerAddresses();
+    }
+
+    // Publishes a file of the update folder.
+    void publish(const QString& name, const QByteArray& data) const
+    {
+        put(http->root() + kUpdateFolder + name, data);
+    }
+    void publishRevision(const QString& text) const
+    {
+        publish(QStringLiteral("AutoVersionCheckerV1_lastver.txt"), text.toUtf8());
+    }
+    QStringList requestsSince(qsizetype n) const { return http->requests().mid(n); }
+
+    static inline HttpServer* http = nullptr;
+    static inline bool httpOk = false;
+    rh::test::MariaDbServer* db = nullptr;
+    rh::test::Sandbox box;
+    rh::test::TestInteraction ui;
+    std::unique_ptr<StartUp> startPtr;
+    QString bin;
+    QStringList log, opened;
+    QString loginSawDb = QStringLiteral("<login not shown>");
+};
+
+// ------------------------------------------------------------------ order
+
+TEST_F(StartUpTest, SecondInstanceIsRefusedBeforeAnyServerIsAsked)
+{
+    InstanceLock first;
+    ASSERT_TRUE(first.tryAcquire(box.home()));
+    const qsizetype before = http->requests().size();
+    EXPECT_EQ(startPtr->Main(), StartUp::Outcome::AlreadyRunning);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, kRunning);
+    EXPECT_EQ(ui.messages[0].icon, MsgIcon::Information);
+    EXPECT_EQ(http->requests().size(), before);
+    EXPECT_EQ(loginSawDb, QStringLiteral("<login not shown>"));
+}
+
+TEST_F(StartUpTest, ResolvedHostsServeTheUpdateAndTheLoginInThatOrder)
+{
+    http->setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
+                   serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")));
+    copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), bin + QStringLiteral("/AutoVersionCheckerV1.exe"));
+    publishRevision(QStringLiteral("1"));
+    const qsizetype before = http->requests().size();
+
+    EXPECT_EQ(startPtr->Main(), StartUp::Outcome::Proceed) << ui.texts().join(u'\n').toStdString();
+    EXPECT_TRUE(startPtr->lock().isHeld());
+    EXPECT_EQ(DBServerAddress(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(WebServerAddress(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.1")) << "the login already uses the resolved host";
+    const QStringList asked = requestsSince(before);
+    ASSERT_GE(asked.size(), 2);
+    EXPECT_EQ(asked[0], QString::fromLatin1(kServerAddressCheckerPath)) << "first start: no query";
+    EXPECT_TRUE(asked[1].endsWith(QStringLiteral("AutoVersionCheckerV1_lastver.txt"))) << asked[1].toStdString();
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.texts().join(u'\n').toStdString();
+}
+
+TEST_F(StartUpTest, OfflineStartsWithCacheOrDefaultsAndEmptyHostsKeepTheDefault)
+{
+    box.site().checkerPort = rh::test::refusingPort();
+    box.apply();
+
+    // No cache: both defaults, and the login is still reached.
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(WebServerAddress(), QStringLiteral("127.0.0.3"));
+
+    // A cache from an earlier run: its hosts; an empty host keeps its default.
+    put(serverAddressFilePath(), serverData(QString(), QStringLiteral("10.9.8.7")));
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("10.9.8.7"));
+    EXPECT_EQ(WebServerAddress(), QStringLiteral("127.0.0.3"));
+}
+
+TEST_F(StartUpTest, CheckerThatNeverAnswersCostsItsTimeoutThenTheCacheServes)
+{
+    HttpServer::Reply hang;
+    hang.body = serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"));
+    hang.delaySec = 120;
+    http->setReply(QString::fromLatin1(kServerAddressCheckerPath), hang);
+    put(serverAddressFilePath(), serverData(QStringLiteral("127.0.0.1"), QStringLiteral("10.1.1.1")));
+
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_LT(t.elapsed(), 60000) << "bounded by the checker's timeouts, not the server's delay";
+    EXPECT_EQ(loginSawDb, QStringLiteral("10.1.1.1"));
+}
+
+// ------------------------------------------------------------------ update launcher
+
+TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
+{
+    const QString checker = bin + QStringLiteral("/AutoVersionCheckerV1.exe");
+    const QString changer = bin + QStringLiteral("/filechanger.exe");
+    AutoUpdater& u = startPtr->updater();
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    publish(QStringLiteral("AutoVersionCheckerV1.exe"), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
+    publish(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
+
+    // No local checker: revision 0, so both come whenever the latest is above 0.
+    publishRevision(QStringLiteral("1"));
+    EXPECT_TRUE(u.AutoUpdaterSelfUpdate());
+    EXPECT_EQ(bytes(checker), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
+    EXPECT_EQ(bytes(changer), bytes(kNext + QStringLiteral("filechanger.exe")));
+    EXPECT_TRUE(QFileInfo(checker).isExecutable());
+
+    // The same revision on both sides downloads nothing; a native companion
+    // says its revision itself, so a current one is never fetched again.
+    EXPECT_EQ(companionRevision(checker), QStringLiteral("2"));
+    const qsizetype before = http->requests().size();
+    publishRevision(QStringLiteral("2"));
+    EXPECT_TRUE(u.AutoUpdaterSelfUpdate());
+    EXPECT_EQ(requestsSince(before).size(), 1) << requestsSince(before).join(u' ').toStdString();
+
+    // Older local companions: 3 followed by CR LF still reads as 3; a text
+    // over 20 bytes is cut there (…0003 of 0000…0003999).
+    copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), checker);
+    for (const char* text : {"2\r\n", "0000000000000000000299999"}) {
+        copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), checker);
+        publishRevision(QString::fromLatin1(text));
+        EXPECT_TRUE(u.AutoUpdaterSelfUpdate()) << text;
+        EXPECT_EQ(companionRevision(checker), QStringLiteral("2")) << text;
+    }
+    publishRevision(QStringLiteral("0000000000000000000199999"));
+    copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), checker);
+    EXPECT_TRUE(u.AutoUpdaterSelfUpdate());
+    EXPECT_EQ(companionRevision(checker), QStringLiteral("1")) << "1 (cut) is not newer than 1";
+
+    // Nothing published: the Part's message, and the checker is not run.
+    publishRevision(QString());
+    EXPECT_FALSE(u.AutoUpdaterSelfUpdate());
+    EXPECT_EQ(ui.tells().value(0), kNoLastVer);
+    EXPECT_EQ(ui.messages.value(0).icon, MsgIcon::Critical);
+}
+
+TEST_F(StartUpTest, DownloadsWhoseDigestDiffersOrIsMissingWhenRequiredAreDiscarded)
+{
+    const QString checker = bin + QStringLiteral("/AutoVersionCheckerV1.exe");
+    copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), checker);
+    const QByteArray old = bytes(checker);
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    publishRevision(QStringLiteral("2"));
+    publish(QStringLiteral("AutoVersionCheckerV1.exe"), QByteArray("tampered"));
+    publish(QStringLiteral("AutoVersionCheckerV1.exe.sha256"),
+            QByteArray(64, 'a') + "  AutoVersionCheckerV1.exe\n");
+    EXPECT_FALSE(startPtr->updater().AutoUpdaterSelfUpdate());
+    EXPECT_EQ(bytes(checker), old);
+    EXPECT_TRUE(log.join(u'\n').contains(QStringLiteral("does not match"))) << log.join(u'\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/.AutoVersionCheckerV1.exe.download")));
+
+    QFile::remove(http->root() + kUpdateFolder + QStringLiteral("AutoVersionCheckerV1.exe.sha256"));
+    box.site().updateRequireDigest = true;
+    box.apply();
+    EXPECT_FALSE(startPtr->updater().AutoUpdaterSelfUpdate());
+    EXPECT_EQ(bytes(checker), old);
+
+    // A matching digest lets it through.
+    publish(QStringLiteral("AutoVersionCheckerV1.exe.sha256"),
+            fileSha256(http->root() + kUpdateFolder + QStringLiteral("AutoVersionCheckerV1.exe")).toLatin1() + "\n");
+    publish(QStringLiteral("filechanger.exe"), QByteArray("changer"));
+    publish(QStringLiteral("filechanger.exe.sha256"), fileSha256(http->root() + kUpdateFolder + QStringLiteral("filechanger.exe")).toLatin1());
+    EXPECT_TRUE(startPtr->updater().AutoUpdaterSelfUpdate());
+    EXPECT_EQ(bytes(checker), QByteArray("tampered"));
+}
+
+TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFileChanger)
+{
+    AutoUpdater& u = startPtr->updater();
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), bin + QStringLiteral("/AutoVersionCheckerV1.exe"));
+    publishRevision(QStringLiteral("1"));
+    publish(QStringLiteral("rollhaven2_lastver.txt"), "1");
+    const QByteArray newBuild = "#!/bin/sh\nprintf '%s\\n' new \"$@\" > restarted.txt\n";
+    publish(QStringLiteral("rollhaven2"), newBuild);
+
+    // The program file is not in its folder: the checker is not run.
+    qsizetype before = http->requests().size();
+    EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::Continue);
+    EXPECT_FALSE(requestsSince(before).join(u' ').contains(QStringLiteral("rollhaven2_lastver")));
+
+    // Present and older: the checker leaves New_rollhaven2, and without a file
+    // changer the Part's message ends the program with the folder shown.
+    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho old build\n");
+    EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::End);
+    EXPECT_EQ(bytes(bin + QStringLiteral("/New_rollhaven2")), newBuild);
+    EXPECT_EQ(ui.tells().value(0), QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n") + bin
+                                       + QStringLiteral("/filechanger.exe"));
+    EXPECT_EQ(opened, QStringList{bin});
+
+    // A leftover New_ file with a file changer always hands over; the skip
+    // flag leaves the companions alone.
+    publish(QStringLiteral("rollhaven2_lastver.txt"), "0");
+    copyExecutable(kBuilt + QStringLiteral("filechanger.exe"), bin + QStringLiteral("/filechanger.exe"));
+    InstanceLock running; // the program has not ended yet: the changer waits
+    ASSERT_TRUE(running.tryAcquire(box.home()));
+    before = http->requests().size();
+    EXPECT_EQ(u.RunAutoUpdate(true), AutoUpdater::Result::HandedOver);
+    EXPECT_FALSE(requestsSince(before).join(u' ').contains(QStringLiteral("AutoVersionCheckerV1_lastver")));
+    running.release();
+    // Replaced, backed up, still executable and restarted with its arguments.
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(bin + QStringLiteral("/restarted.txt")).size() > 0; }))
+        << bytes(bin + QStringLiteral("/filechanger.log")).toStdString();
+    EXPECT_EQ(bytes(bin + QStringLiteral("/restarted.txt")), QStringLiteral("new\n--flag\n두 단어\n").toUtf8());
+    EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2")), newBuild);
+    EXPECT_TRUE(QFileInfo(bin + QStringLiteral("/rollhaven2")).isExecutable());
+    EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2.bak")), QByteArray("#!/bin/sh\necho old build\n"));
+    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+}
+
+TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
+{
+    const QString program = bin + QStringLiteral("/rollhaven2");
+    const QString waiting = bin + QStringLiteral("/New_rollhaven2");
+    const QString marker = bin + QStringLiteral("/restarted.txt");
+    copyExecutable(kBuilt + QStringLiteral("filechanger.exe"), bin + QStringLiteral("/filechanger.exe"));
+    putScript(program, "#!/bin/sh\necho \"failed=$ROLLHAVEN2_UPDATE_FAILED\" > restarted.txt\n");
+    const QByteArray old = bytes(program);
+    const auto change = [&] {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(kEnvHome), box.home());
+        env.insert(QString::fromLatin1(kEnvChangerWait), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(bin + QStringLiteral("/filechanger.exe"), {QStringLiteral("rollhaven2;New_rollhaven2")});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return p.exitCode();
+    };
+
+    // The program does not end: nothing is touched, nothing restarted.
+    put(waiting, "#!/bin/sh\n");
+    InstanceLock running;
+    ASSERT_TRUE(running.tryAcquire(box.home()));
+    EXPECT_EQ(change(), 3);
+    EXPECT_EQ(bytes(program), old);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    running.release();
+
+    // The new build is gone: the old one stays, runs again and is told not to
+    // hand over at once.
+    QFile::remove(waiting);
+    EXPECT_EQ(change(), 1);
+    EXPECT_EQ(bytes(program), old);
+    EXPECT_FALSE(QFileInfo::exists(program + QStringLiteral(".bak")));
+    ASSERT_TRUE(waitFor([&] { return bytes(marker).endsWith('\n'); }));
+    EXPECT_EQ(bytes(marker), QByteArray("failed=1\n"));
+}
+
+} // namespace
