@@ -276,6 +276,9 @@ TEST_F(HeadlessFixture, RunsStartedInTheSameSecondKeepTheirOwnLogs)
 TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
 {
     QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::ReadOnly));
+    const QByteArray good = site.readAll();
+    site.close();
     ASSERT_TRUE(site.open(QIODevice::Append));
     site.write("[Servers]\nDBPort=99999\n");
     site.close();
@@ -286,12 +289,14 @@ TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
     EXPECT_FALSE(bad.out.contains(QStringLiteral("Start...")));
 
     ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n");
+    site.write(good);
     site.close();
     box.writeIni(QStringLiteral("demo.ini"), QStringLiteral("[General]\r\nProjGrop1=회계;Project1\r\n"));
     Outcome empty = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
     EXPECT_EQ(empty.code, 4);
     EXPECT_TRUE(empty.err.contains(QStringLiteral("설정파일에 프로젝트가 없습니다.")));
+}
+
 TEST_F(HeadlessFixture, LoginTakesTheAllowListAccountAndAPasswordThatNeverShows)
 {
     const QStringList list{QStringLiteral("--list")};
