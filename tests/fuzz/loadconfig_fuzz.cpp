@@ -40,7 +40,8 @@ bool ownMessage(const QString& m)
 {
     return (m.startsWith(QLatin1String("Error ")) && m.endsWith(QLatin1String(" in procedure LoadConfig of Form FrmMain")))
         || (m.startsWith(QStringLiteral("설정파일 내용중 [General] - ProjGrop"))
-            && m.endsWith(QStringLiteral("의 값이 잘못되었습니다.")));
+            && m.endsWith(QStringLiteral("의 값이 잘못되었습니다.")))
+        || m.startsWith(QStringLiteral("설정파일에 프로젝트가 없습니다.\r\n"));
 }
 
 // Loads g_ini into the desk; false when the load ended with an error.

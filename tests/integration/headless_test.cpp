@@ -279,8 +279,8 @@ TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
     ASSERT_TRUE(site.open(QIODevice::ReadOnly));
     const QByteArray good = site.readAll();
     site.close();
-    ASSERT_TRUE(site.open(QIODevice::Append));
-    site.write("[Servers]\nDBPort=99999\n");
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write(QByteArray(good).replace("[Servers]\n", "[Servers]\nDBPort=99999\n"));
     site.close();
     Outcome bad = run({QStringLiteral("--all"), QStringLiteral("--today"), QStringLiteral("2026-12-09")});
     EXPECT_EQ(bad.code, 4);
