@@ -99,6 +99,7 @@ struct Options {
     QString passwordFile;
     bool list = false;
     bool yes = false;
+    bool dryRun = false;
     QList<QPair<QString, bool>> boxes; // option boxes set explicitly
 };
 
@@ -153,6 +154,8 @@ std::optional<Options> parse(const QStringList& args, QString* error)
             o.list = true;
         } else if (a == QLatin1String("--yes")) {
             o.yes = true;
+        } else if (a == QLatin1String("--dry-run")) {
+            o.dryRun = true;
         } else {
             bool matched = false;
             for (const char* b : kBoxNames) {
@@ -306,6 +309,8 @@ QString headlessUsage()
         "  --version             print the program's version and exit\n"
         "  --password-file FILE  the login password (first line of FILE); else the variable\n"
         "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
+        "  --dry-run             record what the run would do without doing it; the plan is\n"
+        "                        printed and saved as logs/run_<start time>.plan.txt\n"
         "\n"
         "Start-up comes first, as in the window: one instance per program folder, the\n"
         "server addresses, the self-update and the login of the account that the\n"
@@ -461,8 +466,11 @@ int runHeadless(const QStringList& args)
 
     const QString logs = outputFolder() + QStringLiteral("/logs");
     QDir().mkpath(logs);
-    const QString logFile =
-        logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".log");
+    const QString logBase =
+        logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    const QString logFile = logBase + QStringLiteral(".log");
+    desk.runFileBase = logBase;
+    desk.chkDryRun.checked = o.dryRun;
     if (!ui.openLog(logFile))
         err << "로그 파일을 만들 수 없습니다: " << logFile << Qt::endl;
 
@@ -471,7 +479,8 @@ int runHeadless(const QStringList& args)
     const Desk::RunResult result = desk.btnTrans_Click();
     switch (result) {
     case Desk::RunResult::Finished:
-        desk.requestClose();
+        if (!o.dryRun) // a dry run leaves the setup INI's selection as it was
+            desk.requestClose();
         return ExitOk;
     case Desk::RunResult::Closed:
         return ExitOk;
@@ -481,7 +490,8 @@ int runHeadless(const QStringList& args)
     case Desk::RunResult::Stopped:
         err << "실행이 중단되었습니다." << (ui.lastMessage.isEmpty() ? QString() : QStringLiteral(" ") + ui.lastMessage)
             << Qt::endl;
-        desk.requestClose();
+        if (!o.dryRun)
+            desk.requestClose();
         return ExitStopped;
     }
     return ExitStopped;

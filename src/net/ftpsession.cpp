@@ -1,6 +1,7 @@
 #include "net/ftpsession.h"
 
 #include "platform/codepage.h"
+#include "platform/journal.h"
 #include "platform/sitecfg.h"
 
 #include <QElapsedTimer>
@@ -446,6 +447,16 @@ struct FtpSession::Impl {
         return r;
     }
 
+    // What a dry run answers for an operation it only journaled.
+    static FtpResult planned(qint64 bytes)
+    {
+        FtpResult r;
+        r.status = FtpStatus::Completed;
+        r.remoteOpened = true;
+        r.bytesSent = std::max<qint64>(bytes, 0);
+        return r;
+    }
+
     static FtpResult ownFailure(const QString& text)
     {
         FtpResult r;
@@ -707,6 +718,9 @@ FtpResult FtpSession::uploadFile(const QString& localPath, const QString& remote
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    // Journaled before the name is encoded: a plan's names may hold placeholders.
+    if (!journal().ftpUpload(localPath, remotePath, journal().fileSize(localPath)))
+        return Impl::planned(journal().fileSize(localPath));
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))
@@ -730,6 +744,8 @@ FtpResult FtpSession::uploadData(const QByteArray& data, const QString& remotePa
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (!journal().ftpUploadData(remotePath, data))
+        return Impl::planned(data.size());
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))
@@ -747,6 +763,8 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (!journal().ftpRename(fromPath, toPath))
+        return Impl::planned(0);
     QByteArray from, to;
     QString why;
     if (!remoteBytes(fromPath, &from, &why) || !remoteBytes(toPath, &to, &why))
@@ -804,6 +822,13 @@ FtpResult FtpSession::lookup(const QString& remotePath, FtpFileInfo* info)
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (const std::optional<qint64> size = journal().plannedRemoteSize(remotePath)) {
+        found.exists = *size >= 0;
+        found.size = *size;
+        if (info)
+            *info = found;
+        return Impl::planned(0);
+    }
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))

@@ -289,6 +289,10 @@ QGroupBox* FrmMain::buildStepFrame()
     const int order[6] = {StepRun, StepCompile, StepBuildSign, StepSetup, StepSetupSign, StepDistribute};
     for (int n = 0; n < 6; ++n)
         g->addWidget(chkStep[size_t(order[n])], n / 3, n % 3);
+    chkDryRun = checkBox(QStringLiteral("chkDryRun"), QStringLiteral("모의실행"));
+    chkDryRun->setToolTip(QStringLiteral("파일, 프로그램, FTP, 데이터베이스는 그대로 두고 할 일만 기록합니다"));
+    g->addWidget(chkDryRun, 2, 0, 1, 3);
+    connect(chkDryRun, &QCheckBox::clicked, this, [this](bool on) { m_desk.chkDryRun.checked = on; });
     cmdAllStep = pushButton(QStringLiteral("cmdAllStep"), QStringLiteral("All"));
     cmdAllStep->setToolTip(QStringLiteral("모든 단계를 선택하고 시작"));
     g->addWidget(cmdAllStep, 0, 3, 2, 1);
@@ -509,6 +513,7 @@ void FrmMain::refreshFromDesk()
     drawBox(chkVerUpdate, d.chkVerUpdate);
     drawBox(chkEndUnload, d.chkEndUnload);
     drawBox(chkFTPAutoRemove, d.chkFTPAutoRemove);
+    drawBox(chkDryRun, d.chkDryRun);
 
     for (int i = 0; i < 3; ++i) {
         // Exclusive buttons cannot all be cleared one by one.

@@ -80,6 +80,7 @@ private:
     QCheckBox* chkVerUpdate = nullptr;
     QCheckBox* chkEndUnload = nullptr;
     QCheckBox* chkFTPAutoRemove = nullptr;
+    QCheckBox* chkDryRun = nullptr;
     QPushButton* btnImdAutoRemove = nullptr;
     QPlainTextEdit* txtLog = nullptr;
     QLabel* lblFileName = nullptr;
