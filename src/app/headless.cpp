@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/junitreport.h"
 #include "app/login.h"
 #include "app/startup.h"
 
@@ -8,6 +9,7 @@
 #include "pipeline/steps.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "platform/profile.h"
 #include "platform/sitecfg.h"
 
 #include <QCoreApplication>
@@ -94,6 +96,7 @@ struct Options {
     QString mode;  // friday, tuesday, now
     QString today; // yyyy-MM-dd
     QString steps; // comma list, replaces the step boxes
+    QString junit; // JUnit XML of the run goes here
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     qint64 signingTimeoutMs = 0;
     QString passwordFile;
@@ -148,6 +151,8 @@ std::optional<Options> parse(const QStringList& args, QString* error)
             o.signingTimeoutMs = std::max<qint64>(1, qint64(seconds * 1000));
         } else if (auto v9 = value(i, QStringLiteral("--password-file"))) {
             o.passwordFile = *v9;
+        } else if (auto v11 = value(i, QStringLiteral("--junit"))) {
+            o.junit = *v11;
         } else if (a == QLatin1String("--all")) {
             o.rows = QStringLiteral("all");
         } else if (a == QLatin1String("--list")) {
@@ -311,6 +316,8 @@ QString headlessUsage()
         "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
         "  --dry-run             record what the run would do without doing it; the plan is\n"
         "                        printed and saved as logs/run_<start time>.plan.txt\n"
+        "  --junit FILE          write the run's result as JUnit XML (a test case per step\n"
+        "                        and project) for CI engines\n"
         "\n"
         "Start-up comes first, as in the window: one instance per program folder, the\n"
         "server addresses, the self-update and the login of the account that the\n"
@@ -319,6 +326,9 @@ QString headlessUsage()
         "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
         "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
         "messages and questions go to standard error.\n"
+        "The run log goes to standard output and to logs/run_<start time>.log; beside it\n"
+        "the journal of what the run did (.journal.txt) and the run report (.json).\n"
+        "Messages and questions go to standard error.\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
         "3 bad usage, 4 the setup INI could not be loaded, 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
@@ -477,6 +487,8 @@ int runHeadless(const QStringList& args)
     desk.signingTimeoutMs = o.signingTimeoutMs;
     desk.visible = true;
     const Desk::RunResult result = desk.btnTrans_Click();
+    if (!o.junit.isEmpty() && !writeFileAtomically(o.junit, junitReport(desk)))
+        err << "JUnit 파일을 만들 수 없습니다: " << o.junit << Qt::endl;
     switch (result) {
     case Desk::RunResult::Finished:
         if (!o.dryRun) // a dry run leaves the setup INI's selection as it was

@@ -155,6 +155,15 @@ public:
     // The window's FTP connection and transfer display state (ftptransfer.h).
     std::unique_ptr<FtpConnection> ftp;
 
+    // The run log's lines with the step and project they were written in.
+    struct RunLine {
+        QString step;
+        QString project;
+        QString text;
+    };
+    const QList<RunLine>& runLines() const { return m_runLines; }
+    // The projects of the last run, in grid order.
+    QStringList runProjects() const;
     // The step box captions, by StepBox index.
     static QString stepCaption(int box);
     // The run's files beside its log share this path (without extension);
@@ -262,6 +271,8 @@ private:
     void onActiveCellChanged(int col, int row);
     void endRecord(const QDateTime& start);
 
+    QList<RunLine> m_runLines;
+    QString m_runProject;
     QJsonArray m_artefacts;
     QJsonArray m_verification;
     bool m_running = false;

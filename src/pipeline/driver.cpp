@@ -5,6 +5,7 @@
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 
 #include <QFileInfo>
 
@@ -41,6 +42,8 @@ bool folderExists(const QString& windowsPath)
 void Desk::AddLog(const QString& text)
 {
     txtLog += text + QStringLiteral("\r\n");
+    if (m_running)
+        m_runLines.append({journal().step(), m_runProject, text});
     Q_EMIT logAppended(text);
     interaction().logLine(text);
 }
@@ -162,6 +165,8 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
                                QStringLiteral("btnTrans_Click")));
         }
         stepClock.endStep(ok);
+        journal().setStep(QString());
+        m_runProject.clear();
         return ok;
     };
 

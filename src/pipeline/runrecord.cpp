@@ -121,6 +121,8 @@ void Desk::beginRecord(const QDateTime& start)
             + start.toString(QStringLiteral("yyyyMMdd_HHmmss"));
     journal().begin(chkDryRun.checked ? Journal::Mode::Plan : Journal::Mode::Record);
     m_artefacts = QJsonArray();
+    m_runLines.clear();
+    m_runProject.clear();
     m_verification = QJsonArray();
     stepClock.startRun();
 }
@@ -129,6 +131,7 @@ void Desk::beginStep(int box)
 {
     journal().setStep(stepCaption(box));
     stepClock.startStep(stepCaption(box));
+    m_runProject.clear();
 }
 
 void Desk::onActiveCellChanged(int, int row)
@@ -138,6 +141,7 @@ void Desk::onActiveCellChanged(int, int row)
     const QString name = grid.text(ColProjectName, row);
     journal().setProject(name);
     stepClock.project(name);
+    m_runProject = name;
 }
 
 namespace {
@@ -252,6 +256,15 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
                        {QStringLiteral("verification"), m_verification},
                        {QStringLiteral("log"), txtLog},
                        {QStringLiteral("journal"), entries}};
+}
+
+QStringList Desk::runProjects() const
+{
+    QStringList out;
+    for (int r = 1; r <= grid.maxRows(); ++r)
+        if (isTicked(r))
+            out << grid.text(ColProjectName, r);
+    return out;
 }
 
 void Desk::endRecord(const QDateTime& start)

@@ -4,7 +4,7 @@
 # folders, no file on the FTP server and no database row, and exits 0; the
 # plan of a dry run agrees entry by entry with the journal of the real run of
 # the same selection that follows it (placeholders match any value); the run
-# reports follow their JSON Schema.
+# reports follow their JSON Schema and the JUnit file its XSD.
 set -euo pipefail
 : "${ROOT:?}" "${SANDBOX:?}" "${APP:?}"
 mapfile -t RUN_FLAGS < <(grep -v '^$' "$SANDBOX/run_flags" || true)
@@ -55,9 +55,16 @@ next_second
 "$APP" "${FLAGS[@]}" "${again[@]}" --dry-run > /dev/null || fail "the second dry run exited $?"
 plan=$(newest_report)
 next_second
-"$APP" "${FLAGS[@]}" "${again[@]}" > /dev/null || fail "the second release exited $?"
+junit=$SANDBOX/logs/junit.xml
+"$APP" "${FLAGS[@]}" "${again[@]}" --junit "$junit" > /dev/null || fail "the second release exited $?"
 real=$(newest_report)
 [[ $plan != "$real" ]] || fail "no report of the second release"
+
+# The JUnit file follows the XSD kept in the repository: a case per step and project.
+xmllint --noout --schema "$ROOT/docs/schemas/junit.xsd" "$junit" || fail "the JUnit file does not follow the XSD"
+[[ $(xmllint --xpath 'count(//testcase[@name="원장관리"])' "$junit") == 3 &&
+   $(xmllint --xpath 'count(//testcase[failure or skipped])' "$junit") == 0 ]] ||
+  fail "unexpected JUnit cases: $(grep '<testcase ' "$junit")"
 
 # Every report of these runs validates against the schema kept in the repository.
 /usr/bin/python3 - "$ROOT/docs/schemas/run-report.schema.json" "$SANDBOX"/logs/run_*.json <<'PY'
