@@ -134,4 +134,8 @@ fi
 fi
 
 echo
-echo "run logs: $SANDBOX/logs"
+echo "run logs and reports: $SANDBOX/logs"
+echo
+echo "== end-of-run verification of the release =="
+release_log=$(ls -1 "$SANDBOX"/logs/run_*.log | LC_ALL=C sort | tail -1)
+sed -n '/^검증 결과/,/^$/p' "$release_log"

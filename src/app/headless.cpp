@@ -30,6 +30,7 @@ enum Exit {
     ExitStopped = 2,
     ExitUsage = 3,
     ExitLoad = 4,
+    ExitVerify = 6,
     ExitAlreadyRunning = 10,
     ExitNotAllowed = 11,
     ExitNoLogin = 12,
@@ -330,7 +331,8 @@ QString headlessUsage()
         "the journal of what the run did (.journal.txt) and the run report (.json).\n"
         "Messages and questions go to standard error.\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
-        "3 bad usage, 4 the setup INI could not be loaded, 10 already running,\n"
+        "3 bad usage, 4 the setup INI could not be loaded, 6 the run finished but the\n"
+        "end-of-run verification found a disagreement, 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
         "(the file changer restarts it with the same arguments).\n");
 }
@@ -493,9 +495,9 @@ int runHeadless(const QStringList& args)
     case Desk::RunResult::Finished:
         if (!o.dryRun) // a dry run leaves the setup INI's selection as it was
             desk.requestClose();
-        return ExitOk;
+        return desk.verificationFailed() ? ExitVerify : ExitOk;
     case Desk::RunResult::Closed:
-        return ExitOk;
+        return desk.verificationFailed() ? ExitVerify : ExitOk;
     case Desk::RunResult::Refused:
         err << "실행이 거부되었습니다: " << ui.lastMessage << Qt::endl;
         return ExitRefused;

@@ -171,6 +171,21 @@ bool isFinalReply(const QByteArray& line)
     return line.size() == 3 || line.at(3) == ' ';
 }
 
+struct Collect {
+    QByteArray* out;
+    qint64 max;
+};
+
+size_t collectCallback(char* data, size_t size, size_t nitems, void* userdata)
+{
+    auto* c = static_cast<Collect*>(userdata);
+    const size_t n = size * nitems;
+    if (c->out->size() + qint64(n) > c->max)
+        return 0; // larger than any version file: refused
+    c->out->append(data, qsizetype(n));
+    return n;
+}
+
 size_t discardCallback(char*, size_t size, size_t nitems, void*)
 {
     return size * nitems;
@@ -811,6 +826,31 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
                              : QStringLiteral("the server refused to rename %1").arg(fromPath));
     r.curlCode = int(CURLE_QUOTE_ERROR);
     r.serverReply = d->scrub(fromAnsi(rnfr.startsWith("350") ? rnto : rnfr));
+    return r;
+}
+
+FtpResult FtpSession::download(const QString& remotePath, QByteArray* out, qint64 maxBytes)
+{
+    out->clear();
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+    Collect collect{out, maxBytes};
+    d->prepare(d->urlFor(remote));
+    curl_easy_setopt(d->curl, CURLOPT_WRITEFUNCTION, &collectCallback);
+    curl_easy_setopt(d->curl, CURLOPT_WRITEDATA, &collect);
+    d->busy = true;
+    const CURLcode rc = d->perform();
+    d->busy = false;
+    if (rc != CURLE_OK)
+        r = d->failure(rc);
+    else
+        r.status = FtpStatus::Completed;
+    d->finish();
     return r;
 }
 

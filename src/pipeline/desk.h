@@ -162,6 +162,8 @@ public:
         QString text;
     };
     const QList<RunLine>& runLines() const { return m_runLines; }
+    // The last run's end-of-run verification found a disagreement.
+    bool verificationFailed() const { return m_verificationFailed; }
     // The projects of the last run, in grid order.
     QStringList runProjects() const;
     // The step box captions, by StepBox index.
@@ -272,6 +274,7 @@ private:
     void endRecord(const QDateTime& start);
 
     QList<RunLine> m_runLines;
+    bool m_verificationFailed = false;
     QString m_runProject;
     QJsonArray m_artefacts;
     QJsonArray m_verification;

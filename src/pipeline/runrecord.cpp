@@ -2,6 +2,7 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "pipeline/verification.h"
 #include "platform/apphome.h"
 #include "platform/journal.h"
 
@@ -271,6 +272,17 @@ void Desk::endRecord(const QDateTime& start)
 {
     const bool dryRun = journal().planning();
     journal().end();
+    // A distribution that went through is checked against what landed.
+    const bool distributed = std::any_of(stepClock.steps().begin(), stepClock.steps().end(),
+                                         [](const StepTiming& s) { return s.step == stepCaption(StepDistribute); });
+    m_verificationFailed = false;
+    if (!dryRun && distributed
+        && (m_lastResult == RunResult::Finished || m_lastResult == RunResult::Closed)) {
+        const VerificationResult v = VerifyRelease(*this);
+        m_artefacts = v.artefacts;
+        m_verification = v.checks;
+        m_verificationFailed = !v.ok;
+    }
     const QString text = renderJournal(journal().entries());
     if (dryRun) {
         AddLog(QString());

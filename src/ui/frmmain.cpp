@@ -2,7 +2,9 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "ui/frmhistory.h"
 #include "ui/projectmodel.h"
 #include "ui/projectview.h"
 
@@ -356,7 +358,13 @@ QWidget* FrmMain::buildRunBar()
     auto* v = new QVBoxLayout(bar);
     v->setContentsMargins(0, 4, 0, 0);
     chkEndUnload = checkBox(QStringLiteral("chkEndUnload"), QStringLiteral("전송후 닫기"));
-    v->addWidget(chkEndUnload);
+    btnHistory = pushButton(QStringLiteral("btnHistory"), QStringLiteral("실행 기록"));
+    btnHistory->setToolTip(QStringLiteral("지난 실행의 로그와 검증 결과"));
+    auto* top = new QHBoxLayout;
+    top->addWidget(chkEndUnload);
+    top->addStretch(1);
+    top->addWidget(btnHistory);
+    v->addLayout(top);
     auto* h = new QHBoxLayout;
     btnTrans = pushButton(QStringLiteral("btnTrans"), QStringLiteral("시작"));
     btnTrans->setMinimumHeight(40);
@@ -374,6 +382,11 @@ QWidget* FrmMain::buildRunBar()
     connect(chkEndUnload, &QCheckBox::clicked, this, [this](bool on) { m_desk.setEndUnload(on); });
     connect(btnTrans, &QPushButton::clicked, this, [this] { m_desk.btnTrans_Click(); });
     connect(btnClose, &QPushButton::clicked, this, [this] { close(); });
+    connect(btnHistory, &QPushButton::clicked, this, [this] {
+        auto* history = new FrmHistory(programFolder() + QStringLiteral("/logs"), this);
+        history->setAttribute(Qt::WA_DeleteOnClose);
+        history->open();
+    });
     return bar;
 }
 

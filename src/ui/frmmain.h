@@ -74,6 +74,7 @@ private:
     std::array<QRadioButton*, 3> optWeek{};
     QPushButton* btnTrans = nullptr;
     QPushButton* btnClose = nullptr;
+    QPushButton* btnHistory = nullptr; // 실행 기록
     QPushButton* btnSourceMerge = nullptr;
     QListWidget* lstDest = nullptr;
     QCheckBox* chkWriteVer = nullptr;

@@ -7,7 +7,9 @@
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
 #include "pipeline/ftptransfer.h"
+#include "pipeline/verification.h"
 #include "platform/drivemap.h"
+#include "platform/journal.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 #include "vsftpd_fixture.h"
@@ -343,6 +345,60 @@ TEST_F(DistributionTest, FollowUpsPublishVersionsDiaryAndCatalogue)
     ASSERT_TRUE(db->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
     EXPECT_EQ(out.trimmed(), QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"))
         << ui.texts().join(QLatin1Char('|')).toStdString() << ui.log.join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreement)
+{
+    rh::test::MariaDbServer* db = MariaDbEnvironment::server();
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(db->exec(QStringLiteral("TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;")));
+    box.site() = db->siteConfig(box.site());
+    box.site().webServerAddress = db->host();
+    box.apply();
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const QString setup = QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe");
+    const int row = addRow(QStringLiteral("원장3"), QStringLiteral("3.1.0.26"), setup);
+    desk.grid.setText(ColWorkDiaryCode, row, QStringLiteral("101"));
+    auto setupWithVersion = [&](const QString& version) {
+        QString error;
+        EXPECT_FALSE(rh::test::makePe(nat(setup), {QStringLiteral("--version"), version}, &error).isEmpty())
+            << error.toStdString();
+    };
+    setupWithVersion(QStringLiteral("3.1.0.26"));
+    destinations({kFtpDest});
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+
+    journal().begin(Journal::Mode::Record);
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    journal().end();
+    auto errors = [&] {
+        QStringList out;
+        for (const QString& l : ui.log)
+            if (l.startsWith(QStringLiteral("[오류] ")))
+                out << l;
+        return out;
+    };
+    VerificationResult clean = VerifyRelease(desk);
+    EXPECT_TRUE(clean.ok) << errors().join(QLatin1Char('\n')).toStdString();
+    EXPECT_GE(clean.checks.size(), 8); // versions, official copy, .ver, diary, catalogue, 4 uploads
+    ASSERT_FALSE(clean.artefacts.isEmpty());
+    EXPECT_EQ(clean.artefacts.first().toObject().value(QStringLiteral("sha256")).toString().size(), 64);
+
+    // One planted disagreement of each kind.
+    setupWithVersion(QStringLiteral("3.1.0.99"));
+    QFile remoteSetup(server->localPath(kDownload + QStringLiteral("TVledger2_setup_2.exe")));
+    ASSERT_TRUE(remoteSetup.resize(3));
+    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE tv_inhouse.diary SET note = '* [현재버전] 원장3 → 3.1.0.25'")));
+    ui.log.clear();
+    VerificationResult planted = VerifyRelease(desk);
+    EXPECT_FALSE(planted.ok);
+    const QString found = errors().join(QLatin1Char('\n'));
+    for (const QString& line :
+         {QStringLiteral("[오류] 원장3 셋업 버전 TVledger2_setup_2.exe 불일치: 기대값 3.1.0.26, 실제값 3.1.0.99"),
+          QStringLiteral(" FTP 크기 /public_html/download/TVledger2_setup_2.exe 불일치: 기대값 "),
+          QStringLiteral("[오류] 원장3 업무일지 불일치: 기대값 * [현재버전] 원장3 → 3.1.0.26, 실제값 * [현재버전] 원장3 → 3.1.0.25")})
+        EXPECT_TRUE(found.contains(line)) << line.toStdString() << "\n" << found.toStdString();
 }
 
 } // namespace
