@@ -8,6 +8,7 @@ namespace rh {
 namespace {
 
 struct Case {
+    Case(const QString& s, const QString& p) : step(s), project(p) {}
     QString step;
     QString project;
     qint64 ms = 0;
@@ -39,7 +40,7 @@ QByteArray junitReport(const Desk& desk)
         const auto t = std::find_if(timings.begin(), timings.end(), [&](const StepTiming& s) { return s.step == step; });
         const qsizetype first = cases.size();
         for (const QString& p : projects) {
-            Case c{step, p};
+            Case c(step, p);
             c.skipped = t == timings.end();
             if (t != timings.end())
                 for (const auto& [name, ms] : t->projects)
@@ -47,7 +48,7 @@ QByteArray junitReport(const Desk& desk)
                         c.ms = ms;
             cases.append(c);
         }
-        Case whole{step, stepless};
+        Case whole(step, stepless);
         whole.skipped = t == timings.end();
         for (const Desk::RunLine& l : desk.runLines()) {
             if (l.step != step)

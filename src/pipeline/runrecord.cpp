@@ -276,9 +276,12 @@ void Desk::endRecord(const QDateTime& start)
     const bool distributed = std::any_of(stepClock.steps().begin(), stepClock.steps().end(),
                                          [](const StepTiming& s) { return s.step == stepCaption(StepDistribute); });
     m_verificationFailed = false;
+    qint64 checksMs = -1;
     if (!dryRun && distributed
         && (m_lastResult == RunResult::Finished || m_lastResult == RunResult::Closed)) {
+        const qint64 started = monotonicNowMs();
         const VerificationResult v = VerifyRelease(*this);
+        checksMs = monotonicNowMs() - started;
         m_artefacts = v.artefacts;
         m_verification = v.checks;
         m_verificationFailed = !v.ok;
@@ -296,10 +299,17 @@ void Desk::endRecord(const QDateTime& start)
     AddLog(QString());
     for (const QString& line : stepClock.lines())
         AddLog(line);
+    if (checksMs >= 0)
+        AddLog(QStringLiteral("  검증: ") + secondsText(checksMs) + QStringLiteral(" (")
+               + QString::number(100.0 * double(checksMs) / double(std::max<qint64>(1, stepClock.runMs())), 'f', 1)
+               + QStringLiteral("%)"));
     const QDateTime end = now();
-    if (!saveText(runFileBase + QStringLiteral(".json"),
-                  QJsonDocument(runReport(start, end)).toJson(QJsonDocument::Indented)))
-        AddLog(QStringLiteral("[오류] 실행 보고서를 저장할 수 없습니다.(") + runFileBase + QStringLiteral(".json)"));
+    const qint64 reportStarted = monotonicNowMs();
+    const QString reportPath = runFileBase + QStringLiteral(".json");
+    if (saveText(reportPath, QJsonDocument(runReport(start, end)).toJson(QJsonDocument::Indented)))
+        AddLog(QStringLiteral("실행 보고서: ") + reportPath + QStringLiteral(" (%1ms)").arg(monotonicNowMs() - reportStarted));
+    else
+        AddLog(QStringLiteral("[오류] 실행 보고서를 저장할 수 없습니다.(") + reportPath + QLatin1Char(')'));
     lastRunFileBase = runFileBase;
     runFileBase.clear();
 }

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonObject>
+#include <QVersionNumber>
 
 #include <memory>
 
@@ -29,6 +30,17 @@ QString withoutSuffix(QString name)
 {
     name.remove(kSuffix, Qt::CaseSensitive);
     return name;
+}
+
+// Builders write four-part versions: 1.612.31.0 is the program's 1.612.31.
+bool sameVersion(const QString& a, const QString& b)
+{
+    qsizetype endA = 0, endB = 0;
+    const QVersionNumber va = QVersionNumber::fromString(a, &endA);
+    const QVersionNumber vb = QVersionNumber::fromString(b, &endB);
+    if (va.isNull() || vb.isNull() || endA != a.size() || endB != b.size())
+        return a == b;
+    return va.normalized() == vb.normalized();
 }
 
 class Verifier {
@@ -53,7 +65,12 @@ private:
 
     void check(const QString& project, const QString& what, const QString& expected, const QString& found)
     {
-        const bool ok = expected == found;
+        check(project, what, expected, found, expected == found);
+    }
+
+    void check(const QString& project, const QString& what, const QString& expected, const QString& found,
+               bool ok)
+    {
         m_result.checks.append(QJsonObject{{QStringLiteral("project"), project},
                                            {QStringLiteral("check"), what},
                                            {QStringLiteral("expected"), expected},
@@ -168,7 +185,9 @@ private:
                 const QString setup = cell(col, row);
                 if (setup.isEmpty())
                     continue;
-                check(name, QStringLiteral("셋업 버전 ") + fileNameOf(setup), version, GetFileVerText(setup, true, true));
+                const QString setupVersion = GetFileVerText(setup, true, true);
+                check(name, QStringLiteral("셋업 버전 ") + fileNameOf(setup), version, setupVersion,
+                      sameVersion(version, setupVersion));
                 artefact(name, setup, true);
             }
         }
