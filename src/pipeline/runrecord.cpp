@@ -118,7 +118,7 @@ QString Desk::stepCaption(int box)
 void Desk::beginRecord(const QDateTime& start)
 {
     if (runFileBase.isEmpty())
-        runFileBase = programFolder() + QStringLiteral("/logs/run_")
+        runFileBase = outputFolder() + QStringLiteral("/logs/run_")
             + start.toString(QStringLiteral("yyyyMMdd_HHmmss"));
     journal().begin(chkDryRun.checked ? Journal::Mode::Plan : Journal::Mode::Record);
     m_artefacts = QJsonArray();

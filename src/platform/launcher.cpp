@@ -741,7 +741,7 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
     o.mode = shellShowMode(hidden, minimized);
     o.workingFolder = directory;
     if (!journal().processStart((file.trimmed() + QLatin1Char(' ') + parameters).trimmed(), directory))
-        return;
+        return true; // a dry run: taken as started and ended
     const qint64 id = startPlan(plan, o, error);
     if (id <= 0)
         return false;

@@ -383,7 +383,7 @@ QWidget* FrmMain::buildRunBar()
     connect(btnTrans, &QPushButton::clicked, this, [this] { m_desk.btnTrans_Click(); });
     connect(btnClose, &QPushButton::clicked, this, [this] { close(); });
     connect(btnHistory, &QPushButton::clicked, this, [this] {
-        auto* history = new FrmHistory(programFolder() + QStringLiteral("/logs"), this);
+        auto* history = new FrmHistory(outputFolder() + QStringLiteral("/logs"), this);
         history->setAttribute(Qt::WA_DeleteOnClose);
         history->open();
     });
