@@ -176,7 +176,7 @@ struct Collect {
     qint64 max;
 };
 
-size_t collectCallback(char* data, size_t size, size_t nitems, void* userdata)
+size_t collectLimitedCallback(char* data, size_t size, size_t nitems, void* userdata)
 {
     auto* c = static_cast<Collect*>(userdata);
     const size_t n = size * nitems;
@@ -841,7 +841,7 @@ FtpResult FtpSession::download(const QString& remotePath, QByteArray* out, qint6
         return Impl::ownFailure(why);
     Collect collect{out, maxBytes};
     d->prepare(d->urlFor(remote));
-    curl_easy_setopt(d->curl, CURLOPT_WRITEFUNCTION, &collectCallback);
+    curl_easy_setopt(d->curl, CURLOPT_WRITEFUNCTION, &collectLimitedCallback);
     curl_easy_setopt(d->curl, CURLOPT_WRITEDATA, &collect);
     d->busy = true;
     const CURLcode rc = d->perform();
