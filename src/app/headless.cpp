@@ -9,6 +9,7 @@
 #include "pipeline/steps.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/sitecfg.h"
 
@@ -375,6 +376,11 @@ int runHeadless(const QStringList& args)
     struct Reset {
         ~Reset() { setInteraction(nullptr); }
     } reset;
+
+    // A dry run changes nothing from its first step: what start-up and the
+    // desk would write is planned too.
+    if (o.dryRun)
+        journal().begin(Journal::Mode::Plan);
 
     StartUp startUp;
     startUp.log = [&err](const QString& line) { err << "start-up: " << line << Qt::endl; };
