@@ -7,6 +7,7 @@
 #include "platform/journal.h"
 
 #include "platform/drivemap.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
 #include <QCryptographicHash>
@@ -224,8 +225,8 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
     const SiteConfig& cfg = site();
     const QJsonObject servers{
         {QStringLiteral("ftp"), cfg.ftpHost + QLatin1Char(':') + QString::number(cfg.ftpPort)},
-        {QStringLiteral("workDiary"), cfg.dbServerAddress},
-        {QStringLiteral("catalogue"), cfg.webServerAddress},
+        {QStringLiteral("workDiary"), DBServerAddress()},
+        {QStringLiteral("catalogue"), WebServerAddress()},
         {QStringLiteral("fileServer"), cfg.fileServerHost}};
 
     QJsonArray timings;

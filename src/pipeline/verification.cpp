@@ -11,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/journal.h"
+#include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 #include "util/fileutil.h"
 
@@ -150,9 +151,9 @@ private:
         if (!db && !down) {
             const SiteConfig& c = site();
             db = std::make_unique<cMySQL>();
-            down = !(web ? db->real_connect(c.webServerAddress, c.webDbUser, c.webDbPassword, c.webDbName,
+            down = !(web ? db->real_connect(WebServerAddress(), c.webDbUser, c.webDbPassword, c.webDbName,
                                             c.webDbPort, c.webDbSocket, 0, true)
-                         : db->real_connect(c.dbServerAddress, c.dbUser, c.dbPassword, c.dbName, c.dbPort,
+                         : db->real_connect(DBServerAddress(), c.dbUser, c.dbPassword, c.dbName, c.dbPort,
                                             c.dbSocket, 0, true));
         }
         return down ? nullptr : db.get();

@@ -79,12 +79,17 @@ Journal& journal()
 
 void Journal::begin(Mode mode)
 {
+    // A plan that goes on (a dry run's start-up, then its release) keeps
+    // what it planned so far.
+    const bool goesOn = m_mode == Mode::Plan && mode == Mode::Plan;
     m_mode = mode;
     m_entries.clear();
     m_step.clear();
     m_project.clear();
-    m_files.clear();
-    m_remote.clear();
+    if (!goesOn) {
+        m_files.clear();
+        m_remote.clear();
+    }
     m_waited.clear();
     m_numbers.clear();
     m_nextPid = kFirstPlannedPid;

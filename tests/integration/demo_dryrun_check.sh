@@ -16,8 +16,8 @@ sql() { bash "$ROOT/tests/support/tools/mariadb_sandbox.sh" sql "$SANDBOX/mariad
 # the services' state, and every row of every table.
 snapshot() {
   (cd "$SANDBOX" &&
-    find . \( -path ./logs -o -path ./pids -o -path ./mariadb \) -prune -o -printf '%y %m %p\n' | LC_ALL=C sort &&
-    find . \( -path ./logs -o -path ./pids -o -path ./mariadb \) -prune -o -type f -print0 |
+    find . \( -path ./logs -o -path ./pids -o -path ./mariadb -o -path ./http/server.log \) -prune -o -printf '%y %m %p\n' | LC_ALL=C sort &&
+    find . \( -path ./logs -o -path ./pids -o -path ./mariadb -o -path ./http/server.log \) -prune -o -type f -print0 |
       LC_ALL=C sort -z | xargs -0 -r sha256sum)
   sql -e "SELECT CONCAT(table_schema, '.', table_name) FROM information_schema.tables
           WHERE table_schema IN ('tv_inhouse', 'webhost') ORDER BY 1" |
