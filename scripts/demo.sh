@@ -9,9 +9,12 @@ ROOT=$PWD
 BUILD=${BUILD_DIR:-$ROOT/build}
 SANDBOX=${ROLLHAVEN2_SANDBOX:-$ROOT/sandbox}
 
-scripts/deps.sh
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target rollhaven2 rollhaven2_next rh_versionchecker_next rh_filechanger_next
+# Tests that drive the demo sandbox bring their own build (DEMO_NO_BUILD=1).
+if [[ -z ${DEMO_NO_BUILD:-} ]]; then
+  scripts/deps.sh
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)" --target rollhaven2 rollhaven2_next rh_versionchecker_next rh_filechanger_next
+fi
 
 rm -rf "$SANDBOX"
 mkdir -p "$SANDBOX"/{bin,inis,logs,settings}
@@ -63,6 +66,13 @@ echo "== start-up and the project grid of inis/demo.ini =="
 # Single instance, server addresses from the checker, self-update of the
 # companions (a newer checker is published), login of dev01, then the grid.
 "$APP" --headless --ini demo.ini --list "${RUN_FLAGS[@]}"
+
+# A check (tests) takes over here, with the sandbox started up and its services up.
+if [[ -n ${DEMO_CHECK:-} ]]; then
+  export APP
+  bash "$DEMO_CHECK"
+  exit
+fi
 
 echo
 echo "== release run =="
@@ -128,4 +138,8 @@ fi
 fi
 
 echo
-echo "run logs: $SANDBOX/logs"
+echo "run logs and reports: $SANDBOX/logs"
+echo
+echo "== end-of-run verification of the release =="
+release_log=$(ls -1 "$SANDBOX"/logs/run_*.log | LC_ALL=C sort | tail -1)
+sed -n '/^검증 결과/,/^$/p' "$release_log"

@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev curl
   libmariadb-dev mariadb-server mariadb-client
-  python3 python3-pyftpdlib vsftpd
+  python3 python3-pyftpdlib vsftpd python3-jsonschema libxml2-utils
   googletest libgtest-dev libgmock-dev
   fonts-nanum
   libimage-exiftool-perl mingw-w64 binutils-mingw-w64

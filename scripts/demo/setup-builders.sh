@@ -67,9 +67,10 @@ ISM
 }
 
 # Ledger is a product of the download catalogue: its setup lives in C:\2TarvelInstalls.
-inno Ledger TVledger2 원장관리 2026.12.1 'C:\2TarvelInstalls'
-installshield Tax tax 세금계산서 2026.12.1
-inno Pay pay 급여관리 2026.12.1
-inno Stock stock 재고관리 2026.12.1
+# Each setup carries its program's version, as the end-of-run verification expects.
+inno Ledger TVledger2 원장관리 1.612.31 'C:\2TarvelInstalls'
+installshield Tax tax 세금계산서 2.612.7
+inno Pay pay 급여관리 1.611.120
+inno Stock stock 재고관리 3.612.2
 
 echo "setup builders: IsCmdBld.exe and compil32.exe on C:, projects of Ledger, Tax, Pay, Stock under C:\\Setup"

@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/junitreport.h"
 #include "app/login.h"
 #include "app/startup.h"
 
@@ -9,6 +10,8 @@
 #include "pipeline/steps.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
+#include "platform/profile.h"
 #include "platform/sitecfg.h"
 
 #include <QCoreApplication>
@@ -30,6 +33,7 @@ enum Exit {
     ExitUsage = 3,
     ExitLoad = 4,
     ExitErrors = 5,
+    ExitVerify = 6,
     ExitAlreadyRunning = 10,
     ExitNotAllowed = 11,
     ExitNoLogin = 12,
@@ -119,6 +123,7 @@ struct Options {
     QString mode;  // friday, tuesday, now
     QString today; // yyyy-MM-dd
     QString steps; // comma list, replaces the step boxes
+    QString junit; // JUnit XML of the run goes here
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     qint64 signingTimeoutMs = 0;
     QString passwordFile;
@@ -126,6 +131,7 @@ struct Options {
     bool sendPending = false;
     bool yes = false;
     int retries = 0;
+    bool dryRun = false;
     QList<QPair<QString, bool>> boxes; // option boxes set explicitly
 };
 
@@ -181,6 +187,8 @@ std::optional<Options> parse(const QStringList& args, QString* error)
             }
         } else if (auto v9 = value(i, QStringLiteral("--password-file"))) {
             o.passwordFile = *v9;
+        } else if (auto v11 = value(i, QStringLiteral("--junit"))) {
+            o.junit = *v11;
         } else if (a == QLatin1String("--all")) {
             o.rows = QStringLiteral("all");
         } else if (a == QLatin1String("--list")) {
@@ -189,6 +197,8 @@ std::optional<Options> parse(const QStringList& args, QString* error)
             o.sendPending = true;
         } else if (a == QLatin1String("--yes")) {
             o.yes = true;
+        } else if (a == QLatin1String("--dry-run")) {
+            o.dryRun = true;
         } else {
             bool matched = false;
             for (const char* b : kBoxNames) {
@@ -347,6 +357,10 @@ QString headlessUsage()
         "  --version             print the program's version and exit\n"
         "  --password-file FILE  the login password (first line of FILE); else the variable\n"
         "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
+        "  --dry-run             record what the run would do without doing it; the plan is\n"
+        "                        printed and saved as logs/run_<start time>.plan.txt\n"
+        "  --junit FILE          write the run's result as JUnit XML (a test case per step\n"
+        "                        and project) for CI engines\n"
         "\n"
         "Start-up comes first, as in the window: one instance per program folder, the\n"
         "server addresses, the self-update and the login of the account that the\n"
@@ -355,10 +369,12 @@ QString headlessUsage()
         "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
         "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
         "messages and questions go to standard error, and every message is also an\n"
-        "\"[오류] \" line of the run log.\n"
+        "\"[오류] \" line of the run log. Beside the log: the journal of what the run did\n"
+        "(.journal.txt, or .plan.txt for a dry run) and the run report (.json).\n"
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
         "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
-        "5 finished with errors (the log has \"[오류] \" lines), 10 already running,\n"
+        "5 finished with errors (the log has \"[오류] \" lines), 6 finished but the\n"
+        "end-of-run verification found a disagreement, 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
         "(the file changer restarts it with the same arguments).\n");
 }
@@ -407,6 +423,11 @@ int runHeadless(const QStringList& args)
     struct Reset {
         ~Reset() { setInteraction(nullptr); }
     } reset;
+
+    // A dry run changes nothing from its first step: what start-up and the
+    // desk would write is planned too.
+    if (o.dryRun)
+        journal().begin(Journal::Mode::Plan);
 
     StartUp startUp;
     startUp.log = [&err](const QString& line) { err << "start-up: " << line << Qt::endl; };
@@ -520,16 +541,24 @@ int runHeadless(const QStringList& args)
     const QString stem = logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
     if (!ui.openLog(stem))
         err << "로그 파일을 만들 수 없습니다: " << stem << ".log" << Qt::endl;
+    // The journal and the report go beside the log, under the log's own name.
+    const QString logPath = ui.logPath();
+    desk.runFileBase = logPath.endsWith(QLatin1String(".log")) ? logPath.chopped(4) : stem;
+    desk.chkDryRun.checked = o.dryRun;
 
     desk.signingTimeoutMs = o.signingTimeoutMs;
     desk.visible = true;
     const Desk::RunResult result = desk.btnTrans_Click();
-    const int finished = desk.runErrorCount() > 0 ? ExitErrors : ExitOk;
-    if (finished == ExitErrors && result != Desk::RunResult::Stopped)
+    if (!o.junit.isEmpty() && !writeFileAtomically(o.junit, junitReport(desk)))
+        err << "JUnit 파일을 만들 수 없습니다: " << o.junit << Qt::endl;
+    // A failed verification outranks the other errors of a finished run.
+    const int finished = desk.verificationFailed() ? ExitVerify : desk.runErrorCount() > 0 ? ExitErrors : ExitOk;
+    if (finished != ExitOk && result != Desk::RunResult::Stopped)
         err << "실행이 오류와 함께 끝났습니다: " << desk.runErrorSummary() << Qt::endl;
     switch (result) {
     case Desk::RunResult::Finished:
-        desk.requestClose();
+        if (!o.dryRun) // a dry run leaves the setup INI's selection as it was
+            desk.requestClose();
         return finished;
     case Desk::RunResult::Closed:
         return finished;
@@ -539,7 +568,8 @@ int runHeadless(const QStringList& args)
     case Desk::RunResult::Stopped:
         err << "실행이 중단되었습니다." << (ui.lastMessage.isEmpty() ? QString() : QStringLiteral(" ") + ui.lastMessage)
             << Qt::endl;
-        desk.requestClose();
+        if (!o.dryRun)
+            desk.requestClose();
         return ExitStopped;
     }
     return ExitStopped;

@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/sitecfg.h"
 
@@ -292,7 +293,11 @@ void cMySQL::recordThreadId(const QString& userKey)
     const QString old = GetPrivateProfileText(QStringLiteral("LPID"), userKey, QString(), path, 100)
                             .trimmed();
     WritePrivateProfileText(QStringLiteral("LPID2"), userKey, old, path);
-    WritePrivateProfileText(QStringLiteral("LPID"), userKey, QString::number(m_threadId), path);
+    // A dry run's session is not the one the release would hold.
+    WritePrivateProfileText(QStringLiteral("LPID"), userKey,
+                            journal().planning() ? Journal::placeholder(QStringLiteral("thread id"))
+                                                 : QString::number(m_threadId),
+                            path);
 }
 
 void cMySQL::applyCharSet()
@@ -334,8 +339,27 @@ bool cMySQL::reconnectInPlace()
 
 // ---------------------------------------------------------------- statements
 
+// Statements that only read or set up the session; every other one changes
+// data and goes through the journal.
+static bool readsOnly(const QByteArray& sql)
+{
+    static const char* const kReads[] = {"select", "show", "describe", "desc", "explain", "set", "use"};
+    const QByteArray word = sql.trimmed().split(' ').value(0).toLower();
+    for (const char* r : kReads)
+        if (word == r)
+            return true;
+    return false;
+}
+
 RecordsetPtr cMySQL::send(const QByteArray& sql, const QString& src)
 {
+    m_planned = false;
+    if (!readsOnly(sql) && !journal().sql(fromWireRaw(sql))) {
+        // A dry run: the statement counts as done on one row.
+        m_planned = true;
+        m_plannedInsertId = 0;
+        return nullptr;
+    }
     MYSQL* h = handle();
     // real_query with the length: a NUL inside the text must not cut it short.
     if (mysql_real_query(h, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
@@ -388,11 +412,19 @@ RecordsetPtr cMySQL::real_query(const QString& query, qint32 Length)
 
 qint32 cMySQL::affected_rows()
 {
+    if (m_planned)
+        return 1;
     return qint32(quint32(mysql_affected_rows(handle())));
 }
 
 qint32 cMySQL::insert_id()
 {
+    if (m_planned) {
+        // The new row's id is known only once the row exists.
+        if (m_plannedInsertId == 0)
+            m_plannedInsertId = qint32(journal().placeholderNumber(QStringLiteral("insert_id")));
+        return m_plannedInsertId;
+    }
     return qint32(quint32(mysql_insert_id(handle())));
 }
 

@@ -141,6 +141,8 @@ private:
     bool m_wireUtf8 = true;     // false for "ansi-bytes" or after "set names" to a non-UTF-8 set
     bool m_reconnecting = false; // no nested reconnect from the set-up statements
     unsigned long m_threadId = 0;
+    bool m_planned = false; // the last statement was only journaled (dry run)
+    qint32 m_plannedInsertId = 0;
 };
 
 } // namespace rh

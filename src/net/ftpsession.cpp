@@ -1,6 +1,7 @@
 #include "net/ftpsession.h"
 
 #include "platform/codepage.h"
+#include "platform/journal.h"
 #include "platform/sitecfg.h"
 
 #include <QElapsedTimer>
@@ -168,6 +169,21 @@ bool isFinalReply(const QByteArray& line)
         if (line.at(i) < '0' || line.at(i) > '9')
             return false;
     return line.size() == 3 || line.at(3) == ' ';
+}
+
+struct Collect {
+    QByteArray* out;
+    qint64 max;
+};
+
+size_t collectLimitedCallback(char* data, size_t size, size_t nitems, void* userdata)
+{
+    auto* c = static_cast<Collect*>(userdata);
+    const size_t n = size * nitems;
+    if (c->out->size() + qint64(n) > c->max)
+        return 0; // larger than any version file: refused
+    c->out->append(data, qsizetype(n));
+    return n;
 }
 
 size_t discardCallback(char*, size_t size, size_t nitems, void*)
@@ -448,6 +464,16 @@ struct FtpSession::Impl {
         return r;
     }
 
+    // What a dry run answers for an operation it only journaled.
+    static FtpResult planned(qint64 bytes)
+    {
+        FtpResult r;
+        r.status = FtpStatus::Completed;
+        r.remoteOpened = true;
+        r.bytesSent = std::max<qint64>(bytes, 0);
+        return r;
+    }
+
     static FtpResult ownFailure(const QString& text)
     {
         FtpResult r;
@@ -709,6 +735,9 @@ FtpResult FtpSession::uploadFile(const QString& localPath, const QString& remote
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    // Journaled before the name is encoded: a plan's names may hold placeholders.
+    if (!journal().ftpUpload(localPath, remotePath, journal().fileSize(localPath)))
+        return Impl::planned(journal().fileSize(localPath));
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))
@@ -732,6 +761,8 @@ FtpResult FtpSession::uploadData(const QByteArray& data, const QString& remotePa
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (!journal().ftpUploadData(remotePath, data))
+        return Impl::planned(data.size());
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))
@@ -749,6 +780,8 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (!journal().ftpRename(fromPath, toPath))
+        return Impl::planned(0);
     QByteArray from, to;
     QString why;
     if (!remoteBytes(fromPath, &from, &why) || !remoteBytes(toPath, &to, &why))
@@ -798,6 +831,31 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     return r;
 }
 
+FtpResult FtpSession::download(const QString& remotePath, QByteArray* out, qint64 maxBytes)
+{
+    out->clear();
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+    Collect collect{out, maxBytes};
+    d->prepare(d->urlFor(remote));
+    curl_easy_setopt(d->curl, CURLOPT_WRITEFUNCTION, &collectLimitedCallback);
+    curl_easy_setopt(d->curl, CURLOPT_WRITEDATA, &collect);
+    d->busy = true;
+    const CURLcode rc = d->perform();
+    d->busy = false;
+    if (rc != CURLE_OK)
+        r = d->failure(rc);
+    else
+        r.status = FtpStatus::Completed;
+    d->finish();
+    return r;
+}
+
 FtpResult FtpSession::lookup(const QString& remotePath, FtpFileInfo* info)
 {
     FtpFileInfo found;
@@ -806,6 +864,13 @@ FtpResult FtpSession::lookup(const QString& remotePath, FtpFileInfo* info)
     FtpResult r;
     if (d->refuse(&r))
         return r;
+    if (const std::optional<qint64> size = journal().plannedRemoteSize(remotePath)) {
+        found.exists = *size >= 0;
+        found.size = *size;
+        if (info)
+            *info = found;
+        return Impl::planned(0);
+    }
     QByteArray remote;
     QString why;
     if (!remoteBytes(remotePath, &remote, &why))

@@ -115,6 +115,8 @@ public:
     FtpResult uploadData(const QByteArray& data, const QString& remotePath);
     // RNFR/RNTO; a failure leaves the connection usable.
     FtpResult rename(const QString& fromPath, const QString& toPath);
+    // Reads a small remote file (a version file) into memory; at most maxBytes.
+    FtpResult download(const QString& remotePath, QByteArray* out, qint64 maxBytes = 1 << 20);
     // Existence and size of one remote file: SIZE, then MLST, then the
     // folder's listing, for servers that refuse one or the other. A missing
     // file is a Completed result with exists == false; an existing file whose

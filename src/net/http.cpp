@@ -1,5 +1,6 @@
 #include "net/http.h"
 
+#include "platform/journal.h"
 #include "platform/sitecfg.h"
 
 #include <QFileInfo>
@@ -192,6 +193,11 @@ HttpResult httpGet(const QString& url, const HttpOptions& options)
 
 HttpResult httpGetToFile(const QString& url, const QString& path, const HttpOptions& options)
 {
+    if (!journal().httpDownload(url, path)) {
+        HttpResult planned;
+        planned.status = 200;
+        return planned;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         HttpResult r;

@@ -6,6 +6,7 @@
 #include "platform/apphome.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/shellcopy.h"
 #include "util/fileutil.h"
@@ -168,6 +169,11 @@ private:
             const QFileInfo info(a.native);
             // Only what the station delivered after this hand-over counts.
             if (!info.isFile() || info.lastModified() < m_handedOver) {
+                // A dry run handed nothing over: the journal takes it as signed.
+                if (journal().plannedOutput(a.native, QStringLiteral("서명 스테이션"))) {
+                    a.ready = true;
+                    continue;
+                }
                 a.seenAtMs = -1;
                 continue;
             }
@@ -227,13 +233,13 @@ private:
 // demand) under a free name; the native path it went to, or empty.
 QString moveAside(const QString& native, const QString& folder)
 {
-    if (!QDir().mkpath(folder))
+    if (!QFileInfo(folder).isDir() && journal().folderMake(folder) && !QDir().mkpath(folder))
         return QString();
     const QString name = QFileInfo(native).fileName();
     QString target = folder + QLatin1Char('/') + name;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = folder + QLatin1Char('/') + name + QLatin1Char('.') + QString::number(n);
-    return QFile::rename(native, target) ? target : QString();
+    return journaledRename(native, target) == 0 ? target : QString();
 }
 
 } // namespace
@@ -282,7 +288,7 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
                 a.file = file;
                 a.signedPath = inFolder(signedFolder, file);
                 a.native = nativePath(a.signedPath);
-                if (QFileInfo::exists(a.native)) {
+                if (journal().isFile(a.native)) {
                     const QString aside = moveAside(a.native, nativePath(asideFolder));
                     if (aside.isEmpty()) {
                         desk.AddLog(QStringLiteral("[오류] ") + name

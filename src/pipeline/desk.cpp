@@ -53,6 +53,7 @@ Desk::Desk(QObject* parent) : QObject(parent), grid(ProjectColCount)
     chkVerUpdate.checked = true;
     updateAllStepButton();
     connect(&grid, &ProjectGrid::cellChanged, this, &Desk::onCellChanged);
+    connect(&grid, &ProjectGrid::activeCellChanged, this, &Desk::onActiveCellChanged);
 }
 
 Desk::~Desk() = default;

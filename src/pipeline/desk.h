@@ -4,9 +4,12 @@
 // this object and the headless runner and the tests drive the same code.
 #include "config/grid.h"
 #include "db/cmysql.h"
+#include "pipeline/runrecord.h"
 #include "platform/profile.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -135,6 +138,8 @@ public:
     std::array<CheckBox, 6> chkStep;
     Button cmdAllStep;
     CheckBox chkTestVer, chkPatchOnly, chkWriteVer, chkVerUpdate, chkEndUnload, chkFTPAutoRemove;
+    // 모의실행: the run journals every side effect instead of performing it.
+    CheckBox chkDryRun;
     int optWeek = -1;
     Button btnTrans, btnClose, btnSourceMerge, btnImdAutoRemove;
     DestinationList lstDest;
@@ -152,6 +157,29 @@ public:
     std::unique_ptr<cMySQL> database;
     // The window's FTP connection and transfer display state (ftptransfer.h).
     std::unique_ptr<FtpConnection> ftp;
+
+    // The run log's lines with the step and project they were written in.
+    struct RunLine {
+        QString step;
+        QString project;
+        QString text;
+    };
+    const QList<RunLine>& runLines() const { return m_runLines; }
+    // The last run's end-of-run verification found a disagreement.
+    bool verificationFailed() const { return m_verificationFailed; }
+    // The projects of the last run, in grid order.
+    QStringList runProjects() const;
+    // The step box captions, by StepBox index.
+    static QString stepCaption(int box);
+    // The run's files beside its log share this path (without extension);
+    // empty: logs/run_<start time> in the program folder.
+    QString runFileBase;
+    QString lastRunFileBase; // the last run's, once it ended
+    // The run report (logs/run_<start time>.json): selection, options,
+    // servers, step timings, artefacts, verification and the journal.
+    QJsonObject runReport(const QDateTime& start, const QDateTime& end) const;
+    // Step and project durations of the last run.
+    StepClock stepClock;
 
     // "Today" and the clock, injectable for the date rules.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
@@ -257,7 +285,16 @@ private:
     void updateAllStepButton();
     void resetGroupButtons();
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
+    void beginRecord(const QDateTime& start);
+    void beginStep(int box);
+    void onActiveCellChanged(int col, int row);
+    void endRecord(const QDateTime& start);
 
+    QList<RunLine> m_runLines;
+    bool m_verificationFailed = false;
+    QString m_runProject;
+    QJsonArray m_artefacts;
+    QJsonArray m_verification;
     bool m_running = false;
     RunResult m_lastResult = RunResult::Refused;
     QStringList m_runErrors; // "[오류] " lines since the run started

@@ -10,6 +10,7 @@
 #include "platform/errors.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/shellcopy.h"
 #include "platform/sitecfg.h"
@@ -84,12 +85,11 @@ QString native(const QString& path)
 // old final file stays in place until the new one takes its name.
 void renameReplacing(const QString& from, const QString& to)
 {
-    const QByteArray a = QFile::encodeName(native(from));
-    const QByteArray b = QFile::encodeName(native(to));
-    if (std::rename(a.constData(), b.constData()) == 0)
+    const int e = journaledRename(native(from), native(to));
+    if (e == 0)
         return;
     int number = err::PathFileAccessError;
-    switch (errno) {
+    switch (e) {
     case ENOENT: number = err::FileNotFound; break;
     case EACCES:
     case EPERM:
@@ -407,6 +407,9 @@ QString setupTimeText(const QString& exePath)
     const QString path = nativePath(exePath);
     if (path.isEmpty())
         return QString();
+    // A build a dry run skipped would be written about now.
+    if (journal().pendingContent(path))
+        return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     return QFileInfo(path).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 

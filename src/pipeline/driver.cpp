@@ -5,6 +5,7 @@
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 
 #include <QFileInfo>
 
@@ -45,6 +46,8 @@ void Desk::AddLog(const QString& text)
     if (m_running && text.startsWith(QStringLiteral("[오류] ")))
         m_runErrors.append(text);
     txtLog += text + QStringLiteral("\r\n");
+    if (m_running)
+        m_runLines.append({journal().step(), m_runProject, text});
     Q_EMIT logAppended(text);
     interaction().logLine(text);
 }
@@ -132,7 +135,10 @@ Desk::RunResult Desk::btnTrans_Click()
     txtLog.clear();
     Q_EMIT logCleared();
     const QDateTime start = now();
+    beginRecord(start);
     AddLog(QStringLiteral("Start...") + timeOfDay(start));
+    if (chkDryRun.checked)
+        AddLog(QStringLiteral("[모의실행] 파일, 프로그램, FTP, 데이터베이스는 그대로 두고 할 일만 기록합니다."));
 
     m_lastResult = RunResult::Stopped;
     bool closedAfter = false;
@@ -143,8 +149,8 @@ Desk::RunResult Desk::btnTrans_Click()
         if (steps.sendPending)
             steps.sendPending();
         runChainInto(&m_lastResult, &closedAfter, start);
-        if (m_lastResult == RunResult::Stopped && !m_runErrors.isEmpty())
-            AddLog(runErrorSummary());
+        // Verification, timings and the report; the error count ends the log.
+        endRecord(start);
     }
 
     m_running = false;
@@ -192,41 +198,44 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
 {
     // A step that throws is reported under the driver's name and stops the
     // chain: its work is in an unknown state, so no later step may build on it.
-    auto call = [&](const std::function<bool()>& step) -> bool {
+    auto call = [&](int box, const std::function<bool()>& step) -> bool {
+        beginStep(box);
+        bool ok = false;
         try {
-            return step();
+            ok = step();
         } catch (const RhError& e) {
             tell(formErrorText(e.number(), e.description(), QStringLiteral("btnTrans_Click")));
         } catch (const std::exception& e) {
             tell(formErrorText(err::InvalidProcedureCall, QString::fromUtf8(e.what()),
                                QStringLiteral("btnTrans_Click")));
         }
-        return false;
+        stepClock.endStep(ok);
+        journal().setStep(QString());
+        m_runProject.clear();
+        return ok;
     };
 
-    if (chkStep[StepRun].checked && steps.step1_1 && !call(steps.step1_1))
+    if (chkStep[StepRun].checked && steps.step1_1 && !call(StepRun, steps.step1_1))
         return;
-    if (chkStep[StepCompile].checked && steps.step1_2 && !call(steps.step1_2))
+    if (chkStep[StepCompile].checked && steps.step1_2 && !call(StepCompile, steps.step1_2))
         return;
     if (chkStep[StepBuildSign].checked && steps.codeSigning
-        && !call([this] { return steps.codeSigning(ColExePath, 0); }))
+        && !call(StepBuildSign, [this] { return steps.codeSigning(ColExePath, 0); }))
         return;
-    if (chkStep[StepSetup].checked && steps.step2 && !call(steps.step2))
+    if (chkStep[StepSetup].checked && steps.step2 && !call(StepSetup, steps.step2))
         return;
     if (chkStep[StepSetupSign].checked && steps.codeSigning) {
         const bool patchOnly = chkPatchOnly.checked;
-        if (!call([this, patchOnly] {
+        if (!call(StepSetupSign, [this, patchOnly] {
                 return patchOnly ? steps.codeSigning(ColPatchResultPath, 0)
                                  : steps.codeSigning(ColISResult1, ColPatchResultPath);
             }))
             return;
     }
     if (chkStep[StepDistribute].checked && steps.step3) {
-        if (!call(steps.step3))
+        if (!call(StepDistribute, steps.step3))
             return;
         if (chkEndUnload.checked) {
-            if (!m_runErrors.isEmpty())
-                AddLog(runErrorSummary());
             *result = RunResult::Closed;
             *closedAfter = true;
             interaction().setBusy(false);
@@ -237,8 +246,6 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
     const QDateTime end = now();
     AddLog(QStringLiteral("Finish! ") + timeOfDay(end));
     AddLog(QStringLiteral("경과시간: ") + elapsedText(start, end));
-    if (!m_runErrors.isEmpty())
-        AddLog(runErrorSummary());
     *result = RunResult::Finished;
 }
 

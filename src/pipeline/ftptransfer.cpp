@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/launcher.h"
 
 #include <QDateTime>
@@ -285,8 +286,9 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
 
     QString mapError;
     const QString native = nativePath(localPath, &mapError);
-    const QFileInfo info(native);
-    c.totalBytes = native.isEmpty() ? 0 : info.size();
+    // Through the journal: a dry run's planned files have sizes too.
+    const bool isFile = !native.isEmpty() && journal().isFile(native);
+    c.totalBytes = isFile ? std::max<qint64>(0, journal().fileSize(native)) : 0;
     c.bytesSent = 0;
     FtpStatusFrame& f = desk.ftpStatus;
     f.fileName = localPath;
@@ -369,7 +371,7 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
     };
 
     bool ok = false;
-    if (native.isEmpty() || !info.isFile()) {
+    if (!isFile) {
         tellExclamation(QStringLiteral("파일 읽기에 실패했습니다."));
     } else {
         const FtpResult r = c.session.uploadFile(native, remotePath, hooks);

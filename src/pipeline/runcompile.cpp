@@ -118,7 +118,7 @@ bool Step1_2(Desk& desk)
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 컴파일중..."));
                 make();
             }
-            while (!stepFileExists(exe)) {
+            while (!stepOutputExists(exe, QStringLiteral("컴파일러"))) {
                 if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
                                             QStringLiteral("컴파일 재시도"))) {
                     desk.AddLog(QStringLiteral("[오류] ") + name

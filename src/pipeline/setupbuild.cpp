@@ -12,6 +12,7 @@
 #include "platform/errors.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/launcher.h"
 #include "util/fileutil.h"
 
@@ -43,7 +44,18 @@ bool fileExists(const QString& path)
     const QString native = nativePath(path, &error);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, error);
-    return QFileInfo(native).isFile();
+    return journal().isFile(native);
+}
+
+bool outputExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    QString error;
+    const QString native = nativePath(path, &error);
+    if (native.isEmpty())
+        throw RhError(err::PathNotFound, error);
+    return journal().awaitFile(native, QStringLiteral("셋업 빌더"));
 }
 
 void deleteFile(const QString& path)
@@ -52,9 +64,9 @@ void deleteFile(const QString& path)
     const QString native = nativePath(path, &error);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, error);
-    if (::unlink(QFile::encodeName(native).constData()) == 0)
+    const int e = journaledUnlink(native);
+    if (e == 0)
         return;
-    const int e = errno;
     const int number = e == ENOENT ? err::FileNotFound
         : (e == EACCES || e == EPERM) ? err::PermissionDenied
                                       : err::PathFileAccessError;
@@ -119,6 +131,14 @@ private:
         return found;
     }
 
+    // A builder's output after the builder ran.
+    bool made(const QString& path)
+    {
+        bool found = false;
+        guard([&] { found = outputExists(path); });
+        return found;
+    }
+
     bool remove(const QString& path)
     {
         return guard([&] { deleteFile(path); });
@@ -168,7 +188,7 @@ private:
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [풀버전] 컴파일중..."));
         for (;;) {
             runBuilder(name, kind, project);
-            if (exists(output))
+            if (made(output))
                 break;
             if (!interaction().askRetry(
                     QStringLiteral("설치파일 만들기가 실패하였습니다. 다시 시도 하시겠습니까?"),
@@ -209,9 +229,11 @@ private:
         }
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [패치버전] 컴파일중..."));
         runBuilder(name, kind, patchProject);
-        if (kind == 0)
+        if (kind == 0) {
+            made(update); // the builder's output, also when a dry run skipped it
             guard([&] { CopyFileWithMessage(update, patchResult); });
-        if (!exists(patchResult)) {
+        }
+        if (!made(patchResult)) {
             log(failed);
             return false;
         }

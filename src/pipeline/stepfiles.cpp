@@ -3,6 +3,7 @@
 #include "platform/errors.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +19,15 @@ bool stepFileExists(const QString& path)
     if (path.isEmpty())
         return false;
     const QString native = nativePath(path);
-    return !native.isEmpty() && QFileInfo(native).isFile();
+    return !native.isEmpty() && journal().isFile(native);
+}
+
+bool stepOutputExists(const QString& path, const QString& producer)
+{
+    if (path.isEmpty())
+        return false;
+    const QString native = nativePath(path);
+    return !native.isEmpty() && journal().awaitFile(native, producer);
 }
 
 void stepDeleteFile(const QString& path)
@@ -27,10 +36,11 @@ void stepDeleteFile(const QString& path)
     const QString native = nativePath(path, &mapError);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, standardErrorDescription(err::PathNotFound));
-    if (::unlink(QFile::encodeName(native).constData()) == 0)
+    const int e = journaledUnlink(native);
+    if (e == 0)
         return;
     int number = err::PathFileAccessError;
-    switch (errno) {
+    switch (e) {
     case ENOENT: number = err::FileNotFound; break;
     case ENOTDIR: number = err::PathNotFound; break;
     case EACCES:

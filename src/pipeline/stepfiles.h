@@ -12,6 +12,11 @@ namespace rh {
 // folder). Empty paths and paths the drive map cannot place do not exist.
 bool stepFileExists(const QString& path);
 
+// The same for a file that a tool or the signing station makes: a wait on
+// it. In a dry run the journal takes a file the skipped action would have
+// made as there.
+bool stepOutputExists(const QString& path, const QString& producer);
+
 // Deletes a file; throws RhError with the runtime's number (53 file not found,
 // 70 permission denied, 75 path/file access error, 76 path not found).
 void stepDeleteFile(const QString& path);

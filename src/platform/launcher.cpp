@@ -2,6 +2,7 @@
 
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 
 #include <QDir>
 #include <QFile>
@@ -663,6 +664,8 @@ qint64 startCommandLine(const QString& commandLine, const LaunchOptions& options
     LaunchPlan plan;
     if (!planCommandLine(commandLine, options.workingFolder, &plan, error))
         return 0;
+    if (!journal().processStart(commandLine.trimmed(), options.workingFolder))
+        return journal().plannedProcessId();
     return startPlan(plan, options, error);
 }
 
@@ -689,6 +692,8 @@ void reapEndedChildren()
 
 bool WaitForProcessEnded(qint64 id)
 {
+    if (journal().isPlannedProcess(id))
+        return true; // a dry run started nothing: taken as ended
     if (id <= 0 || id > INT_MAX)
         return false;
     const pid_t pid = pid_t(id);
@@ -743,6 +748,8 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
     LaunchOptions o;
     o.mode = shellShowMode(hidden, minimized);
     o.workingFolder = directory;
+    if (!journal().processStart((file.trimmed() + QLatin1Char(' ') + parameters).trimmed(), directory))
+        return true; // a dry run: taken as started and ended
     const qint64 id = startPlan(plan, o, error);
     if (id <= 0)
         return false;

@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "platform/journal.h"
+
 #include "platform/codepage.h"
 
 #include <QFile>
@@ -164,6 +166,12 @@ ProfileFile::ProfileFile(QByteArray bytes) : m_bytes(std::move(bytes)), m_exists
 
 ProfileFile ProfileFile::load(const QString& path)
 {
+    // A dry run reads back what it planned to write.
+    if (const std::optional<QByteArray> planned = journal().plannedBytes(path)) {
+        if (!journal().isFile(path))
+            return ProfileFile();
+        return ProfileFile(*planned);
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return ProfileFile();
@@ -388,7 +396,9 @@ QString GetPrivateProfileText(const QString& section, const QString& key,
     return ProfileFile::load(path).getText(section, key, defaultValue, bufferSize);
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+namespace {
+
+bool replaceFile(const QString& path, const QByteArray& bytes, QString* error)
 {
     QSaveFile f(path);
     // Keep the old file's permissions; QSaveFile writes a temporary beside it.
@@ -411,6 +421,15 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     return true;
 }
 
+} // namespace
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    if (!journal().fileWrite(path, bytes))
+        return true;
+    return replaceFile(path, bytes, error);
+}
+
 bool WritePrivateProfileBytes(const QString& section, const QString& key, const QByteArray& value,
                               const QString& path)
 {
@@ -421,7 +440,9 @@ bool WritePrivateProfileBytes(const QString& section, const QString& key, const 
         return false; // present but unreadable: never overwrite it
     if (!p.setString(section, key, value))
         return false;
-    return writeFileAtomically(path, p.bytes());
+    if (!journal().iniWrite(path, section, key, fromAnsi(value), p.bytes()))
+        return true;
+    return replaceFile(path, p.bytes(), nullptr);
 }
 
 bool WritePrivateProfileText(const QString& section, const QString& key, const QString& value,

@@ -2,6 +2,7 @@
 
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -72,6 +73,8 @@ int makeFolders(const QString& path)
     struct stat st;
     if (::stat(p.constData(), &st) == 0)
         return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (!journal().folderMake(QDir::cleanPath(path)))
+        return 0;
     for (qsizetype i = 1; i <= p.size(); ++i) {
         if (i < p.size() && p[i] != '/')
             continue;
@@ -99,6 +102,11 @@ int closeChecked(int fd)
 int copyFile(const QString& src, const QString& target, qint64& done, Progress& progress,
              QString* where)
 {
+    const qint64 size = journal().fileSize(src);
+    if (!journal().fileCopy(src, target, size)) {
+        done += std::max<qint64>(size, 0);
+        return 0;
+    }
     const QByteArray from = QFile::encodeName(src);
     const QByteArray to = QFile::encodeName(target);
     *where = src;
@@ -200,12 +208,12 @@ int copyFile(const QString& src, const QString& target, qint64& done, Progress& 
 int addJobs(const QString& source, const QString& target, QList<Job>& jobs)
 {
     const QFileInfo fi(source);
-    if (!fi.exists())
-        return ENOENT;
-    if (!fi.isDir()) {
-        jobs.append({source, target, fi.size(), false});
+    if (journal().isFile(source)) {
+        jobs.append({source, target, journal().fileSize(source), false});
         return 0;
     }
+    if (!fi.isDir())
+        return ENOENT;
     jobs.append({source, target, 0, true});
     QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
@@ -266,7 +274,7 @@ ShellCopyResult shellCopy(const QString& from, const QString& to, bool silent)
         }
         const QFileInfo fi(native);
         if (!hasWildcard(fi.fileName())) {
-            if (!QFileInfo::exists(native)) {
+            if (!journal().isFile(native) && !fi.isDir()) {
                 r.error = ENOENT;
                 r.path = native;
                 return r;

@@ -1,5 +1,7 @@
 #include "platform/usersettings.h"
 
+#include "platform/journal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,6 +59,8 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
                  const QString& value)
 {
     const QString path = userSettingsFile(appName);
+    if (!journal().settingsWrite(path, section + QLatin1Char('/') + key, value))
+        return;
     ensureOwnerOnlyFile(path);
     QSettings s(path, QSettings::IniFormat);
     s.setValue(section + QLatin1Char('/') + key, value);

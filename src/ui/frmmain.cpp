@@ -2,7 +2,9 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "ui/frmhistory.h"
 #include "ui/projectmodel.h"
 #include "ui/projectview.h"
 
@@ -289,6 +291,10 @@ QGroupBox* FrmMain::buildStepFrame()
     const int order[6] = {StepRun, StepCompile, StepBuildSign, StepSetup, StepSetupSign, StepDistribute};
     for (int n = 0; n < 6; ++n)
         g->addWidget(chkStep[size_t(order[n])], n / 3, n % 3);
+    chkDryRun = checkBox(QStringLiteral("chkDryRun"), QStringLiteral("모의실행"));
+    chkDryRun->setToolTip(QStringLiteral("파일, 프로그램, FTP, 데이터베이스는 그대로 두고 할 일만 기록합니다"));
+    g->addWidget(chkDryRun, 2, 0, 1, 3);
+    connect(chkDryRun, &QCheckBox::clicked, this, [this](bool on) { m_desk.chkDryRun.checked = on; });
     cmdAllStep = pushButton(QStringLiteral("cmdAllStep"), QStringLiteral("All"));
     cmdAllStep->setToolTip(QStringLiteral("모든 단계를 선택하고 시작"));
     g->addWidget(cmdAllStep, 0, 3, 2, 1);
@@ -352,7 +358,13 @@ QWidget* FrmMain::buildRunBar()
     auto* v = new QVBoxLayout(bar);
     v->setContentsMargins(0, 4, 0, 0);
     chkEndUnload = checkBox(QStringLiteral("chkEndUnload"), QStringLiteral("전송후 닫기"));
-    v->addWidget(chkEndUnload);
+    btnHistory = pushButton(QStringLiteral("btnHistory"), QStringLiteral("실행 기록"));
+    btnHistory->setToolTip(QStringLiteral("지난 실행의 로그와 검증 결과"));
+    auto* top = new QHBoxLayout;
+    top->addWidget(chkEndUnload);
+    top->addStretch(1);
+    top->addWidget(btnHistory);
+    v->addLayout(top);
     auto* h = new QHBoxLayout;
     btnTrans = pushButton(QStringLiteral("btnTrans"), QStringLiteral("시작"));
     btnTrans->setMinimumHeight(40);
@@ -370,6 +382,11 @@ QWidget* FrmMain::buildRunBar()
     connect(chkEndUnload, &QCheckBox::clicked, this, [this](bool on) { m_desk.setEndUnload(on); });
     connect(btnTrans, &QPushButton::clicked, this, [this] { m_desk.btnTrans_Click(); });
     connect(btnClose, &QPushButton::clicked, this, [this] { close(); });
+    connect(btnHistory, &QPushButton::clicked, this, [this] {
+        auto* history = new FrmHistory(outputFolder() + QStringLiteral("/logs"), this);
+        history->setAttribute(Qt::WA_DeleteOnClose);
+        history->open();
+    });
     return bar;
 }
 
@@ -509,6 +526,7 @@ void FrmMain::refreshFromDesk()
     drawBox(chkVerUpdate, d.chkVerUpdate);
     drawBox(chkEndUnload, d.chkEndUnload);
     drawBox(chkFTPAutoRemove, d.chkFTPAutoRemove);
+    drawBox(chkDryRun, d.chkDryRun);
 
     for (int i = 0; i < 3; ++i) {
         // Exclusive buttons cannot all be cleared one by one.

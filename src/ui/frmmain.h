@@ -74,12 +74,14 @@ private:
     std::array<QRadioButton*, 3> optWeek{};
     QPushButton* btnTrans = nullptr;
     QPushButton* btnClose = nullptr;
+    QPushButton* btnHistory = nullptr; // 실행 기록
     QPushButton* btnSourceMerge = nullptr;
     QListWidget* lstDest = nullptr;
     QCheckBox* chkWriteVer = nullptr;
     QCheckBox* chkVerUpdate = nullptr;
     QCheckBox* chkEndUnload = nullptr;
     QCheckBox* chkFTPAutoRemove = nullptr;
+    QCheckBox* chkDryRun = nullptr;
     QPushButton* btnImdAutoRemove = nullptr;
     QPlainTextEdit* txtLog = nullptr;
     QLabel* lblFileName = nullptr;

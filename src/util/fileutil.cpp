@@ -4,6 +4,7 @@
 #include "platform/drivemap.h"
 #include "platform/shellcopy.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "platform/peversion.h"
 
 #include <QDateTime>
@@ -199,6 +200,10 @@ QString GetLanguageName(const QString& code)
 
 QString GetFileVerText(const QString& path, bool keepLastPart, bool quiet)
 {
+    // The version of a build a dry run skipped is known only after the build.
+    const QString native = nativePath(path);
+    if (!native.isEmpty() && journal().pendingContent(native))
+        return Journal::placeholder(QFileInfo(native).completeBaseName() + QStringLiteral(" 버전"));
     const QStringList entries = GetFileVer(path);
     if (entries.size() < 3) {
         if (!quiet)
@@ -252,9 +257,11 @@ bool CopyFileWithMessage(const QString& source, const QString& destination)
         const QString to = nativePath(destination, &mapError);
         if (to.isEmpty())
             return fail(destination);
-        const QFileInfo info(from);
-        if (!info.isFile())
+        if (!journal().isFile(from))
             return fail(source, ENOENT);
+        if (!journal().fileCopy(from, to, journal().fileSize(from)))
+            return true;
+        const QFileInfo info(from);
         QFile in(from);
         if (!in.open(QIODevice::ReadOnly))
             return fail(source, errno);

@@ -5,6 +5,7 @@
 #include "platform/profile.h"
 #include "sandbox.h"
 #include "testinteraction.h"
+#include "ui/frmhistory.h"
 #include "ui/frmmain.h"
 #include "ui/guimain.h"
 #include "ui/projectmodel.h"
@@ -28,6 +29,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QFileInfo>
 #include <QImage>
@@ -456,6 +458,35 @@ TEST_F(WindowTest, ADistributingRunWithCloseAfterTransferClosesTheWindow)
     EXPECT_EQ(distributed, 1);
     EXPECT_EQ(desk.lastRunResult(), Desk::RunResult::Closed);
     EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(WindowTest, RunHistoryListsAFinishedRunAndShowsItsVerificationTable)
+{
+    // A distributing run whose executable is not there: the verification says so.
+    desk.chkVerUpdate.checked = false; // no servers in this test
+    desk.steps.step3 = [&] {
+        desk.grid.setText(ColFileVersion, 2, QStringLiteral("1.0.0.1"));
+        return true;
+    };
+    ui.answer(true);
+    click(find<QPushButton>(QStringLiteral("btnTrans")));
+    ASSERT_EQ(desk.lastRunResult(), Desk::RunResult::Finished);
+    EXPECT_TRUE(desk.verificationFailed());
+
+    click(find<QPushButton>(QStringLiteral("btnHistory")));
+    auto* history = w->findChild<FrmHistory*>();
+    ASSERT_NE(history, nullptr);
+    EXPECT_EQ(history->windowTitle(), QStringLiteral("실행 기록"));
+    ASSERT_EQ(history->runs->rowCount(), 1);
+    EXPECT_EQ(history->runs->item(0, 1)->text(), QStringLiteral("급여관리"));
+    EXPECT_EQ(history->runs->item(0, 2)->text(), QStringLiteral("완료"));
+    EXPECT_TRUE(history->runs->item(0, 4)->text().startsWith(QStringLiteral("불일치")));
+    EXPECT_TRUE(history->log->toPlainText().startsWith(QStringLiteral("Start...10:00:00\n")));
+    ASSERT_GE(history->checks->rowCount(), 1);
+    EXPECT_EQ(history->checks->item(0, 1)->text(), QStringLiteral("실행파일 버전"));
+    EXPECT_EQ(history->checks->item(0, 2)->text(), QStringLiteral("1.0.0.1"));
+    EXPECT_EQ(history->checks->item(0, 4)->text(), QStringLiteral("불일치"));
+    history->close();
 }
 
 TEST_F(WindowTest, ChoosingAnotherSetupReloadsGridAndGroups)

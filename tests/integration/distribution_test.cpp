@@ -9,7 +9,9 @@
 #include "pipeline/ftptransfer.h"
 #include "pipeline/pendingrecords.h"
 #include "pipeline/steps.h"
+#include "pipeline/verification.h"
 #include "platform/drivemap.h"
+#include "platform/journal.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 #include "vsftpd_fixture.h"
@@ -505,6 +507,60 @@ TEST_F(DistributionTest, PathsClimbingAboveTheirDriveAreRefused)
     EXPECT_TRUE(ui.log.contains(QStringLiteral("[경고] 탈출 패치파일이 존재하지 않습니다.(C:\\..\\..\\escaped\\esc_patch_2.exe)")));
     EXPECT_FALSE(QFileInfo::exists(box.home() + QStringLiteral("/escaped")));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(box.home()).absolutePath() + QStringLiteral("/escaped")));
+}
+
+TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreement)
+{
+    rh::test::MariaDbServer* db = MariaDbEnvironment::server();
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(db->exec(QStringLiteral("TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;")));
+    box.site() = db->siteConfig(box.site());
+    box.site().webServerAddress = db->host();
+    box.apply();
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const QString setup = QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe");
+    const int row = addRow(QStringLiteral("원장3"), QStringLiteral("3.1.0.26"), setup);
+    desk.grid.setText(ColWorkDiaryCode, row, QStringLiteral("101"));
+    auto setupWithVersion = [&](const QString& version) {
+        QString error;
+        EXPECT_FALSE(rh::test::makePe(nat(setup), {QStringLiteral("--version"), version}, &error).isEmpty())
+            << error.toStdString();
+    };
+    setupWithVersion(QStringLiteral("3.1.0.26"));
+    destinations({kFtpDest});
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+
+    journal().begin(Journal::Mode::Record);
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    journal().end();
+    auto errors = [&] {
+        QStringList out;
+        for (const QString& l : ui.log)
+            if (l.startsWith(QStringLiteral("[오류] ")))
+                out << l;
+        return out;
+    };
+    VerificationResult clean = VerifyRelease(desk);
+    EXPECT_TRUE(clean.ok) << errors().join(QLatin1Char('\n')).toStdString();
+    EXPECT_GE(clean.checks.size(), 8); // versions, official copy, .ver, diary, catalogue, 4 uploads
+    ASSERT_FALSE(clean.artefacts.isEmpty());
+    EXPECT_EQ(clean.artefacts.first().toObject().value(QStringLiteral("sha256")).toString().size(), 64);
+
+    // One planted disagreement of each kind.
+    setupWithVersion(QStringLiteral("3.1.0.99"));
+    QFile remoteSetup(server->localPath(kDownload + QStringLiteral("TVledger2_setup_2.exe")));
+    ASSERT_TRUE(remoteSetup.resize(3));
+    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE tv_inhouse.diary SET note = '* [현재버전] 원장3 → 3.1.0.25'")));
+    ui.log.clear();
+    VerificationResult planted = VerifyRelease(desk);
+    EXPECT_FALSE(planted.ok);
+    const QString found = errors().join(QLatin1Char('\n'));
+    for (const QString& line :
+         {QStringLiteral("[오류] 원장3 셋업 버전 TVledger2_setup_2.exe 불일치: 기대값 3.1.0.26, 실제값 3.1.0.99"),
+          QStringLiteral(" FTP 크기 /public_html/download/TVledger2_setup_2.exe 불일치: 기대값 "),
+          QStringLiteral("[오류] 원장3 업무일지 불일치: 기대값 * [현재버전] 원장3 → 3.1.0.26, 실제값 * [현재버전] 원장3 → 3.1.0.25")})
+        EXPECT_TRUE(found.contains(line)) << line.toStdString() << "\n" << found.toStdString();
 }
 
 } // namespace

@@ -161,6 +161,11 @@ TEST_F(HeadlessFixture, FinishedRunExitsZeroAndKeepsItsLog)
     QFile f(box.home() + QStringLiteral("/logs/") + logs[0]);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(f.readAll()), r.out);
+    // The log ends with the step timings; the journal and the report lie beside it.
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\n단계별 소요시간: 전체 ")));
+    const QString base = box.home() + QStringLiteral("/logs/") + logs[0].chopped(4);
+    EXPECT_TRUE(QFile::exists(base + QStringLiteral(".journal.txt")));
+    EXPECT_TRUE(QFile::exists(base + QStringLiteral(".json")));
     // Closing saved the selection into the setup INI, as the window does.
     EXPECT_TRUE(Sandbox::readBytes(box.iniPath(QStringLiteral("demo.ini"))).contains("RecentProjects=;1;3"));
 }

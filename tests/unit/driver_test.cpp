@@ -9,6 +9,8 @@
 
 #include <QDir>
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 using namespace rh;
@@ -37,6 +39,16 @@ struct DriverFixture : ::testing::Test {
         ui.messages.clear();
         desk.visible = true;
         desk.setTicked(1, true);
+    }
+
+    // The log without what every run ends with (verification, step timings).
+    QStringList runLog() const
+    {
+        for (qsizetype i = 1; i < ui.log.size(); ++i)
+            if (ui.log[i].startsWith(QStringLiteral("단계별 소요시간: "))
+                || ui.log[i].startsWith(QStringLiteral("검증 결과: ")))
+                return ui.log.mid(0, i - 1);
+        return ui.log;
     }
 
     void attachRecordingSteps(const QString& failing = QString())
@@ -160,8 +172,13 @@ TEST_F(DriverFixture, AFinishedRunLogsStartFinishAndElapsedTime)
     };
     ui.answer(true);
     EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
-    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("Start...10:00:00"), QStringLiteral("[정상] P1 compiled"),
-                                   QStringLiteral("Finish! 11:02:05"), QStringLiteral("경과시간: 01:02:05")}));
+    EXPECT_EQ(runLog(), (QStringList{QStringLiteral("Start...10:00:00"), QStringLiteral("[정상] P1 compiled"),
+                                     QStringLiteral("Finish! 11:02:05"), QStringLiteral("경과시간: 01:02:05")}));
+    // Then each step that ran, with its share of the run.
+    const QStringList record = ui.log.mid(runLog().size());
+    ASSERT_GE(record.filter(QStringLiteral("단계별 소요시간: 전체 ")).size(), 1);
+    EXPECT_TRUE(record.filter(QRegularExpression(QStringLiteral("^  컴파일: \\d+\\.\\d\\d초 \\(\\d+\\.\\d%\\)$"))).size() == 1)
+        << record.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(desk.txtLog, ui.log.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
     EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("처리가 완료 되었습니다.")});
     EXPECT_TRUE(desk.btnTrans.enabled);
@@ -178,7 +195,7 @@ TEST_F(DriverFixture, ARunAcrossMidnightShowsTheTrueElapsedTime)
     };
     ui.answer(true);
     desk.btnTrans_Click();
-    EXPECT_EQ(ui.log.last(), QStringLiteral("경과시간: 00:00:25"));
+    EXPECT_EQ(runLog().last(), QStringLiteral("경과시간: 00:00:25"));
 }
 
 TEST_F(DriverFixture, AFailingStepStopsTheRunWithoutFinishLines)
@@ -187,7 +204,7 @@ TEST_F(DriverFixture, AFailingStepStopsTheRunWithoutFinishLines)
     ui.answer(true);
     EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Stopped);
     EXPECT_EQ(calls, QStringList{QStringLiteral("Step1_2")});
-    EXPECT_EQ(ui.log.size(), 1);
+    EXPECT_EQ(runLog().size(), 1);
     EXPECT_TRUE(ui.log[0].startsWith(QStringLiteral("Start...")));
     EXPECT_TRUE(ui.tells().isEmpty());
     EXPECT_TRUE(desk.btnTrans.enabled);
@@ -234,7 +251,7 @@ TEST_F(DriverFixture, CloseAfterTransferOnlyAfterADistribution)
     desk.setStep(StepDistribute, false);
     ui.answer(true);
     EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished);
-    EXPECT_TRUE(ui.log.last().startsWith(QStringLiteral("경과시간: ")));
+    EXPECT_TRUE(runLog().last().startsWith(QStringLiteral("경과시간: ")));
     EXPECT_TRUE(ui.tells().isEmpty());
     EXPECT_FALSE(desk.closed);
 
@@ -243,7 +260,7 @@ TEST_F(DriverFixture, CloseAfterTransferOnlyAfterADistribution)
     ui.answer(true);
     EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Closed);
     EXPECT_TRUE(desk.closed);
-    EXPECT_EQ(ui.log.size(), 1); // "Start..." only
+    EXPECT_EQ(runLog().size(), 1); // "Start..." only
     EXPECT_EQ(ProfileFile::load(box.iniPath(QStringLiteral("a.ini")))
                   .getText(QStringLiteral("General"), QStringLiteral("RecentProjects"), {}, 200),
               QStringLiteral(";1"));
@@ -253,7 +270,7 @@ TEST_F(DriverFixture, UnattachedStepsAreSkippedSilently)
 {
     ui.answer(true);
     EXPECT_EQ(desk.cmdAllStep_Click(), Desk::RunResult::Finished);
-    ASSERT_EQ(ui.log.size(), 3);
+    ASSERT_EQ(runLog().size(), 3);
     EXPECT_TRUE(ui.log[1].startsWith(QStringLiteral("Finish! ")));
 }
 

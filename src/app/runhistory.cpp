@@ -1,0 +1,53 @@
+#include "app/runhistory.h"
+
+#include "pipeline/runrecord.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace rh {
+
+QList<RunHistoryEntry> loadRunHistory(const QString& logsFolder)
+{
+    QList<RunHistoryEntry> out;
+    const QDir dir(logsFolder);
+    // Names carry the start time, so name order is time order.
+    const QStringList names = dir.entryList({QStringLiteral("run_*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
+    for (const QString& name : names) {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonObject r = QJsonDocument::fromJson(f.readAll()).object();
+        if (r.value(QStringLiteral("format")).toString() != QLatin1String("rollhaven2-run-report/1"))
+            continue;
+        RunHistoryEntry e;
+        e.reportPath = f.fileName();
+        e.start = QDateTime::fromString(r.value(QStringLiteral("start")).toString(), Qt::ISODate)
+                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        for (const QJsonValue& s : r.value(QStringLiteral("selection")).toArray())
+            e.projects << s.toObject().value(QStringLiteral("project")).toString();
+        static const QHash<QString, QString> kResults{{QStringLiteral("finished"), QStringLiteral("완료")},
+                                                      {QStringLiteral("stopped"), QStringLiteral("중단")},
+                                                      {QStringLiteral("refused"), QStringLiteral("거부")},
+                                                      {QStringLiteral("closed"), QStringLiteral("닫음")}};
+        e.result = kResults.value(r.value(QStringLiteral("result")).toString(), QStringLiteral("?"));
+        if (r.value(QStringLiteral("options")).toObject().value(QStringLiteral("dryRun")).toBool())
+            e.result += QStringLiteral(" (모의실행)");
+        e.duration = secondsText(qint64(r.value(QStringLiteral("durationMs")).toDouble()));
+        e.checks = r.value(QStringLiteral("verification")).toArray();
+        int failed = 0;
+        for (const QJsonValue& c : e.checks)
+            failed += c.toObject().value(QStringLiteral("ok")).toBool() ? 0 : 1;
+        e.verification = e.checks.isEmpty() ? QStringLiteral("-")
+            : failed == 0                    ? QStringLiteral("일치")
+                                             : QStringLiteral("불일치 %1건").arg(failed);
+        e.log = r.value(QStringLiteral("log")).toString().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        out.append(e);
+    }
+    return out;
+}
+
+} // namespace rh

@@ -1,0 +1,320 @@
+#include "pipeline/runrecord.h"
+
+#include "config/projectrow.h"
+#include "pipeline/desk.h"
+#include "pipeline/verification.h"
+#include "platform/apphome.h"
+#include "platform/journal.h"
+
+#include "platform/drivemap.h"
+#include "platform/serveraddresses.h"
+#include "platform/sitecfg.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace rh {
+
+qint64 monotonicNowMs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+QString secondsText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 2) + QStringLiteral("초");
+}
+
+void StepClock::startRun()
+{
+    m_steps.clear();
+    m_inStep = false;
+    m_runStart = monotonicNowMs();
+}
+
+void StepClock::startStep(const QString& step)
+{
+    if (m_inStep)
+        endStep(true);
+    m_steps.append({step, 0, true, {}});
+    m_inStep = true;
+    m_project.clear();
+    m_stepStart = m_sliceStart = monotonicNowMs();
+}
+
+void StepClock::closeSlice()
+{
+    const qint64 now = monotonicNowMs();
+    if (!m_project.isEmpty()) {
+        auto& projects = m_steps.last().projects;
+        auto it = std::find_if(projects.begin(), projects.end(),
+                               [&](const auto& p) { return p.first == m_project; });
+        if (it == projects.end())
+            projects.append({m_project, now - m_sliceStart});
+        else
+            it->second += now - m_sliceStart;
+    }
+    m_sliceStart = now;
+}
+
+void StepClock::project(const QString& name)
+{
+    if (!m_inStep || name == m_project)
+        return;
+    closeSlice();
+    m_project = name;
+}
+
+void StepClock::endStep(bool ok)
+{
+    if (!m_inStep)
+        return;
+    closeSlice();
+    m_steps.last().ms = monotonicNowMs() - m_stepStart;
+    m_steps.last().ok = ok;
+    m_inStep = false;
+    m_project.clear();
+}
+
+qint64 StepClock::runMs() const
+{
+    return monotonicNowMs() - m_runStart;
+}
+
+QStringList StepClock::lines() const
+{
+    QStringList out;
+    const qint64 total = std::max<qint64>(1, runMs());
+    auto share = [total](qint64 ms) {
+        return QString::number(100.0 * double(ms) / double(total), 'f', 1) + QLatin1Char('%');
+    };
+    out << QStringLiteral("단계별 소요시간: 전체 ") + secondsText(total);
+    for (const StepTiming& s : m_steps) {
+        out << QStringLiteral("  ") + s.step + QStringLiteral(": ") + secondsText(s.ms) + QStringLiteral(" (")
+                + share(s.ms) + QLatin1Char(')');
+        for (const auto& [name, ms] : s.projects)
+            out << QStringLiteral("    ") + name + QStringLiteral(": ") + secondsText(ms) + QStringLiteral(" (")
+                    + share(ms) + QLatin1Char(')');
+    }
+    return out;
+}
+
+QString Desk::stepCaption(int box)
+{
+    static const char* const captions[6] = {"컴파일", "셋업", "배포", "RUN", "빌드서명", "셋업서명"};
+    return box >= 0 && box < 6 ? QString::fromUtf8(captions[box]) : QString();
+}
+
+void Desk::beginRecord(const QDateTime& start)
+{
+    if (runFileBase.isEmpty())
+        runFileBase = outputFolder() + QStringLiteral("/logs/run_")
+            + start.toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    journal().begin(chkDryRun.checked ? Journal::Mode::Plan : Journal::Mode::Record);
+    m_artefacts = QJsonArray();
+    m_runLines.clear();
+    m_runProject.clear();
+    m_verification = QJsonArray();
+    stepClock.startRun();
+}
+
+void Desk::beginStep(int box)
+{
+    journal().setStep(stepCaption(box));
+    stepClock.startStep(stepCaption(box));
+    m_runProject.clear();
+}
+
+void Desk::onActiveCellChanged(int, int row)
+{
+    if (!m_running || row < 1 || row > grid.maxRows())
+        return;
+    const QString name = grid.text(ColProjectName, row);
+    journal().setProject(name);
+    stepClock.project(name);
+    m_runProject = name;
+}
+
+namespace {
+
+bool saveText(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
+}
+
+QString resultName(Desk::RunResult r)
+{
+    switch (r) {
+    case Desk::RunResult::Refused: return QStringLiteral("refused");
+    case Desk::RunResult::Stopped: return QStringLiteral("stopped");
+    case Desk::RunResult::Finished: return QStringLiteral("finished");
+    case Desk::RunResult::Closed: return QStringLiteral("closed");
+    }
+    return QString();
+}
+
+QJsonObject entryJson(const JournalEntry& e)
+{
+    QJsonObject o{{QStringLiteral("seq"), e.seq},
+                  {QStringLiteral("kind"), effectKindName(e.kind)},
+                  {QStringLiteral("step"), e.step},
+                  {QStringLiteral("project"), e.project},
+                  {QStringLiteral("target"), e.target},
+                  {QStringLiteral("planned"), e.planned}};
+    if (!e.detail.isEmpty())
+        o.insert(QStringLiteral("detail"), e.detail);
+    if (e.size >= 0)
+        o.insert(QStringLiteral("size"), double(e.size));
+    if (!e.note.isEmpty())
+        o.insert(QStringLiteral("note"), e.note);
+    return o;
+}
+
+} // namespace
+
+QString sha256OfFile(const QString& nativePath)
+{
+    QFile f(nativePath);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    if (!h.addData(&f))
+        return QString();
+    return QString::fromLatin1(h.result().toHex());
+}
+
+QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
+{
+    static const char* const kStepKeys[6] = {"compile", "setup", "distribute", "run", "buildsign", "setupsign"};
+    QJsonObject steps;
+    for (int i = 0; i < 6; ++i)
+        steps.insert(QLatin1String(kStepKeys[i]), chkStep[size_t(i)].checked);
+    static const char* const kModes[3] = {"friday", "tuesday", "now"};
+    const QJsonObject options{
+        {QStringLiteral("steps"), steps},
+        {QStringLiteral("mode"), optWeek >= 0 && optWeek < 3 ? QString::fromLatin1(kModes[optWeek]) : QString()},
+        {QStringLiteral("testVersion"), chkTestVer.checked},
+        {QStringLiteral("patchOnly"), chkPatchOnly.checked},
+        {QStringLiteral("writeVer"), chkWriteVer.checked},
+        {QStringLiteral("verUpdate"), chkVerUpdate.checked},
+        {QStringLiteral("closeAfter"), chkEndUnload.checked},
+        {QStringLiteral("ftpAutoRemove"), chkFTPAutoRemove.checked},
+        {QStringLiteral("dryRun"), chkDryRun.checked},
+        {QStringLiteral("destinations"), QJsonArray::fromStringList(lstDest.selectedItems())}};
+
+    QJsonArray selection;
+    for (int r = 1; r <= grid.maxRows(); ++r)
+        if (isTicked(r))
+            selection.append(QJsonObject{{QStringLiteral("row"), r},
+                                         {QStringLiteral("project"), grid.text(ColProjectName, r)},
+                                         {QStringLiteral("section"), grid.text(ColSectionKey, r)}});
+
+    const SiteConfig& cfg = site();
+    const QJsonObject servers{
+        {QStringLiteral("ftp"), cfg.ftpHost + QLatin1Char(':') + QString::number(cfg.ftpPort)},
+        {QStringLiteral("workDiary"), DBServerAddress()},
+        {QStringLiteral("catalogue"), WebServerAddress()},
+        {QStringLiteral("fileServer"), cfg.fileServerHost}};
+
+    QJsonArray timings;
+    for (const StepTiming& t : stepClock.steps()) {
+        QJsonArray projects;
+        for (const auto& [name, ms] : t.projects)
+            projects.append(QJsonObject{{QStringLiteral("project"), name}, {QStringLiteral("ms"), double(ms)}});
+        timings.append(QJsonObject{{QStringLiteral("step"), t.step},
+                                   {QStringLiteral("ms"), double(t.ms)},
+                                   {QStringLiteral("ok"), t.ok},
+                                   {QStringLiteral("projects"), projects}});
+    }
+
+    QJsonArray entries;
+    for (const JournalEntry& e : journal().entries())
+        entries.append(entryJson(e));
+
+    return QJsonObject{{QStringLiteral("format"), QStringLiteral("rollhaven2-run-report/1")},
+                       {QStringLiteral("start"), start.toString(Qt::ISODate)},
+                       {QStringLiteral("end"), end.toString(Qt::ISODate)},
+                       {QStringLiteral("durationMs"), double(stepClock.runMs())},
+                       {QStringLiteral("result"), resultName(m_lastResult)},
+                       {QStringLiteral("setup"), IniPath},
+                       {QStringLiteral("selection"), selection},
+                       {QStringLiteral("options"), options},
+                       {QStringLiteral("servers"), servers},
+                       {QStringLiteral("steps"), timings},
+                       {QStringLiteral("artefacts"), m_artefacts},
+                       {QStringLiteral("verification"), m_verification},
+                       {QStringLiteral("log"), txtLog},
+                       {QStringLiteral("journal"), entries}};
+}
+
+QStringList Desk::runProjects() const
+{
+    QStringList out;
+    for (int r = 1; r <= grid.maxRows(); ++r)
+        if (isTicked(r))
+            out << grid.text(ColProjectName, r);
+    return out;
+}
+
+void Desk::endRecord(const QDateTime& start)
+{
+    const bool dryRun = journal().planning();
+    journal().end();
+    // A distribution that went through is checked against what landed.
+    const bool distributed = std::any_of(stepClock.steps().begin(), stepClock.steps().end(),
+                                         [](const StepTiming& s) { return s.step == stepCaption(StepDistribute); });
+    m_verificationFailed = false;
+    qint64 checksMs = -1;
+    if (!dryRun && distributed
+        && (m_lastResult == RunResult::Finished || m_lastResult == RunResult::Closed)) {
+        const qint64 started = monotonicNowMs();
+        const VerificationResult v = VerifyRelease(*this);
+        checksMs = monotonicNowMs() - started;
+        m_artefacts = v.artefacts;
+        m_verification = v.checks;
+        m_verificationFailed = !v.ok;
+    }
+    const QString text = renderJournal(journal().entries());
+    if (dryRun) {
+        AddLog(QString());
+        AddLog(QStringLiteral("모의실행 계획:"));
+        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            AddLog(line);
+    }
+    // The plan, or what the run did, beside the run log.
+    saveText(runFileBase + (dryRun ? QStringLiteral(".plan.txt") : QStringLiteral(".journal.txt")),
+             text.toUtf8());
+    AddLog(QString());
+    for (const QString& line : stepClock.lines())
+        AddLog(line);
+    if (checksMs >= 0)
+        AddLog(QStringLiteral("  검증: ") + secondsText(checksMs) + QStringLiteral(" (")
+               + QString::number(100.0 * double(checksMs) / double(std::max<qint64>(1, stepClock.runMs())), 'f', 1)
+               + QStringLiteral("%)"));
+    const QDateTime end = now();
+    const qint64 reportStarted = monotonicNowMs();
+    const QString reportPath = runFileBase + QStringLiteral(".json");
+    if (saveText(reportPath, QJsonDocument(runReport(start, end)).toJson(QJsonDocument::Indented)))
+        AddLog(QStringLiteral("실행 보고서: ") + reportPath + QStringLiteral(" (%1ms)").arg(monotonicNowMs() - reportStarted));
+    else
+        AddLog(QStringLiteral("[오류] 실행 보고서를 저장할 수 없습니다.(") + reportPath + QLatin1Char(')'));
+    if (!m_runErrors.isEmpty())
+        AddLog(runErrorSummary());
+    lastRunFileBase = runFileBase;
+    runFileBase.clear();
+}
+
+} // namespace rh

@@ -1,0 +1,153 @@
+#pragma once
+// The side-effect journal. Every side effect of a release run (file write,
+// copy, rename, delete, folder, process start, FTP upload and rename, SQL
+// statement, INI and settings write, HTTP download) is reported here by the
+// platform, net and db layers just before it happens. A recording run keeps
+// the entries; a planning run (the dry run) keeps them and answers "done"
+// without acting, and remembers what the skipped actions would have left so
+// that later reads of the same run see it. The steps never know the mode.
+//
+// Outside a run the journal is idle: nothing is kept and everything acts.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace rh {
+
+enum class EffectKind {
+    FileWrite,
+    FileCopy,
+    FileRename,
+    FileDelete,
+    FolderMake,
+    ProcessStart,
+    FtpUpload,
+    FtpRename,
+    Sql,
+    IniWrite,
+    SettingsWrite,
+    HttpDownload,
+    Wait, // a wait for something a tool or station makes
+};
+
+// "file-copy", "sql", ... (reports) and the plan's Korean label ("복사", ...).
+QString effectKindName(EffectKind kind);
+QString effectKindLabel(EffectKind kind);
+std::optional<EffectKind> effectKindFromName(const QString& name);
+
+struct JournalEntry {
+    int seq = 0;
+    EffectKind kind = EffectKind::FileWrite;
+    QString step;    // the driver's step that was running
+    QString project; // the grid row being worked on, when there was one
+    QString target;  // path, remote path, command line, SQL text, ...
+    QString detail;  // source of a copy, new name, working folder, value, ...
+    qint64 size = -1; // bytes, when known
+    bool planned = false; // not performed (dry run)
+    QString note;    // e.g. why a wait was taken as satisfied
+};
+
+class Journal {
+public:
+    enum class Mode { Idle, Record, Plan };
+
+    Mode mode() const { return m_mode; }
+    bool planning() const { return m_mode == Mode::Plan; }
+    bool active() const { return m_mode != Mode::Idle; }
+
+    // A run starts: entries, planned state and placeholders start afresh.
+    void begin(Mode mode);
+    // The run ended; the entries stay readable until the next begin.
+    void end();
+    const QList<JournalEntry>& entries() const { return m_entries; }
+
+    void setStep(const QString& step);
+    void setProject(const QString& project);
+    QString step() const { return m_step; }
+
+    // ---- reports: true means "go ahead"; false means planned, answer done.
+    bool fileWrite(const QString& path, const QByteArray& bytes);
+    bool fileCopy(const QString& from, const QString& to, qint64 size);
+    bool fileRename(const QString& from, const QString& to);
+    bool fileDelete(const QString& path);
+    bool folderMake(const QString& path);
+    bool processStart(const QString& commandLine, const QString& folder);
+    bool ftpUpload(const QString& local, const QString& remote, qint64 size);
+    bool ftpUploadData(const QString& remote, const QByteArray& bytes);
+    bool ftpRename(const QString& from, const QString& to);
+    bool sql(const QString& text);
+    bool iniWrite(const QString& path, const QString& section, const QString& key,
+                  const QString& value, const QByteArray& newBytes);
+    bool settingsWrite(const QString& file, const QString& key, const QString& value);
+    bool httpDownload(const QString& url, const QString& path);
+
+    // ---- reads that see the run's planned state (native paths)
+    bool isFile(const QString& path) const;
+    qint64 fileSize(const QString& path) const; // -1: no such file
+    // The file's content is known only after a skipped action (a tool's output).
+    bool pendingContent(const QString& path) const;
+    // Bytes a planned write left, for readers of that file.
+    std::optional<QByteArray> plannedBytes(const QString& path) const;
+    // What a remote file is after planned uploads and renames: nullopt when
+    // the plan did not touch it (ask the server), -1 when it is gone.
+    std::optional<qint64> plannedRemoteSize(const QString& remote) const;
+
+    // A wait for a file that a tool or station makes (producer names it).
+    // Recording: the file's existence, noted the first time it is there.
+    // Planning: a missing file is taken as made by the skipped action; the
+    // journal says so and later reads see it as pending content.
+    bool awaitFile(const QString& path, const QString& producer);
+    // For waits that judge the file themselves: true only while planning,
+    // when the file counts as made by the skipped action (said as above).
+    bool plannedOutput(const QString& path, const QString& producer);
+    // A process id the plan handed out instead of starting a program.
+    bool isPlannedProcess(qint64 pid) const;
+    qint64 plannedProcessId();
+
+    // ---- placeholders for values known only after an action
+    // "《label》": a plan shows it where the real run has a value.
+    static QString placeholder(const QString& label);
+    // A number standing for a value such as a new row's id; SQL texts that
+    // carry it are journaled with the placeholder instead.
+    qint64 placeholderNumber(const QString& label);
+
+private:
+    struct PlannedFile {
+        bool exists = false;
+        qint64 size = -1;
+        bool pending = false;
+        std::optional<QByteArray> bytes;
+    };
+    bool add(EffectKind kind, const QString& target, const QString& detail = QString(),
+             qint64 size = -1, const QString& note = QString());
+    static QString key(const QString& path);
+    const PlannedFile* planned(const QString& path) const;
+
+    Mode m_mode = Mode::Idle;
+    QList<JournalEntry> m_entries;
+    QString m_step;
+    QString m_project;
+    QHash<QString, PlannedFile> m_files;
+    QHash<QString, qint64> m_remote;
+    QSet<QString> m_waited;
+    QHash<qint64, QString> m_numbers; // placeholder number -> label
+    qint64 m_nextPid = 0;
+};
+
+// The process-wide journal.
+Journal& journal();
+
+// File operations that report to the journal first (native paths). They
+// return 0 or the errno of the failed call; planned ones return 0.
+int journaledUnlink(const QString& path);
+int journaledRename(const QString& from, const QString& to);
+
+// Plan text: the entries grouped by step, then by project, numbered.
+QString renderJournal(const QList<JournalEntry>& entries);
+
+} // namespace rh
