@@ -1,6 +1,5 @@
 #include "app/headless.h"
 #include "platform/apphome.h"
-#include "platform/sitecfg.h"
 
 #include <QCoreApplication>
 
@@ -19,7 +18,7 @@ int main(int argc, char** argv)
             std::printf("rollhaven2 %s\n", qPrintable(rh::versionText()));
             return 0;
         }
-        if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0)
+        if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0)
             headless = true;
     }
 #ifdef RH_WITH_GUI
@@ -30,13 +29,5 @@ int main(int argc, char** argv)
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rollhaven2"));
-    const QStringList args = app.arguments().mid(1);
-    // Help needs no program folder (and must not lay out a new one).
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h")))
-        return rh::runHeadless(args);
-    rh::resolveProgramFolder(args);
-    if (!rh::firstStartMessage().isEmpty())
-        std::fprintf(stderr, "%s\n", qUtf8Printable(rh::firstStartMessage()));
-    rh::loadSiteConfig();
-    return rh::runHeadless(args);
+    return rh::runHeadless(app.arguments().mid(1));
 }

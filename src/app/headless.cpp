@@ -14,12 +14,14 @@
 #include "platform/profile.h"
 #include "platform/sitecfg.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -124,6 +126,7 @@ struct Options {
     QString today; // yyyy-MM-dd
     QString steps; // comma list, replaces the step boxes
     QString junit; // JUnit XML of the run goes here
+    QString home;  // --home, the last one given
     std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
     qint64 signingTimeoutMs = 0;
     QString passwordFile;
@@ -139,80 +142,130 @@ const char* const kStepNames[6] = {"compile", "setup", "distribute", "run", "bui
 const char* const kBoxNames[6] = {"test-version", "patch-only", "write-ver", "ver-update", "close-after",
                                   "ftp-auto-remove"};
 
+const char* const kValueFlags[][2] = {
+    {"home", "DIR"},        {"ini", "NAME"},       {"rows", "LIST"},           {"group", "N"},
+    {"mode", "MODE"},       {"today", "DATE"},     {"steps", "LIST"},          {"dest", "LIST"},
+    {"retries", "N"},       {"junit", "FILE"},     {"signing-timeout", "S"},   {"password-file", "FILE"},
+};
+const char* const kSwitches[] = {"headless", "list", "send-pending", "all", "yes", "dry-run"};
+
+QList<QCommandLineOption> headlessOptions()
+{
+    // The usage text describes them; the parser only needs names and whether a value follows.
+    QList<QCommandLineOption> options;
+    options.append(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    for (const char* name : kSwitches)
+        options.append(QCommandLineOption(QLatin1String(name)));
+    for (const auto& [name, value] : kValueFlags)
+        options.append(QCommandLineOption(QLatin1String(name), QString(), QLatin1String(value)));
+    for (const char* b : kBoxNames) {
+        options.append(QCommandLineOption(QLatin1String(b)));
+        options.append(QCommandLineOption(QStringLiteral("no-") + QLatin1String(b)));
+    }
+    return options;
+}
+
+// The parser's own error texts are English: name the argument in the program's words.
+QString usageError(const QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+                   const QStringList& args)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--"))
+            break;
+        if (!a.startsWith(QLatin1String("--")))
+            continue;
+        const QString name = a.mid(2).section(QLatin1Char('='), 0, 0);
+        const auto known = std::find_if(options.begin(), options.end(),
+                                        [&](const QCommandLineOption& o) { return o.names().contains(name); });
+        if (known == options.end())
+            return QStringLiteral("알 수 없는 옵션: ") + a;
+        const bool hasValue = a.contains(QLatin1Char('='));
+        if (known->valueName().isEmpty()) {
+            if (hasValue)
+                return QStringLiteral("값을 받지 않는 옵션입니다: ") + a;
+        } else if (!hasValue && ++i == args.size()) {
+            return QStringLiteral("옵션 값이 없습니다: ") + a;
+        }
+    }
+    if (!parser.unknownOptionNames().isEmpty())
+        return QStringLiteral("알 수 없는 옵션: -") + parser.unknownOptionNames().first();
+    return parser.errorText();
+}
+
 std::optional<Options> parse(const QStringList& args, QString* error)
 {
-    Options o;
-    auto value = [&](int& i, const QString& name) -> std::optional<QString> {
-        const QString& a = args[i];
-        if (a.startsWith(name + QLatin1Char('=')))
-            return a.mid(name.size() + 1);
-        if (a == name && i + 1 < args.size())
-            return args[++i];
+    QCommandLineParser parser;
+    const QList<QCommandLineOption> options = headlessOptions();
+    parser.addOptions(options);
+    if (!parser.parse(QStringList{QStringLiteral("rollhaven2")} + args)) {
+        *error = usageError(parser, options, args);
         return std::nullopt;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString a = args[i];
-        if (a == QLatin1String("--headless"))
-            continue;
-        if (auto v = value(i, QStringLiteral("--home"))) {
-            continue;
-        } else if (auto v2 = value(i, QStringLiteral("--ini"))) {
-            o.ini = *v2;
-        } else if (auto v3 = value(i, QStringLiteral("--rows"))) {
-            o.rows = *v3;
-        } else if (auto v4 = value(i, QStringLiteral("--group"))) {
-            o.group = *v4;
-        } else if (auto v5 = value(i, QStringLiteral("--mode"))) {
-            o.mode = *v5;
-        } else if (auto v6 = value(i, QStringLiteral("--today"))) {
-            o.today = *v6;
-        } else if (auto v7 = value(i, QStringLiteral("--steps"))) {
-            o.steps = *v7;
-        } else if (auto v8 = value(i, QStringLiteral("--dest"))) {
-            o.dest = *v8;
-        } else if (auto v9 = value(i, QStringLiteral("--signing-timeout"))) {
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("알 수 없는 옵션: ") + parser.positionalArguments().first();
+        return std::nullopt;
+    }
+    Options o;
+    // Flags take effect in the order given, so a later one overrides an earlier
+    // one (--all after --rows,
+    // --no-patch-only after --patch-only); k-th mention, k-th value.
+    QHash<QString, qsizetype> mention;
+    for (const QString& name : parser.optionNames()) {
+        const QString v = parser.values(name).value(mention[name]++);
+        if (name == QLatin1String("h") || name == QLatin1String("help")) {
+            continue; // answered before the parse
+        } else if (name == QLatin1String("home")) {
+            o.home = v;
+        } else if (name == QLatin1String("ini")) {
+            o.ini = v;
+        } else if (name == QLatin1String("rows")) {
+            o.rows = v;
+        } else if (name == QLatin1String("group")) {
+            o.group = v;
+        } else if (name == QLatin1String("mode")) {
+            o.mode = v;
+        } else if (name == QLatin1String("today")) {
+            o.today = v;
+        } else if (name == QLatin1String("steps")) {
+            o.steps = v;
+        } else if (name == QLatin1String("dest")) {
+            o.dest = v;
+        } else if (name == QLatin1String("signing-timeout")) {
             bool ok = false;
-            const double seconds = v9->toDouble(&ok);
+            const double seconds = v.toDouble(&ok);
             if (!ok || seconds <= 0 || seconds > 1e7) {
-                *error = QStringLiteral("서명 대기시간이 잘못되었습니다(초): ") + *v9;
+                *error = QStringLiteral("서명 대기시간이 잘못되었습니다(초): ") + v;
                 return std::nullopt;
             }
             o.signingTimeoutMs = std::max<qint64>(1, qint64(seconds * 1000));
-        } else if (auto v10 = value(i, QStringLiteral("--retries"))) {
+        } else if (name == QLatin1String("retries")) {
             bool ok = false;
-            o.retries = v10->toInt(&ok);
+            o.retries = v.toInt(&ok);
             if (!ok || o.retries < 0) {
-                *error = QStringLiteral("--retries 값이 잘못되었습니다: ") + *v10;
+                *error = QStringLiteral("--retries 값이 잘못되었습니다: ") + v;
                 return std::nullopt;
             }
-        } else if (auto v9 = value(i, QStringLiteral("--password-file"))) {
-            o.passwordFile = *v9;
-        } else if (auto v11 = value(i, QStringLiteral("--junit"))) {
-            o.junit = *v11;
-        } else if (a == QLatin1String("--all")) {
+        } else if (name == QLatin1String("password-file")) {
+            o.passwordFile = v;
+        } else if (name == QLatin1String("junit")) {
+            o.junit = v;
+        } else if (name == QLatin1String("all")) {
             o.rows = QStringLiteral("all");
-        } else if (a == QLatin1String("--list")) {
+        } else if (name == QLatin1String("list")) {
             o.list = true;
-        } else if (a == QLatin1String("--send-pending")) {
+        } else if (name == QLatin1String("send-pending")) {
             o.sendPending = true;
-        } else if (a == QLatin1String("--yes")) {
+        } else if (name == QLatin1String("yes")) {
             o.yes = true;
-        } else if (a == QLatin1String("--dry-run")) {
+        } else if (name == QLatin1String("dry-run")) {
             o.dryRun = true;
         } else {
-            bool matched = false;
-            for (const char* b : kBoxNames) {
-                const QString on = QStringLiteral("--") + QLatin1String(b);
-                const QString off = QStringLiteral("--no-") + QLatin1String(b);
-                if (a == on || a == off) {
-                    o.boxes.append({QLatin1String(b), a == on});
-                    matched = true;
-                }
-            }
-            if (!matched) {
-                *error = QStringLiteral("알 수 없는 옵션: ") + a;
-                return std::nullopt;
-            }
+            const bool off = name.startsWith(QLatin1String("no-"));
+            const QString box = off ? name.mid(3) : name;
+            for (const char* b : kBoxNames)
+                if (box == QLatin1String(b))
+                    o.boxes.append({box, !off});
         }
     }
     return o;
@@ -322,6 +375,15 @@ void printGrid(const Desk& desk)
 
 } // namespace
 
+QStringList headlessFlags()
+{
+    QStringList flags;
+    for (const QCommandLineOption& o : headlessOptions())
+        for (const QString& name : o.names())
+            flags << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    return flags;
+}
+
 QString headlessUsage()
 {
     return QStringLiteral(
@@ -355,6 +417,7 @@ QString headlessUsage()
         "  --signing-timeout S   stop the run when the signed files are not back after S\n"
         "                        seconds (default: wait without limit)\n"
         "  --version             print the program's version and exit\n"
+        "  -h, --help            print this help and exit\n"
         "  --password-file FILE  the login password (first line of FILE); else the variable\n"
         "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
         "  --dry-run             record what the run would do without doing it; the plan is\n"
@@ -382,6 +445,7 @@ QString headlessUsage()
 int runHeadless(const QStringList& args)
 {
     QTextStream err(stderr);
+    // Help wins over a bad flag beside it; neither needs a program folder (nor lays out a new one).
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         QTextStream(stdout) << headlessUsage();
         return ExitOk;
@@ -393,6 +457,10 @@ int runHeadless(const QStringList& args)
         return ExitUsage;
     }
     const Options& o = *parsed;
+    resolveProgramFolder(o.home.isEmpty() ? QStringList() : QStringList{QStringLiteral("--home"), o.home});
+    if (!firstStartMessage().isEmpty())
+        err << firstStartMessage() << Qt::endl;
+    loadSiteConfig();
     if (!siteConfigErrors().isEmpty()) {
         for (const QString& e : siteConfigErrors())
             err << e << Qt::endl;

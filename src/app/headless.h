@@ -6,4 +6,6 @@ namespace rh {
 // on the desk with answers from flags. Returns the process exit code.
 int runHeadless(const QStringList& args);
 QString headlessUsage();
+// Every flag the headless parser accepts, with its dashes.
+QStringList headlessFlags();
 } // namespace rh

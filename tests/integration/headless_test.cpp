@@ -6,6 +6,7 @@
 #include "sandbox.h"
 #include "standins.h"
 
+#include "app/headless.h"
 #include "platform/instancelock.h"
 #include "platform/macaddress.h"
 
@@ -134,6 +135,12 @@ TEST_F(HeadlessFixture, HelpListsTheFlags)
     for (const char* flag : {"--ini", "--rows", "--group", "--steps", "--mode", "--yes", "patch-only", "--dest",
                              "--retries", "--send-pending", "5 finished with errors"})
         EXPECT_TRUE(r.out.contains(QLatin1String(flag))) << flag;
+    // Every flag the parser takes is described ("--[no-]patch-only" covers both).
+    for (const QString& flag : rh::headlessFlags()) {
+        const QString box = QStringLiteral("--[no-]") + flag.mid(flag.startsWith(QLatin1String("--no-")) ? 5 : 2);
+        EXPECT_TRUE(r.out.contains(flag + QLatin1Char(' ')) || r.out.contains(flag + QLatin1Char(',')) || r.out.contains(box))
+            << flag.toStdString();
+    }
 }
 
 TEST_F(HeadlessFixture, ListPrintsTheGrid)
@@ -201,6 +208,25 @@ TEST_F(HeadlessFixture, BadFlagsAreUsageErrors)
     EXPECT_EQ(run({QStringLiteral("--bogus")}).code, 3);
     EXPECT_EQ(run({QStringLiteral("--rows"), QStringLiteral("7")}).code, 3);
     EXPECT_EQ(run({QStringLiteral("--steps"), QStringLiteral("compile,fly")}).code, 3);
+    // The parser's mistakes in the program's words, before any program folder is touched.
+    for (const auto& [args, message] :
+         {std::pair{QStringList{QStringLiteral("--list"), QStringLiteral("--ini")}, "옵션 값이 없습니다: --ini"},
+          {QStringList{QStringLiteral("--list=yes")}, "값을 받지 않는 옵션입니다: --list=yes"},
+          {QStringList{QStringLiteral("demo.ini")}, "알 수 없는 옵션: demo.ini"}}) {
+        QProcess p;
+        p.setProcessEnvironment(environment(QString()));
+        p.start(program, QStringList{QStringLiteral("--headless")} + args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 3);
+        EXPECT_TRUE(p.readAllStandardError().startsWith(QByteArray(message) + '\n')) << message;
+        EXPECT_FALSE(QFile::exists(box.home() + QStringLiteral("/settings/rollhaven2"))) << message;
+    }
+    // Both spellings of a value, and the last of a repeated flag, count.
+    Outcome later = run({QStringLiteral("--ini=nope.ini"), QStringLiteral("--rows=2"), QStringLiteral("--all"),
+                         QStringLiteral("--ini"), QStringLiteral("demo.ini"), QStringLiteral("--list"),
+                         QStringLiteral("--today=2026-12-09")});
+    EXPECT_EQ(later.code, 0) << later.err.toStdString();
+    EXPECT_TRUE(later.out.contains(QStringLiteral("rows: 3, selected: 3")));
     Outcome missing = run({QStringLiteral("--ini"), QStringLiteral("nope.ini")});
     EXPECT_EQ(missing.code, 4);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("설정파일(setup.ini)을 찾을수 없습니다.")));
