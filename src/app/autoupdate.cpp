@@ -45,13 +45,18 @@ QString OpenUrlText(const QString& url)
     HttpOptions o;
     o.connectTimeoutSec = 3;
     o.timeoutSec = 10;
-    o.firstBytes = 20;
+    o.firstBytes = kOpenUrlTextBytes;
     o.noCache = true;
     o.userAgent = "VB OpenUrl";
     const HttpResult r = httpGet(url, o);
     if (!r.ok())
         return QString();
-    return fromAnsi(r.body.left(20));
+    return urlTextOfBody(r.body);
+}
+
+QString urlTextOfBody(const QByteArray& body)
+{
+    return fromAnsi(body.left(kOpenUrlTextBytes));
 }
 
 QString GetUpdateBaseUrl()

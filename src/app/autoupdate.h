@@ -11,6 +11,7 @@
 // environment (ROLLHAVEN2_UPDATE_URL, ROLLHAVEN2_UPDATE_DIGEST); the file
 // changer also gets the program folder whose instance lock it waits for
 // (ROLLHAVEN2_HOME) and the arguments to restart with (ROLLHAVEN2_RESTART_ARGS).
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,9 @@ namespace rh {
 // of the ANSI code page; the empty text on any failure or a status other than
 // 200.
 QString OpenUrlText(const QString& url);
+// The text OpenUrlText makes of a body: its first 20 bytes in the ANSI code page.
+inline constexpr int kOpenUrlTextBytes = 20;
+QString urlTextOfBody(const QByteArray& body);
 
 // "http://" + WebServerAddress (+ the site's web port) + "/download/자동업데이트_v1/"
 QString GetUpdateBaseUrl();

@@ -24,6 +24,11 @@ QString fileSha256(const QString& path)
     return QString::fromLatin1(h.result().toHex());
 }
 
+QString publishedSha256(const QByteArray& body)
+{
+    return QString::fromLatin1(body).trimmed().section(QRegularExpression(QStringLiteral("\\s+")), 0, 0).toLower();
+}
+
 DownloadResult downloadVerified(const QString& url, const QString& path, bool requireDigest,
                                 bool executable)
 {
@@ -52,8 +57,7 @@ DownloadResult downloadVerified(const QString& url, const QString& path, bool re
     small.maxBodyBytes = 4096;
     const HttpResult sum = httpGet(url + QStringLiteral(".sha256"), small);
     if (sum.ok()) {
-        const QString published = QString::fromLatin1(sum.body).trimmed().section(
-            QRegularExpression(QStringLiteral("\\s+")), 0, 0).toLower();
+        const QString published = publishedSha256(sum.body);
         r.digest = fileSha256(temp);
         r.digestChecked = true;
         if (published.size() != 64 || published != r.digest) {

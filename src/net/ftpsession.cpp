@@ -1,5 +1,7 @@
 #include "net/ftpsession.h"
 
+#include "net/ftpreply.h"
+
 #include "platform/codepage.h"
 #include "platform/journal.h"
 #include "platform/sitecfg.h"
@@ -7,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
-#include <QRegularExpression>
 
 #include <curl/curl.h>
 
@@ -159,18 +160,6 @@ size_t readCallback(char* buf, size_t size, size_t nitems, void* userdata)
     }
 }
 
-// A final reply line is "nnn text"; "nnn-" and indented lines continue a
-// multi-line reply.
-bool isFinalReply(const QByteArray& line)
-{
-    if (line.size() < 3)
-        return false;
-    for (int i = 0; i < 3; ++i)
-        if (line.at(i) < '0' || line.at(i) > '9')
-            return false;
-    return line.size() == 3 || line.at(3) == ' ';
-}
-
 struct Collect {
     QByteArray* out;
     qint64 max;
@@ -195,68 +184,6 @@ size_t collectCallback(char* data, size_t size, size_t nitems, void* userdata)
 {
     static_cast<QByteArray*>(userdata)->append(data, qsizetype(size * nitems));
     return size * nitems;
-}
-
-// The facts line of an MLST reply (" type=file;size=6;modify=...; /path"):
-// whether it names a file, and its size when the server gave one.
-bool parseMlstFacts(const QByteArray& line, FtpFileInfo* info)
-{
-    const QByteArray body = line.mid(1);
-    const qsizetype blank = body.indexOf(' ');
-    if (blank <= 0)
-        return false;
-    bool isFile = true;
-    qint64 size = -1;
-    for (const QByteArray& fact : body.left(blank).split(';')) {
-        const qsizetype eq = fact.indexOf('=');
-        if (eq <= 0)
-            continue;
-        const QByteArray key = fact.left(eq).toLower();
-        const QByteArray value = fact.mid(eq + 1);
-        if (key == "type")
-            isFile = value.toLower() == "file";
-        else if (key == "size") {
-            bool ok = false;
-            const qint64 n = value.toLongLong(&ok);
-            if (ok && n >= 0)
-                size = n;
-        }
-    }
-    info->exists = isFile;
-    info->size = isFile ? size : -1;
-    return true;
-}
-
-// Finds a regular file in a LIST reply, in the Unix "ls -l" form most servers
-// send or the DOS form of IIS. Names are compared as the bytes on the wire.
-bool findInListing(const QByteArray& listing, const QByteArray& name, FtpFileInfo* info)
-{
-    static const QRegularExpression unixLine(QStringLiteral(
-        R"(^([-dlpscbD])\S{9}\S*\s+\d+\s+\S+\s+(?:\S+\s+)?(\d+)\s+[A-Za-z]{3}\s+\d{1,2}\s+(?:\d{1,2}:\d{2}|\d{4}) (.+)$)"));
-    static const QRegularExpression dosLine(QStringLiteral(
-        R"(^\d{2}-\d{2}-\d{2,4}\s+\d{1,2}:\d{2}\s*(?:[AaPp][Mm])?\s+(<DIR>|\d+)\s+(.+)$)"));
-    // Latin-1 keeps every byte as one character, whatever the code page.
-    const QString wanted = QString::fromLatin1(name);
-    for (QByteArray raw : listing.split('\n')) {
-        if (raw.endsWith('\r'))
-            raw.chop(1);
-        const QString line = QString::fromLatin1(raw);
-        QRegularExpressionMatch m = unixLine.match(line);
-        if (m.hasMatch()) {
-            if (m.captured(3) != wanted)
-                continue;
-            info->exists = m.captured(1) == QLatin1String("-");
-            info->size = info->exists ? m.captured(2).toLongLong() : -1;
-            return true;
-        }
-        m = dosLine.match(line);
-        if (m.hasMatch() && m.captured(2) == wanted) {
-            info->exists = m.captured(1) != QLatin1String("<DIR>");
-            info->size = info->exists ? m.captured(1).toLongLong() : -1;
-            return true;
-        }
-    }
-    return false;
 }
 
 // Stops a running upload at curl's next progress check once the idle hook
@@ -360,7 +287,7 @@ struct FtpSession::Impl {
         if (line.isEmpty())
             return n;
         d->lastReply = line;
-        if (isFinalReply(line) && line.at(0) == '1')
+        if (isFinalReply(raw) && raw.at(0) == '1')
             d->sawPreliminary = true;
         return n;
     }
@@ -368,7 +295,7 @@ struct FtpSession::Impl {
     static int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userdata)
     {
         auto* d = static_cast<Impl*>(userdata);
-        QByteArray text = QByteArray(data, qsizetype(size)).trimmed();
+        const QByteArray text(data, qsizetype(size));
         if (type == CURLINFO_HEADER_OUT) {
             // Only the commands we look for are kept (never USER/PASS).
             if (text.startsWith("RNFR ") || text.startsWith("RNTO ") || text.startsWith("MLST "))
@@ -376,10 +303,8 @@ struct FtpSession::Impl {
             else
                 d->commandsSent.append(QByteArray("-"));
         } else if (type == CURLINFO_HEADER_IN) {
-            const QList<QByteArray> lines = text.split('\n');
-            for (const QByteArray& raw : lines) {
-                QByteArray l = raw.trimmed();
-                if (isFinalReply(l) && d->finalReplies.size() < d->commandsSent.size())
+            for (const QByteArray& l : finalReplyLines(text)) {
+                if (d->finalReplies.size() < d->commandsSent.size())
                     d->finalReplies.append(l);
             }
         }
