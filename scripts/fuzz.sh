@@ -10,7 +10,9 @@
 # Sanitizer (no recovery) so the fuzzer sees into the libraries, not only into
 # the target. One process per campaign at the lowest priority (the machine is
 # shared; the generous timeout keeps a starved process from passing for a
-# hang); RUNS caps the executions (default two million). Findings are written
+# hang); RUNS caps the executions (default two million). WORKERS=n runs n
+# processes per campaign on one growing corpus, RUNS shared among them (their
+# logs go to build-fuzz/fuzz-logs/<name>/). Findings are written
 # to build-fuzz/fuzz-artifacts/; the growing corpus is kept in
 # build-fuzz/fuzz-corpus/ and seeded from tests/fuzz/corpus/<name>/. Each
 # campaign ends with libFuzzer's final statistics (executions, coverage).
@@ -53,12 +55,24 @@ for n in "${names[@]}"; do
   mkdir -p "$corpus" "$seeds"
   echo "== $n: ${SECONDS_EACH}s or $RUNS runs"
   start=$(date +%s)
-  if ! nice -n 19 "$BUILD/tests/fuzz_$n" -runs="$RUNS" -max_total_time="$SECONDS_EACH" -timeout=60 \
-      -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 \
-      -artifact_prefix="$BUILD/fuzz-artifacts/$n-" "$corpus" "$seeds"; then
+  workers=${WORKERS:-1}
+  parallel=()
+  logs=.
+  if (( workers > 1 )); then
+    logs="$BUILD/fuzz-logs/$n"
+    mkdir -p "$logs"
+    parallel=(-jobs="$workers" -workers="$workers")
+  fi
+  if ! (cd "$logs" && nice -n 19 "$BUILD/tests/fuzz_$n" -runs=$(( RUNS / workers )) \
+      -max_total_time="$SECONDS_EACH" -timeout=60 -rss_limit_mb=2048 -max_len=4096 \
+      -print_final_stats=1 "${parallel[@]}" \
+      -artifact_prefix="$BUILD/fuzz-artifacts/$n-" "$corpus" "$seeds"); then
     echo "== $n: FOUND A PROBLEM (see $BUILD/fuzz-artifacts/)" >&2
     status=1
     continue
+  fi
+  if (( workers > 1 )); then
+    for log in "$logs"/fuzz-*.log; do grep -E '^(#[0-9]+ +DONE|Done|stat::)' "$log" || true; done
   fi
   echo "== $n: $(( $(date +%s) - start ))s"
   if [[ ${MINIMISE:-0} == 1 ]]; then

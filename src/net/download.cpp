@@ -5,7 +5,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,7 +25,13 @@ QString fileSha256(const QString& path)
 
 QString publishedSha256(const QByteArray& body)
 {
-    return QString::fromLatin1(body).trimmed().section(QRegularExpression(QStringLiteral("\\s+")), 0, 0).toLower();
+    // Blanks are the ASCII ones sha256sum writes, the same at either end as
+    // between the fields.
+    const QByteArray text = body.trimmed();
+    qsizetype end = 0;
+    while (end < text.size() && !QByteArrayView(" \t\n\v\f\r").contains(text.at(end)))
+        ++end;
+    return QString::fromLatin1(text.left(end)).toLower();
 }
 
 DownloadResult downloadVerified(const QString& url, const QString& path, bool requireDigest,

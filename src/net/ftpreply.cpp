@@ -27,6 +27,13 @@ bool isFinalReply(const QByteArray& line)
     return line.size() == 3 || line.at(3) == ' ';
 }
 
+QByteArray replyText(QByteArray line)
+{
+    line.replace('\r', ' ');
+    line.replace('\n', ' ');
+    return line.trimmed();
+}
+
 QList<QByteArray> finalReplyLines(const QByteArray& text)
 {
     QList<QByteArray> finals;
@@ -34,7 +41,7 @@ QList<QByteArray> finalReplyLines(const QByteArray& text)
         if (line.endsWith('\r'))
             line.chop(1);
         if (isFinalReply(line))
-            finals.append(line.trimmed());
+            finals.append(replyText(line));
     }
     return finals;
 }

@@ -14,8 +14,11 @@ namespace rh {
 // blank by the server, so the line is judged as received, never trimmed.
 bool isFinalReply(const QByteArray& line);
 
-// The final reply lines in a piece of server text, in order, without their
-// line ends and trailing blanks.
+// A reply line as text for messages: a stray CR (a line ends at LF, as curl
+// reads it) becomes a blank, blanks at either end go.
+QByteArray replyText(QByteArray line);
+
+// The final reply lines in a piece of server text, in order, as replyText.
 QList<QByteArray> finalReplyLines(const QByteArray& text);
 
 // The facts line of an MLST reply (" type=file;size=6;modify=...; /path"):

@@ -283,7 +283,7 @@ struct FtpSession::Impl {
         while (raw.endsWith('\n') || raw.endsWith('\r'))
             raw.chop(1);
         d->replyLines.append(raw);
-        QByteArray line = raw.trimmed();
+        const QByteArray line = replyText(raw);
         if (line.isEmpty())
             return n;
         d->lastReply = line;

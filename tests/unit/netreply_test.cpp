@@ -1,3 +1,4 @@
+#include "net/download.h"
 #include "net/ftpreply.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@ TEST(FtpReply, PaddedTextLineOfAMultiLineReplyIsNotFinal)
     EXPECT_FALSE(isFinalReply(" 150 users online"));
     EXPECT_FALSE(isFinalReply("150-Opening"));
     EXPECT_TRUE(isFinalReply("150"));
+    // A line ends at LF, as curl reads it; a stray CR never reaches a message.
+    EXPECT_EQ(finalReplyLines("220 Ready\r/\r\n"), QList<QByteArray>{"220 Ready /"});
 }
 
 TEST(FtpReply, SizeThatDoesNotFitIsUnknownNotZero)
@@ -26,4 +29,12 @@ TEST(FtpReply, SizeThatDoesNotFitIsUnknownNotZero)
     ASSERT_TRUE(parseMlstFacts(" type=file;size=99999999999999999999; /a.exe", &info));
     EXPECT_TRUE(info.exists);
     EXPECT_EQ(info.size, -1);
+}
+
+TEST(Sha256File, DigestIsTheFirstFieldBetweenAsciiBlanks)
+{
+    EXPECT_EQ(publishedSha256("\r\n  ABC123 *a.exe\r\n"), QStringLiteral("abc123"));
+    // A no-break space is no blank of sha256sum's: it stays in the field.
+    EXPECT_EQ(publishedSha256("ab\xA0" "cd  a.exe"), QStringLiteral("ab\u00A0cd"));
+    EXPECT_EQ(publishedSha256(" \t\n"), QString());
 }
