@@ -11,11 +11,11 @@
 # the target. One process per campaign at the lowest priority (the machine is
 # shared; the generous timeout keeps a starved process from passing for a
 # hang); RUNS caps the executions (default two million). WORKERS=n runs n
-# processes per campaign on one growing corpus, RUNS shared among them (their
-# logs go to build-fuzz/fuzz-logs/<name>/). Findings are written
-# to build-fuzz/fuzz-artifacts/; the growing corpus is kept in
-# build-fuzz/fuzz-corpus/ and seeded from tests/fuzz/corpus/<name>/. Each
-# campaign ends with libFuzzer's final statistics (executions, coverage).
+# processes per campaign on one growing corpus, RUNS shared among them
+# (libFuzzer prints their logs, kept in build-fuzz/fuzz-logs/<name>/, at the
+# end). Findings are written to build-fuzz/fuzz-artifacts/; the growing
+# corpus is kept in build-fuzz/fuzz-corpus/ and seeded from
+# tests/fuzz/corpus/<name>/. Each campaign ends with libFuzzer's final statistics (executions, coverage).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -70,9 +70,6 @@ for n in "${names[@]}"; do
     echo "== $n: FOUND A PROBLEM (see $BUILD/fuzz-artifacts/)" >&2
     status=1
     continue
-  fi
-  if (( workers > 1 )); then
-    for log in "$logs"/fuzz-*.log; do grep -E '^(#[0-9]+ +DONE|Done|stat::)' "$log" || true; done
   fi
   echo "== $n: $(( $(date +%s) - start ))s"
   if [[ ${MINIMISE:-0} == 1 ]]; then
