@@ -375,10 +375,14 @@ TEST_F(HeadlessFixture, SecondInstanceIsRefusedWhileTheFirstRunsAndAKilledOneLea
     ASSERT_TRUE(first.waitForStarted());
     ASSERT_TRUE(waitFor([&] { return !rh::InstanceLock::isFree(box.home()); }));
 
-    Outcome second = run({QStringLiteral("--list")});
-    EXPECT_EQ(second.code, 10);
-    EXPECT_TRUE(second.err.contains(QStringLiteral("이미 프로그램이 실행중입니다."))) << second.err.toStdString();
-    EXPECT_FALSE(second.err.contains(QStringLiteral("start-up: servers"))) << "no server asked";
+    // Every entry takes the lock, also those that never start a release.
+    for (const char* entry : {"--list", "--send-pending"}) {
+        SCOPED_TRACE(entry);
+        Outcome second = run({QString::fromLatin1(entry)});
+        EXPECT_EQ(second.code, 10);
+        EXPECT_TRUE(second.err.contains(QStringLiteral("이미 프로그램이 실행중입니다."))) << second.err.toStdString();
+        EXPECT_FALSE(second.err.contains(QStringLiteral("start-up: servers"))) << "no server asked";
+    }
 
     first.kill(); // SIGKILL: no clean-up of its own
     ASSERT_TRUE(first.waitForFinished(30000));
