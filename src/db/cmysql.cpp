@@ -9,6 +9,7 @@
 #include "platform/sitecfg.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <mysql.h>
@@ -102,6 +103,15 @@ QString trimTrailingBlanks(QString s)
         --n;
     s.truncate(n);
     return s;
+}
+
+// Statements that change nothing on the server: sending one twice is harmless.
+// (SET and USE change only the session, which a reconnect replaces anyway.)
+bool changesNothing(const QString& sql)
+{
+    static const QRegularExpression read(QStringLiteral("^\\s*(SELECT|SHOW|DESCRIBE|DESC|EXPLAIN|SET|USE)\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return read.match(sql).hasMatch();
 }
 
 } // namespace
@@ -375,14 +385,31 @@ RecordsetPtr cMySQL::send(const QByteArray& sql, const QString& src)
 
 RecordsetPtr cMySQL::query(const QString& sql, bool Silent)
 {
+    const bool resendable = changesNothing(sql);
     bool reconnected = false;
+    // A change goes out only on a connection known to be alive, so that one
+    // the server dropped while it was idle is replaced before, not after.
+    if (!resendable && m_connected && mysql_ping(handle()) != 0) {
+        const unsigned number = mysql_errno(handle());
+        if (number == kServerLost || number == kServerGone) {
+            if (!reconnectInPlace())
+                return nullptr;
+            reconnected = true;
+        }
+    }
     int deadlockRetries = 0;
     while (true) {
         try {
             return send(toWire(sql), source("query"));
         } catch (const RhError& e) {
             const unsigned number = unsigned(e.number());
-            if ((number == kServerLost || number == kServerGone) && !reconnected) {
+            // Gone (2006): the statement never left, so it is sent again on a
+            // new connection. Lost (2013): it went out and its answer did not
+            // come back; the server may have run it, so only a statement that
+            // changes nothing is sent again. A change fails here, and the
+            // caller keeps it to be sent once later.
+            const bool unsent = number == kServerGone;
+            if ((unsent || (number == kServerLost && resendable)) && !reconnected) {
                 if (!reconnectInPlace())
                     return nullptr;
                 reconnected = true;

@@ -2,8 +2,9 @@
 // One connection to a MySQL/MariaDB server over MariaDB Connector/C. Callers
 // speak QString; results come back as in-memory Recordsets of text. The object
 // reconnects once by itself when the server drops the connection under a
-// statement, and reports failures either as RhError (thin wrappers) or, for
-// real_connect and query, as a message box and a false/empty result.
+// statement (query says when it sends the statement again), and reports
+// failures either as RhError (thin wrappers) or, for real_connect and query,
+// as a message box and a false/empty result.
 //
 // Wire encoding (site.ini [Database] CharSet): "utf8mb4", the default, asks
 // for utf8mb4 and texts cross the library as UTF-8. The server has no CP949
@@ -43,7 +44,10 @@ public:
 
     // Runs one statement. Null for a statement without a result set and on
     // failure (message box unless Silent). Reconnects and resends once when the
-    // connection was lost; retries deadlocks for the developer account.
+    // connection was lost before the statement left, or, for a statement that
+    // changes nothing, while its answer was awaited; a change whose answer was
+    // lost fails with 2013 rather than risk running twice. Retries deadlocks
+    // for the developer account.
     RecordsetPtr query(const QString& sql, bool Silent = false);
     // As query without any recovery; raises RhError ("cMysql::real_query").
     // Length counts bytes of the ANSI code page; a negative Length sends all.

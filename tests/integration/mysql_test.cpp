@@ -493,6 +493,12 @@ TEST_F(MySqlTest, KilledConnectionIsReconnectedAndTheStatementResent)
     ASSERT_TRUE(rs) << s(ui.tells().join("|"));
     EXPECT_EQ(s(rs->value(0)), "0");
     EXPECT_TRUE(ui.tells().isEmpty());
+
+    // A change on a connection killed while idle goes out once, on a new one.
+    root(QStringLiteral("DELETE FROM tv_inhouse.diary WHERE writer = 'idle'; KILL %1").arg(db.thread_id()));
+    EXPECT_FALSE(db.query(QStringLiteral("INSERT INTO diary (writedate, writer, note) VALUES (CURDATE(), 'idle', 'x')")));
+    EXPECT_TRUE(ui.tells().isEmpty()) << s(ui.tells().join("|"));
+    EXPECT_EQ(s(root(QStringLiteral("SELECT COUNT(*) FROM tv_inhouse.diary WHERE writer = 'idle'"))), "1");
 }
 
 TEST_F(MySqlTest, SecondLossOnTheResendGivesUp)

@@ -3,6 +3,7 @@
 // received them, the rows they leave, and how the steps gate and fail.
 #include "pipeline/catalogue.h"
 #include "pipeline/desk.h"
+#include "pipeline/pendingrecords.h"
 #include "pipeline/steps.h"
 #include "pipeline/workdiary.h"
 
@@ -22,6 +23,10 @@
 #include <QThread>
 
 #include <array>
+#include <atomic>
+#include <thread>
+
+#include <mysql.h>
 
 #include <gtest/gtest.h>
 
@@ -379,6 +384,79 @@ TEST_F(DatabaseStepTest, AFailedEntryStopsTheRecordAndTheSessionIsDroppedOnClose
     ASSERT_TRUE(desk.requestClose());
     EXPECT_FALSE(desk.database);
     EXPECT_EQ(openSessions(QStringLiteral("tv_inhouse"), 0), 0);
+}
+
+TEST_F(DatabaseStepTest, AnEntryTheServerTookBeforeItsSessionDroppedIsWrittenOnce)
+{
+    // The server has written the entry when the session dies, before its
+    // answer leaves: the entry waits in an AFTER trigger on a lock held here,
+    // and MyISAM keeps the row where InnoDB would roll it back.
+    root(QStringLiteral("ALTER TABLE tv_inhouse.diary ENGINE=MyISAM;"
+                        "CREATE TRIGGER tv_inhouse.diary_hold AFTER INSERT ON tv_inhouse.diary"
+                        " FOR EACH ROW SET @held = GET_LOCK('diary_hold', 60);"));
+    struct Restore {
+        MariaDbServer* db;
+        ~Restore()
+        {
+            db->exec(QStringLiteral("DROP TRIGGER IF EXISTS tv_inhouse.diary_hold;"
+                                    "ALTER TABLE tv_inhouse.diary ENGINE=InnoDB;"));
+        }
+    } restore{server};
+    addRow({QStringLiteral("Ledger"), QStringLiteral("2.1.0.5"), QStringLiteral("104")});
+
+    std::atomic<bool> holding{false};
+    std::atomic<bool> killed{false};
+    std::string failure;
+    std::thread killer([&, socket = (server->folder() + QStringLiteral("/sock")).toUtf8()] {
+        MYSQL* h = mysql_init(nullptr);
+        auto ask = [h](const char* sql) {
+            const bool ok = mysql_query(h, sql) == 0;
+            MYSQL_RES* r = ok ? mysql_store_result(h) : nullptr;
+            MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr;
+            const QByteArray first = row && row[0] ? QByteArray(row[0]) : QByteArray();
+            if (r)
+                mysql_free_result(r);
+            return first;
+        };
+        if (!mysql_real_connect(h, "localhost", "root", nullptr, nullptr, 0, socket.constData(), 0)
+            || ask("SELECT GET_LOCK('diary_hold', 0)") != "1") {
+            failure = mysql_error(h);
+            holding = true;
+            mysql_close(h);
+            return;
+        }
+        holding = true;
+        QDeadlineTimer deadline(60000);
+        while (!killed && !deadline.hasExpired()) {
+            const QByteArray id = ask("SELECT ID FROM information_schema.PROCESSLIST"
+                                      " WHERE STATE = 'User lock' AND INFO LIKE 'SET @held = GET_LOCK(%'");
+            if (!id.isEmpty())
+                killed = mysql_query(h, ("KILL CONNECTION " + id).constData()) == 0;
+            else
+                QThread::msleep(10);
+        }
+        ask("SELECT RELEASE_LOCK('diary_hold')");
+        mysql_close(h);
+    });
+    QDeadlineTimer ready(60000);
+    while (!holding && !ready.hasExpired())
+        QThread::msleep(5);
+
+    EXPECT_FALSE(Step4(desk));
+    killer.join();
+    ASSERT_TRUE(killed) << failure;
+    EXPECT_EQ(s(root(QStringLiteral("SELECT COUNT(*) FROM tv_inhouse.diary"))), "1")
+        << "the entry is not sent again on a new session";
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[경고] Ledger 업무일지 버전기록:2.1.0.5 - 데이터베이스에 보내지 못해 "
+                                               "보류합니다. 다음 실행 때 보냅니다.")))
+        << s(ui.log.join("\n"));
+
+    // The kept record finds the entry and adds only its product.
+    EXPECT_EQ(SendPendingRecords(desk), 0) << s(ui.log.join("\n"));
+    EXPECT_EQ(s(root(QStringLiteral("SELECT (SELECT COUNT(*) FROM tv_inhouse.diary),"
+                                    " GROUP_CONCAT(p.partcode) FROM tv_inhouse.diary d"
+                                    " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"))),
+              "1\t104");
 }
 
 // --------------------------------------------------------------------- Step5
