@@ -9,6 +9,7 @@
 #include "http_fixture.h"
 #include "mariadb_fixture.h"
 #include "ports.h"
+#include "privatemount.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 
@@ -321,6 +322,31 @@ TEST_F(StartUpTest, DownloadsWhoseDigestDiffersOrIsMissingWhenRequiredAreDiscard
     publish(QStringLiteral("filechanger.exe.sha256"), fileSha256(http->root() + kUpdateFolder + QStringLiteral("filechanger.exe")).toLatin1());
     EXPECT_TRUE(startPtr->updater().AutoUpdaterSelfUpdate());
     EXPECT_EQ(bytes(checker), QByteArray("tampered"));
+}
+
+TEST_F(StartUpTest, ReadOnlyProgramFolderSkipsTheUpdateWithOneLineAndStartsOn)
+{
+    // A newer checker is published: only the skip keeps it from coming.
+    http->setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
+                   serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")));
+    publishRevision(QStringLiteral("9"));
+    publish(QStringLiteral("AutoVersionCheckerV1.exe"), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
+    const qsizetype before = http->requests().size();
+    QString why;
+    const QStringList out = rh::test::inPrivateMounts(
+        {{bin, QStringLiteral("ro")}},
+        [&] {
+            const StartUp::Outcome outcome = startPtr->Main();
+            return QStringList{QString::number(int(outcome)), log.filter(QStringLiteral("update")).join(u'\n'),
+                               ui.texts().join(u'\n')};
+        },
+        &why);
+    ASSERT_EQ(out.size(), 3) << why.toStdString();
+    EXPECT_EQ(out[0].toInt(), int(StartUp::Outcome::Proceed));
+    EXPECT_EQ(out[1].toStdString(),
+              QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(bin).toStdString());
+    EXPECT_EQ(out[2], QString()) << "no message box: " << out[2].toStdString();
+    EXPECT_FALSE(requestsSince(before).join(u' ').contains(QStringLiteral("lastver")));
 }
 
 TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFileChanger)
