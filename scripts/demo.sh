@@ -2,7 +2,9 @@
 # The main job: a release in a self-contained sandbox. Installs what is missing,
 # builds, lays out a program folder with its own drives and a CP949 setup INI,
 # and runs the release headless, printing the run log.
-# ROLLHAVEN2_PROGRAM=/usr/bin/rollhaven2 runs an installed program instead of the build.
+# ROLLHAVEN2_PROGRAM=/usr/bin/rollhaven2 runs an installed program instead of the build;
+# ROLLHAVEN2_PACKAGE=<.deb> unpacks a package into the sandbox and runs its program,
+# with its companions in lib/rollhaven2, through the self-update too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -39,10 +41,19 @@ SITE
 # The program as a user has it: its own folder with the two update companions.
 cp "$BUILD"/src/{rollhaven2,AutoVersionCheckerV1.exe,filechanger.exe} "$SANDBOX/bin/"
 
+APP="${ROLLHAVEN2_PROGRAM:-$SANDBOX/bin/rollhaven2}"
+if [[ -n ${ROLLHAVEN2_PACKAGE:-} ]]; then
+  dpkg-deb -x "$ROLLHAVEN2_PACKAGE" "$SANDBOX/package"
+  APP=$SANDBOX/package/usr/bin/rollhaven2
+fi
+APP_DIR=$(dirname "$APP")
+# An installed layout keeps its update companions in lib/rollhaven2 beside bin/.
+COMPANIONS=$APP_DIR
+if [[ -d $APP_DIR/../lib/rollhaven2 ]]; then COMPANIONS=$(cd "$APP_DIR/../lib/rollhaven2" && pwd); fi
+
 export ROLLHAVEN2_HOME="$SANDBOX"
 export XDG_CONFIG_HOME="$SANDBOX/settings"
-export ROOT BUILD SANDBOX
-APP="${ROLLHAVEN2_PROGRAM:-$SANDBOX/bin/rollhaven2}"
+export ROOT BUILD SANDBOX COMPANIONS
 
 # Each part of the sandbox (stand-in tools, database, FTP server, ...) is laid
 # out by its own script; services they start are stopped when the demo ends.
@@ -107,7 +118,8 @@ sql "SELECT f.code, f.rname, c.DemoDownFile AS cate3, i.DemoDownFile AS cate3_in
      LEFT JOIN webhost.cate3 c ON c.idx = ELT(f.code, 48, 49, 52, 86)
      LEFT JOIN webhost.cate3_info i ON i.idx = ELT(f.code, 62, 63, 65, 88) ORDER BY f.code"
 
-if [[ $APP == "$SANDBOX/bin/rollhaven2" ]]; then
+# Only a program of the sandbox's own is replaced (an installed one never updates itself).
+if [[ $APP == "$SANDBOX"/* ]]; then
 echo
 echo "== a newer build of the program is published =="
 updates="$SANDBOX/http/root/download/자동업데이트_v1"
@@ -123,15 +135,19 @@ set -e
 # with the same arguments; wait for that restarted program to finish.
 pid=
 for _ in $(seq 600); do
-  pid=$(sed -n 's/.*restarted .* (pid \([0-9][0-9]*\))$/\1/p' "$SANDBOX/bin/filechanger.log" 2>/dev/null | tail -1)
+  pid=$(sed -n 's/.*restarted .* (pid \([0-9][0-9]*\))$/\1/p' "$APP_DIR/filechanger.log" 2>/dev/null | tail -1)
   [[ -n $pid ]] && break
   sleep 0.1
 done
 while [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
 echo "file changer log:"
-sed 's/^/  /' "$SANDBOX/bin/filechanger.log"
-echo "program folder $SANDBOX/bin:"
-ls -l "$SANDBOX/bin" | sed 1d | sed 's/^/  /'
+sed 's/^/  /' "$APP_DIR/filechanger.log"
+echo "program folder $APP_DIR:"
+ls -l "$APP_DIR" | sed 1d | sed 's/^/  /'
+if [[ $COMPANIONS != "$APP_DIR" ]]; then
+  echo "companions $COMPANIONS:"
+  ls -l "$COMPANIONS" | sed 1d | sed 's/^/  /'
+fi
 if [[ $(sha256sum < "$APP") != "$old_sum" ]]; then
   echo "rollhaven2 replaced by the published build; the previous one is rollhaven2.bak"
 fi

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the install, not the release: builds the Debian package from a built
-# tree, runs lintian, desktop-file-validate and appstreamcli on it, installs it
-# with apt-get, runs the installed program (version, help, first start, the
-# demo release), removes it and checks that only the user's files are left.
+# tree, runs lintian, desktop-file-validate and appstreamcli on it, runs the
+# package's program and companions unpacked in a folder of the user's through
+# the demo and its self-update, installs it with apt-get, runs the installed
+# program (version, help, first start, the demo release, no self-update),
+# removes it and checks that only the user's files are left.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -34,6 +36,27 @@ step "desktop entry and metainfo"
 desktop-file-validate packaging/*.desktop
 appstreamcli validate --no-net "$BUILD"/packaging/*.metainfo.xml
 
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+step "the package's program and companions, unpacked outside /usr"
+# Installed layout in a writable folder: the companions in lib/rollhaven2 are
+# brought up to date there, the checker leaves the published build beside the
+# program and the file changer replaces it.
+ROLLHAVEN2_PACKAGE=$DEB ROLLHAVEN2_SANDBOX="$WORK/unpacked" scripts/demo.sh > "$WORK/unpacked.log" 2>&1 \
+  || { cat "$WORK/unpacked.log"; fail "the demo failed with the unpacked package"; }
+LIBDIR="$WORK/unpacked/package/usr/lib/rollhaven2"
+grep -q "^start-up: update: downloaded AutoVersionCheckerV1.exe" "$WORK/unpacked.log" \
+  || { cat "$WORK/unpacked.log"; fail "the unpacked program did not update its companions"; }
+published=$("$BUILD/next/AutoVersionCheckerV1.exe" --revision)
+for c in AutoVersionCheckerV1.exe filechanger.exe; do
+  [[ $("$LIBDIR/$c" --revision) == "$published" ]] || fail "$LIBDIR/$c was not updated to revision $published"
+done
+grep -q "^rollhaven2 replaced by the published build" "$WORK/unpacked.log" \
+  || { cat "$WORK/unpacked.log"; fail "the companions in lib/rollhaven2 did not replace the unpacked program"; }
+[[ ! -e $LIBDIR/New_rollhaven2 ]] || fail "the new build landed in lib/rollhaven2, not beside the program"
+sed -n '/^file changer log:/,/^program folder/p' "$WORK/unpacked.log" | head -n 5
+
 if dpkg-query -W -f='${Status}' rollhaven2 2>/dev/null | grep -q "install ok installed"; then
   echo "rollhaven2 is installed on this machine already: install checks skipped"
   exit 0
@@ -47,7 +70,6 @@ cleanup() {
   if ((installed)); then $SUDO apt-get remove -y -qq rollhaven2 >/dev/null 2>&1 || true; fi
   rm -rf "$WORK"
 }
-WORK=$(mktemp -d)
 trap cleanup EXIT
 installed=1
 APP=/usr/bin/rollhaven2
@@ -62,6 +84,10 @@ got=$(env -u DISPLAY -u WAYLAND_DISPLAY "$APP" --version)
 [[ $got == "rollhaven2 $VERSION" ]] || fail "--version printed '$got', expected 'rollhaven2 $VERSION'"
 echo "$got"
 "$APP" --headless --help | grep -q -- "--headless" || fail "--headless --help does not list the flags"
+for c in AutoVersionCheckerV1.exe filechanger.exe; do
+  rev=$("/usr/lib/rollhaven2/$c" --revision) || fail "/usr/lib/rollhaven2/$c does not run"
+  echo "/usr/lib/rollhaven2/$c revision $rev"
+done
 
 step "first start"
 USER_HOME="$WORK/config/rollhaven2"
@@ -76,6 +102,9 @@ ROLLHAVEN2_PROGRAM=$APP ROLLHAVEN2_SANDBOX="$WORK/sandbox" scripts/demo.sh > "$W
   || { cat "$WORK/demo.log"; fail "the demo release failed with the installed program"; }
 grep -q "^Finish! " "$WORK/demo.log" || { cat "$WORK/demo.log"; fail "the demo release did not finish"; }
 grep "^Finish! " "$WORK/demo.log"
+# The package manager updates a packaged program, never the program itself.
+grep -q "^start-up: update: skipped, /usr/bin belongs to an installed package" "$WORK/demo.log" \
+  || { cat "$WORK/demo.log"; fail "the installed program did not skip its self-update"; }
 
 step "remove"
 $SUDO apt-get remove -y -qq rollhaven2 >/dev/null

@@ -66,4 +66,4 @@ for f in AutoVersionCheckerV1.exe filechanger.exe; do
 done
 
 echo "HTTP server up on 127.0.0.1:$port (server-address checker; update folder publishes" \
-  "AutoVersionCheckerV1.exe revision $checker_next, installed: $("$SANDBOX/bin/AutoVersionCheckerV1.exe" --revision))"
+  "AutoVersionCheckerV1.exe revision $checker_next, installed: $("${COMPANIONS:-$SANDBOX/bin}/AutoVersionCheckerV1.exe" --revision))"

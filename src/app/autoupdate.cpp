@@ -123,12 +123,12 @@ AutoUpdater::AutoUpdater()
 
 QString AutoUpdater::checkerPath() const
 {
-    return exeFolder + QLatin1Char('/') + site().updateCheckerName;
+    return companionFolder(exeFolder) + QLatin1Char('/') + site().updateCheckerName;
 }
 
 QString AutoUpdater::changerPath() const
 {
-    return exeFolder + QLatin1Char('/') + site().updateChangerName;
+    return companionFolder(exeFolder) + QLatin1Char('/') + site().updateChangerName;
 }
 
 void AutoUpdater::note(const QString& line) const
@@ -154,12 +154,20 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
 {
     const QString proc = QStringLiteral("RunAutoUpdate");
     // A packaged install is updated by its package manager. Root may write
-    // under /usr, so the place counts as well as the permission.
-    if (installedProgram(exeFolder) || !QFileInfo(exeFolder).isWritable() || exeFolder == QLatin1String("/usr")
-        || exeFolder.startsWith(QLatin1String("/usr/"))) {
-        note(QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(exeFolder));
-        return Result::Continue;
+    // under /usr, so the place counts as well as the permission. An installed
+    // layout elsewhere (a prefix of the user's) updates itself like a build folder.
+    const QString companions = companionFolder(exeFolder);
+    for (const QString& folder : {exeFolder, companions}) {
+        if (!QFileInfo(folder).isWritable() || folder == QLatin1String("/usr") || folder.startsWith(QLatin1String("/usr/"))) {
+            note(QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(folder));
+            return Result::Continue;
+        }
     }
+    // For the companions only: the tools a release starts do not inherit it.
+    qputenv(kEnvExeFolder, QFile::encodeName(exeFolder));
+    struct Unset {
+        ~Unset() { qunsetenv(kEnvExeFolder); }
+    } unset;
     try {
         if (!skip && !AutoUpdaterSelfUpdate())
             return Result::Continue;

@@ -5,12 +5,14 @@
 // hands over to the file changer and ends the program.
 //
 // On Linux the program file is the running executable (real path and name);
-// the companions and the "New_" file live in its folder. When that folder is
-// not writable (a packaged install) self-update is skipped with one log line.
+// the "New_" file lives in its folder, the companions too, or in lib/rollhaven2
+// beside bin/ for an installed layout. When either folder is not writable, or
+// lies under /usr (a packaged install), self-update is skipped with one log line.
 // The companions learn the update folder and the digest rule from the
-// environment (ROLLHAVEN2_UPDATE_URL, ROLLHAVEN2_UPDATE_DIGEST); the file
-// changer also gets the program folder whose instance lock it waits for
-// (ROLLHAVEN2_HOME) and the arguments to restart with (ROLLHAVEN2_RESTART_ARGS).
+// environment (ROLLHAVEN2_UPDATE_URL, ROLLHAVEN2_UPDATE_DIGEST) and the program
+// file's folder (ROLLHAVEN2_EXE_FOLDER); the file changer also gets the program
+// folder whose instance lock it waits for (ROLLHAVEN2_HOME) and the arguments
+// to restart with (ROLLHAVEN2_RESTART_ARGS).
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -45,6 +47,8 @@ inline constexpr char kEnvUpdateDigest[] = "ROLLHAVEN2_UPDATE_DIGEST"; // "requi
 inline constexpr char kEnvRestartArgs[] = "ROLLHAVEN2_RESTART_ARGS"; // JSON array of texts
 inline constexpr char kEnvUpdateFailed[] = "ROLLHAVEN2_UPDATE_FAILED"; // set by the file changer
 inline constexpr char kEnvHome[] = "ROLLHAVEN2_HOME";
+// The folder of the program file (default: the companion's own folder).
+inline constexpr char kEnvExeFolder[] = "ROLLHAVEN2_EXE_FOLDER";
 // Seconds the file changer waits for the program to end (default 60).
 inline constexpr char kEnvChangerWait[] = "ROLLHAVEN2_FILECHANGER_WAIT";
 

@@ -1,4 +1,5 @@
-// The file changer companion. Given "old;new" (file names in its own folder)
+// The file changer companion. Given "old;new" (file names in the program's
+// folder: ROLLHAVEN2_EXE_FOLDER, else its own)
 // it waits until the program has ended (its instance lock is free), keeps the
 // old build as "<old>.bak", puts the new file in place of the old one by a
 // rename (with the old file's mode, so it stays executable) and starts the
@@ -8,7 +9,7 @@
 //
 // ROLLHAVEN2_HOME names the program folder whose lock is awaited (default: this
 // folder); ROLLHAVEN2_RESTART_ARGS holds the arguments as a JSON array.
-// Every step is logged to standard output and to filechanger.log here.
+// Every step is logged to standard output and to filechanger.log in that folder.
 #include "app/autoupdate.h"
 #include "platform/instancelock.h"
 
@@ -108,7 +109,9 @@ bool restart(const QString& program, bool afterFailure)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    g_folder = QCoreApplication::applicationDirPath();
+    g_folder = qEnvironmentVariable(rh::kEnvExeFolder);
+    if (g_folder.isEmpty())
+        g_folder = QCoreApplication::applicationDirPath();
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 1 && args[0] == QLatin1String("--revision")) {
         QTextStream(stdout) << RH_COMPANION_REVISION << Qt::endl;

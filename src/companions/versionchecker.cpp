@@ -1,7 +1,7 @@
 // The version checker companion. Given "revision;file name" it asks the update
 // folder for the program's latest revision ("<name without extension>_lastver.txt")
-// and, when that is newer, downloads the new build beside itself as
-// "New_" + file name (through a temporary file and a rename, checked against a
+// and, when that is newer, downloads the new build into the program's folder
+// (ROLLHAVEN2_EXE_FOLDER, else its own) as "New_" + file name (through a temporary file and a rename, checked against a
 // published "<file>.sha256"). "--revision" prints its own revision.
 //
 // The update folder comes from ROLLHAVEN2_UPDATE_URL, set by the program that
@@ -65,7 +65,10 @@ int main(int argc, char** argv)
         return Current;
     }
 
-    const QString target = QCoreApplication::applicationDirPath() + QStringLiteral("/New_") + file;
+    QString folder = qEnvironmentVariable(rh::kEnvExeFolder);
+    if (folder.isEmpty())
+        folder = QCoreApplication::applicationDirPath();
+    const QString target = folder + QStringLiteral("/New_") + file;
     const bool require = qEnvironmentVariable(rh::kEnvUpdateDigest) == QLatin1String("required");
     const rh::DownloadResult r = rh::downloadVerified(
         base + QString::fromLatin1(QUrl::toPercentEncoding(file)), target, require, true);

@@ -27,7 +27,7 @@ QString programFolder();
 void setProgramFolder(const QString& path);
 
 // True when the program runs from an installed layout (its companions in
-// lib/rollhaven2 beside bin/): the package manager updates it, never itself.
+// lib/rollhaven2 beside bin/).
 // `exeFolder` as for resolveProgramFolder.
 bool installedProgram(const QString& exeFolder = {});
 // The companions' folder: lib/rollhaven2 of an installed program, else the

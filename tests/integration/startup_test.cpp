@@ -393,6 +393,36 @@ TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFil
     EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
 }
 
+TEST_F(StartUpTest, AnInstalledLayoutKeepsItsCompanionsInItsLibraryFolder)
+{
+    // bin/rollhaven2 with lib/rollhaven2/ beside bin/, in a folder of the user's.
+    const QString lib = box.home() + QStringLiteral("/lib/rollhaven2");
+    ASSERT_TRUE(QDir().mkpath(lib));
+    AutoUpdater& u = startPtr->updater();
+    EXPECT_EQ(u.checkerPath(), lib + QStringLiteral("/AutoVersionCheckerV1.exe"));
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    for (const char* name : {"AutoVersionCheckerV1.exe", "filechanger.exe"}) {
+        publish(QLatin1String(name), bytes(kNext + QLatin1String(name)));
+        publish(QLatin1String(name) + QStringLiteral(".sha256"), fileSha256(kNext + QLatin1String(name)).toLatin1());
+    }
+    publishRevision(QStringLiteral("2"));
+    publish(QStringLiteral("rollhaven2_lastver.txt"), "1");
+    const QByteArray newBuild = "#!/bin/sh\necho new > restarted.txt\n";
+    publish(QStringLiteral("rollhaven2"), newBuild);
+    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho old build\n");
+
+    // The companions are brought up to date where they live; the new build
+    // lands beside the program, which the changer replaces and restarts.
+    EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::HandedOver) << log.join(u'\n').toStdString();
+    EXPECT_EQ(companionRevision(lib + QStringLiteral("/AutoVersionCheckerV1.exe")), QStringLiteral("2"));
+    EXPECT_EQ(companionRevision(lib + QStringLiteral("/filechanger.exe")), QStringLiteral("2"));
+    ASSERT_TRUE(waitFor([&] { return bytes(bin + QStringLiteral("/restarted.txt")) == "new\n"; }))
+        << bytes(bin + QStringLiteral("/filechanger.log")).toStdString();
+    EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2")), newBuild);
+    EXPECT_TRUE(QFileInfo::exists(bin + QStringLiteral("/rollhaven2.bak")));
+    EXPECT_EQ(QDir(lib).entryList(QDir::Files), (QStringList{QStringLiteral("AutoVersionCheckerV1.exe"), QStringLiteral("filechanger.exe")}));
+}
+
 TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
 {
     const QString program = bin + QStringLiteral("/rollhaven2");
