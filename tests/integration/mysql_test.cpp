@@ -65,10 +65,14 @@ int unusedPort()
 }
 
 // A second session that kills statements starting with `prefix` as soon as
-// they run, at most `maxKills` times, for up to `seconds`.
+// they run, at most `maxKills` times, for up to `seconds`. Meanwhile it holds
+// the lock a kHeldStatement waits for, so that statement runs until it is
+// killed or the killer is done, however slow the machine.
+const QString kHeldStatement = QStringLiteral("SELECT GET_LOCK('rh_held', 60) AS ");
+
 class StatementKiller {
 public:
-    StatementKiller(const MariaDbServer& server, QByteArray prefix, int maxKills, int seconds = 15)
+    StatementKiller(const MariaDbServer& server, QByteArray prefix, int maxKills, int seconds = 60)
     {
         m_thread = std::thread([this, socket = (server.folder() + "/sock").toUtf8(),
                                 prefix = std::move(prefix), maxKills, seconds] {
@@ -80,9 +84,11 @@ public:
                 m_ready = true;
                 return;
             }
+            if (mysql_query(h, "DO GET_LOCK('rh_held', 0)") != 0)
+                m_error = mysql_error(h);
             m_ready = true;
             const QByteArray look = "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE '"
-                + prefix + "%' AND USER <> 'root'";
+                + QByteArray(prefix).replace('\'', "''") + "%' AND USER <> 'root'";
             QElapsedTimer t;
             t.start();
             while (m_kills < maxKills && !m_stop && t.elapsed() < seconds * 1000) {
@@ -487,11 +493,12 @@ TEST_F(MySqlTest, KilledConnectionIsReconnectedAndTheStatementResent)
               s(QString::number(oldThread)));
 
     // Lost in the middle of a statement: one resend completes it.
-    StatementKiller killer(*server, "SELECT SLEEP(3) AS once", 1);
-    rs = db.query(QStringLiteral("SELECT SLEEP(3) AS once"));
+    const QString once = kHeldStatement + QStringLiteral("once");
+    StatementKiller killer(*server, once.toUtf8(), 1);
+    rs = db.query(once);
     EXPECT_EQ(killer.join(), 1) << killer.error();
     ASSERT_TRUE(rs) << s(ui.tells().join("|"));
-    EXPECT_EQ(s(rs->value(0)), "0");
+    EXPECT_EQ(s(rs->value(0)), "1");
     EXPECT_TRUE(ui.tells().isEmpty());
 
     // A change on a connection killed while idle goes out once, on a new one.
@@ -505,7 +512,7 @@ TEST_F(MySqlTest, SecondLossOnTheResendGivesUp)
 {
     cMySQL db;
     ASSERT_TRUE(connect(db));
-    const QString sql = QStringLiteral("SELECT SLEEP(5) AS twice");
+    const QString sql = kHeldStatement + QStringLiteral("twice");
     {
         StatementKiller killer(*server, sql.toUtf8(), 3);
         EXPECT_FALSE(db.query(sql)); // returns after its last attempt

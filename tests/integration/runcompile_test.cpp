@@ -60,17 +60,24 @@ TEST_F(RunCompileFixture, RunStepWaitsForEachTickedProjectThenAsks)
     const int tax = addProject(QStringLiteral("세금계산서"), QStringLiteral("Tax")); // no project file
     const int pay = addProject(QStringLiteral("급여관리"), QStringLiteral("Pay"), QStringLiteral(" 1"));
     const int stock = addProject(QStringLiteral("재고관리"), QStringLiteral("Stock"), QStringLiteral("True"));
-    writeProject(ledger, standIn(QStringLiteral("RunMs:450")));
+    // The run lasts until the wait has pumped three times.
+    const QString release = box.home() + QStringLiteral("/run.release");
+    writeProject(ledger, standIn(QStringLiteral("RunUntil:") + release));
     writeProject(pay, {});
     writeProject(stock, {});
 
+    ui.onPump = [&] {
+        if (ui.pumps - ui.log.size() == 3)
+            QFile(release).open(QIODevice::WriteOnly);
+    };
     ui.answer(true);
     EXPECT_TRUE(Step1_1(desk));
+    ui.onPump = nullptr;
+    EXPECT_TRUE(QFile::exists(release));
     EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[정상] 원장관리 Running..."),
                                    QStringLiteral("[오류] 세금계산서 VBP파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.vbp)"),
                                    QString()}));
-    // Every log line yields once; the rest are the 100 ms pumps of the wait
-    // for the 450 ms run.
+    // Every log line yields once; the rest are the pumps of the wait.
     EXPECT_GE(ui.pumps - ui.log.size(), 3);
     EXPECT_EQ(calls.lines(), QStringList{QStringLiteral("vb6 /runexit ") + nativeOf(vbpOf(ledger))});
     EXPECT_EQ(status(ledger), QStringLiteral("RUN 끝"));

@@ -97,7 +97,7 @@ void HttpServer::kill()
 {
     if (m_proc.state() != QProcess::NotRunning) {
         m_proc.kill();
-        m_proc.waitForFinished(5000);
+        m_proc.waitForFinished(60000);
     }
 }
 

@@ -143,7 +143,7 @@ void SigningStation::stop()
     m_process->terminate();
     if (!m_process->waitForFinished(5000)) {
         m_process->kill();
-        m_process->waitForFinished(5000);
+        m_process->waitForFinished(60000);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "sandbox.h"
 #include "testinteraction.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -360,8 +361,8 @@ QString writeMarkerTool(const QString& path, const QString& marker)
 // The tool has written its line (the shell makes the file before writing it).
 bool waitForFile(const QString& path)
 {
-    for (int i = 0; i < 200 && QFileInfo(path).size() == 0; ++i)
-        QThread::msleep(50);
+    for (QDeadlineTimer deadline(60000); QFileInfo(path).size() == 0 && !deadline.hasExpired();)
+        QThread::msleep(20);
     return QFileInfo(path).size() > 0;
 }
 

@@ -14,7 +14,7 @@ A project file line "RollhavenStandIn=" with comma-separated words changes
 the behaviour, for tests:
   FailBuild      every make run fails (no executable)
   FailBuilds:N   the first N make runs fail (counted beside the project file)
-  RunMs:N        the run takes N milliseconds
+  RunUntil:PATH  the run lasts until PATH exists (a minute at most)
   MakeMs:N       the make run takes N milliseconds
 
 Every call is appended to the file named by RH_STANDIN_LOG, when set, as
@@ -165,7 +165,10 @@ def main(argv):
     fields = read_project(project)
     opts = options(fields)
     if switch == "/runexit":
-        time.sleep(int(opts.get("RunMs") or "0") / 1000.0)
+        until = opts.get("RunUntil")
+        deadline = time.monotonic() + 60
+        while until and not os.path.exists(until) and time.monotonic() < deadline:
+            time.sleep(0.02)
         return 0
     return make(project, fields, opts)
 
