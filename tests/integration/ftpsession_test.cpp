@@ -2,6 +2,7 @@
 #include "ftp_fixture.h"
 #include "net/ftpsession.h"
 #include "platform/sitecfg.h"
+#include "ports.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,6 @@
 #include <QTemporaryDir>
 
 #include <curl/curl.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <stdexcept>
 #include <vector>
@@ -361,23 +357,9 @@ TEST_F(FtpSessionTest, CallbacksCannotReenterOrOutliveTheSession)
     EXPECT_FALSE(s.isConnected());
 }
 
-// A loopback port on which nothing listens.
-int deadPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 TEST_F(FtpSessionTest, ProxiesFromTheEnvironmentAreIgnoredUnlessTheSiteNamesOne)
 {
-    const QByteArray dead = "http://127.0.0.1:" + QByteArray::number(deadPort());
+    const QByteArray dead = "http://127.0.0.1:" + QByteArray::number(rh::test::refusingPort());
     qputenv("ftp_proxy", dead);
     qputenv("all_proxy", dead);
     FtpSession s;

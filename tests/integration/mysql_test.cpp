@@ -2,6 +2,7 @@
 #include "db/cmysql.h"
 #include "mariadb_fixture.h"
 #include "pipeline/pendingrecords.h"
+#include "ports.h"
 #include "testinteraction.h"
 
 #include "platform/apphome.h"
@@ -19,10 +20,7 @@
 
 #include <mysql.h>
 
-#include <arpa/inet.h>
 #include <signal.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,20 +46,6 @@ const QString kUnreachableHint = kCrLf + kCrLf
 std::string s(const QString& q)
 {
     return q.toStdString();
-}
-
-// A loopback port on which nothing listens.
-int unusedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // A second session that kills statements starting with `prefix` as soon as
@@ -208,7 +192,7 @@ TEST_F(MySqlTest, ConnectFailuresShowTheLibraryTextAndTheMessage)
         cMySQL db;
         EXPECT_FALSE(db.real_connect(QStringLiteral("127.0.0.1"), QStringLiteral("tv_inhouse"),
                                      site().dbPassword, QStringLiteral("tv_inhouse"),
-                                     unusedPort()));
+                                     rh::test::refusingPort()));
         ASSERT_EQ(ui.tells().size(), 2);
         const QString text = ui.tells().at(1);
         EXPECT_TRUE(text.startsWith(QStringLiteral("Error 2002 Can't connect to server on "

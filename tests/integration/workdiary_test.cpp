@@ -10,6 +10,7 @@
 #include "config/projectrow.h"
 #include "db/cmysql.h"
 #include "mariadb_fixture.h"
+#include "ports.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 
@@ -30,11 +31,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace rh;
 using rh::test::MariaDbEnvironment;
 using rh::test::MariaDbServer;
@@ -50,19 +46,6 @@ const QString kCrLf = QStringLiteral("\r\n");
 std::string s(const QString& q)
 {
     return q.toStdString();
-}
-
-int unusedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 struct Row {
@@ -345,7 +328,7 @@ TEST_F(DatabaseStepTest, ConnectionFailuresShowTheConnectBoxAndEndTheSteps)
                                "(using password: YES)")
                 + kCrLf + kCrLf + QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.")));
 
-    box.site().webDbPort = unusedPort();
+    box.site().webDbPort = rh::test::refusingPort();
     box.apply();
     EXPECT_FALSE(Step5(desk));
     EXPECT_FALSE(desk.database);

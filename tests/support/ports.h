@@ -4,7 +4,8 @@
 
 namespace rh::test {
 
-// A port of 127.0.0.1 that nobody listens on (it was free a moment ago).
+// A port of 127.0.0.1 that nobody listens on (it was free a moment ago): for
+// a client to be refused, or for a server the test starts to take.
 int refusingPort();
 
 class SilentListener {

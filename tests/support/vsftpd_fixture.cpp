@@ -1,5 +1,7 @@
 #include "vsftpd_fixture.h"
 
+#include "ports.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,19 +14,6 @@
 
 namespace rh::test {
 namespace {
-
-int freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // True once the server greets on the port ("220 ...").
 bool greets(int port)
@@ -81,7 +70,7 @@ bool VsftpdServer::start(bool refuseSize)
     // A port another process takes between the probe and the bind ends the
     // server at once; try another.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (launch(freeLoopbackPort()))
+        if (launch(refusingPort()))
             return true;
     }
     return false;
