@@ -5,10 +5,10 @@
 # site.ini under [Ftp]; $SANDBOX/pids/ftp.stop stops it when the demo ends.
 set -euo pipefail
 : "${ROOT:?}" "${SANDBOX:?}"
+source "$ROOT/scripts/demo/siteini.sh"
 
 tool=$ROOT/tests/support/tools/ftpserver.py
 root=$SANDBOX/ftp
-site=$SANDBOX/site.ini
 pidfile=$SANDBOX/pids/ftp.pid
 user=tvc1
 # The password reaches the server through its environment, not its command line.
@@ -25,8 +25,6 @@ fi
 pid=$(<"$pidfile")
 printf 'kill %q 2>/dev/null || true\nrm -f %q\n' "$pid" "$pidfile" > "$SANDBOX/pids/ftp.stop"
 
-# Keys go right under an existing [Ftp] header: only the first section of a
-# name is read, and there the first of duplicate keys wins.
 keys=$(cat <<KEYS
 Host=127.0.0.1
 Port=$port
@@ -34,15 +32,6 @@ User=$user
 Password=$RH_FTP_PASSWORD
 KEYS
 )
-tmp=$(mktemp "$site.XXXXXX")
-if [[ -f $site ]] && grep -qi '^\[Ftp\][[:space:]]*$' "$site"; then
-  awk -v keys="$keys" '
-    !done && tolower($0) ~ /^\[ftp\][[:space:]]*$/ { print; print keys; done = 1; next }
-    { print }' "$site" > "$tmp"
-else
-  { [[ -f $site ]] && cat "$site"; printf '[Ftp]\n%s\n' "$keys"; } > "$tmp"
-fi
-chmod 600 "$tmp"
-mv "$tmp" "$site"
+put_site_keys Ftp "$keys"
 
 echo "FTP server up on 127.0.0.1:$port (user $user, root $root, pid $pid)"

@@ -6,10 +6,10 @@
 # $SANDBOX/pids/http.stop stops it when the demo ends.
 set -euo pipefail
 : "${ROOT:?}" "${SANDBOX:?}"
+source "$ROOT/scripts/demo/siteini.sh"
 
 tool=$ROOT/tests/support/tools/httpserver.py
 dir=$SANDBOX/http
-site=$SANDBOX/site.ini
 mkdir -p "$dir/root" "$SANDBOX/pids"
 
 # The checker's reply: the sandbox's database and web server are on loopback.
@@ -35,23 +35,14 @@ if [[ -z $port ]]; then
   exit 1
 fi
 
-# Keys go right under an existing [Servers] header (the first of duplicate
-# keys wins). The hosts themselves come from the checker at every start.
+# The hosts themselves come from the checker at every start.
 keys=$(cat <<KEYS
 CheckerHost=127.0.0.1
 CheckerPort=$port
 WebHttpPort=$port
 KEYS
 )
-tmp=$(mktemp "$site.XXXXXX")
-if [[ -f $site ]] && grep -qi '^\[Servers\][[:space:]]*$' "$site"; then
-  awk -v keys="$keys" '
-    !done && tolower($0) ~ /^\[servers\][[:space:]]*$/ { print; print keys; done = 1; next }
-    { print }' "$site" > "$tmp"
-else
-  { [[ -f $site ]] && cat "$site"; printf '[Servers]\n%s\n' "$keys"; } > "$tmp"
-fi
-mv "$tmp" "$site"
+put_site_keys Servers "$keys"
 
 # The update folder: the program's current revision, and a checker (with the
 # file changer) one revision newer than the installed ones, with digests.

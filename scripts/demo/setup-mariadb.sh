@@ -4,10 +4,10 @@
 # site.ini; $SANDBOX/pids/mariadb.stop stops it when the demo ends.
 set -euo pipefail
 : "${ROOT:?}" "${SANDBOX:?}"
+source "$ROOT/scripts/demo/siteini.sh"
 
 tool=$ROOT/tests/support/tools/mariadb_sandbox.sh
 dir=$SANDBOX/mariadb
-site=$SANDBOX/site.ini
 
 # Stopped with the demo even when it dies before its own clean-up; the prepared
 # data folder of the build tree makes the start one server launch.
@@ -19,8 +19,6 @@ printf 'bash %q stop %q\n' "$tool" "$dir" > "$SANDBOX/pids/mariadb.stop"
 port=$(bash "$tool" start "$dir")
 bash "$tool" sql "$dir" < "$ROOT/scripts/demo/mariadb-demo.sql"
 
-# The keys go right under the existing [Servers] header: only the first section
-# of a name is read, and there the first of duplicate keys wins.
 # The hosts themselves come from the server-address checker (setup-http.sh).
 keys=$(cat <<KEYS
 DBPort=$port
@@ -29,15 +27,7 @@ WebDBPort=$port
 WebDBSocket=$dir/sock
 KEYS
 )
-tmp=$(mktemp "$site.XXXXXX")
-if [[ -f $site ]] && grep -qi '^\[Servers\][[:space:]]*$' "$site"; then
-  awk -v keys="$keys" '
-    !done && tolower($0) ~ /^\[servers\][[:space:]]*$/ { print; print keys; done = 1; next }
-    { print }' "$site" > "$tmp"
-else
-  { [[ -f $site ]] && cat "$site"; printf '[Servers]\n%s\n' "$keys"; } > "$tmp"
-fi
-mv "$tmp" "$site"
+put_site_keys Servers "$keys"
 
 users=$(bash "$tool" sql "$dir" -N -B -e "SELECT COUNT(*) FROM tv_inhouse.user")
 echo "MariaDB up on 127.0.0.1:$port (tv_inhouse with $users user(s), webhost; socket $dir/sock)"
