@@ -12,31 +12,52 @@
 #include <QJsonObject>
 
 #include <memory>
+#include <span>
 
 namespace rh {
 namespace {
 
 const QString kFormat = QStringLiteral("rollhaven2-pending-records");
 
+// The file's fields of each kind: one table for writing and reading.
+struct Field {
+    const char* key;
+    QString PendingRecord::*text = nullptr;
+    int PendingRecord::*number = nullptr;
+    bool PendingRecord::*flag = nullptr;
+};
+const Field kDiaryFields[] = {{"date", &PendingRecord::date},
+                              {"writer", &PendingRecord::writer},
+                              {"name", &PendingRecord::name},
+                              {"version", &PendingRecord::version},
+                              {"partcode", &PendingRecord::partCode}};
+const Field kCatalogueFields[] = {{"name", &PendingRecord::name},
+                                  {"file", &PendingRecord::fileName},
+                                  {"product", nullptr, &PendingRecord::product},
+                                  {"cate3", nullptr, &PendingRecord::cate3Idx},
+                                  {"cate3_info", nullptr, &PendingRecord::cate3InfoIdx},
+                                  {"demo", nullptr, nullptr, &PendingRecord::demoDownload}};
+
+std::span<const Field> fieldsOf(PendingRecord::Kind kind)
+{
+    if (kind == PendingRecord::Diary)
+        return kDiaryFields;
+    return kCatalogueFields;
+}
+
 QJsonObject toJson(const PendingRecord& r)
 {
     QJsonObject o;
     o[QStringLiteral("run")] = r.run;
-    if (r.kind == PendingRecord::Diary) {
-        o[QStringLiteral("kind")] = QStringLiteral("diary");
-        o[QStringLiteral("date")] = r.date;
-        o[QStringLiteral("writer")] = r.writer;
-        o[QStringLiteral("name")] = r.name;
-        o[QStringLiteral("version")] = r.version;
-        o[QStringLiteral("partcode")] = r.partCode;
-    } else {
-        o[QStringLiteral("kind")] = QStringLiteral("catalogue");
-        o[QStringLiteral("name")] = r.name;
-        o[QStringLiteral("file")] = r.fileName;
-        o[QStringLiteral("product")] = r.product;
-        o[QStringLiteral("cate3")] = r.cate3Idx;
-        o[QStringLiteral("cate3_info")] = r.cate3InfoIdx;
-        o[QStringLiteral("demo")] = r.demoDownload;
+    o[QStringLiteral("kind")] = r.kind == PendingRecord::Diary ? QStringLiteral("diary") : QStringLiteral("catalogue");
+    for (const Field& f : fieldsOf(r.kind)) {
+        const QString key = QLatin1String(f.key);
+        if (f.text)
+            o[key] = r.*f.text;
+        else if (f.number)
+            o[key] = r.*f.number;
+        else
+            o[key] = r.*f.flag;
     }
     return o;
 }
@@ -44,26 +65,25 @@ QJsonObject toJson(const PendingRecord& r)
 bool fromJson(const QJsonObject& o, PendingRecord* r)
 {
     const QString kind = o.value(QStringLiteral("kind")).toString();
-    r->run = o.value(QStringLiteral("run")).toString();
-    r->name = o.value(QStringLiteral("name")).toString();
-    if (kind == QLatin1String("diary")) {
+    if (kind == QLatin1String("diary"))
         r->kind = PendingRecord::Diary;
-        r->date = o.value(QStringLiteral("date")).toString();
-        r->writer = o.value(QStringLiteral("writer")).toString();
-        r->version = o.value(QStringLiteral("version")).toString();
-        r->partCode = o.value(QStringLiteral("partcode")).toString();
-        return !r->date.isEmpty() && !r->writer.isEmpty() && !r->partCode.isEmpty();
-    }
-    if (kind == QLatin1String("catalogue")) {
+    else if (kind == QLatin1String("catalogue"))
         r->kind = PendingRecord::Catalogue;
-        r->fileName = o.value(QStringLiteral("file")).toString();
-        r->product = o.value(QStringLiteral("product")).toInt();
-        r->cate3Idx = o.value(QStringLiteral("cate3")).toInt();
-        r->cate3InfoIdx = o.value(QStringLiteral("cate3_info")).toInt();
-        r->demoDownload = o.value(QStringLiteral("demo")).toBool();
-        return !r->fileName.isEmpty();
+    else
+        return false;
+    r->run = o.value(QStringLiteral("run")).toString();
+    for (const Field& f : fieldsOf(r->kind)) {
+        const QJsonValue v = o.value(QLatin1String(f.key));
+        if (f.text)
+            r->*f.text = v.toString();
+        else if (f.number)
+            r->*f.number = v.toInt();
+        else
+            r->*f.flag = v.toBool();
     }
-    return false;
+    if (r->kind == PendingRecord::Diary)
+        return !r->date.isEmpty() && !r->writer.isEmpty() && !r->partCode.isEmpty();
+    return !r->fileName.isEmpty();
 }
 
 QString connectFailure(cMySQL& db)
