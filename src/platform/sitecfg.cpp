@@ -189,7 +189,9 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
                      + QStringLiteral("\" (X:=폴더 또는 \\\\서버\\공유=폴더 형식이어야 합니다)"));
             continue;
         }
-        if (QDir::isRelativePath(native))
+        // Only a leading "/" makes a folder absolute: QDir would take ":x"
+        // for one of Qt's resources.
+        if (!native.startsWith(QLatin1Char('/')))
             native = QDir::cleanPath(base + QLatin1Char('/') + native);
         c.driveMap.append({prefix, native});
     }

@@ -98,7 +98,7 @@ TEST(SiteConfig, ReadsValuesAndDrivesOverDefaults)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("[Servers]\nDBPort=13306\nFileServerHost=파일서버\n[Ftp]\nStallTimeout=5\n"
             "[Database]\nCharSet=ansi-bytes\n"
-            "[Drives]\nS:=drives/S\n\\\\파일서버=/mnt/fs\n");
+            "[Drives]\nS:=drives/S\n\\\\파일서버=/mnt/fs\nT:=:fs\n");
     f.close();
     const SiteConfig c = SiteConfig::load(f.fileName());
     EXPECT_EQ(c.dbPort, 13306);
@@ -106,7 +106,9 @@ TEST(SiteConfig, ReadsValuesAndDrivesOverDefaults)
     EXPECT_EQ(c.fileServerHost, QStringLiteral("파일서버"));
     EXPECT_EQ(c.ftpUser, SiteConfig().ftpUser);
     EXPECT_EQ(c.dbCharSet, QStringLiteral("ansi-bytes"));
-    ASSERT_EQ(c.driveMap.size(), 2);
+    ASSERT_EQ(c.driveMap.size(), 3);
     EXPECT_EQ(c.driveMap[0].second, dir.path() + QStringLiteral("/drives/S"));
     EXPECT_EQ(c.driveMap[1].first, QStringLiteral("\\\\파일서버"));
+    // A folder starting with ":" is relative like any other, not a Qt resource.
+    EXPECT_EQ(c.driveMap[2].second, dir.path() + QStringLiteral("/:fs"));
 }
