@@ -1,6 +1,7 @@
 #include "config/vbtext.h"
 
 #include <cmath>
+#include <limits>
 
 namespace rh {
 
@@ -47,7 +48,14 @@ QString vbTrim(const QString& text)
 
 long long vbRound(double v)
 {
-    return static_cast<long long>(std::nearbyint(v));
+    const double r = std::nearbyint(v);
+    // Beyond the integer's range: its nearest end, so a huge number stays out
+    // of any range of rows or kinds (the cast alone would be undefined).
+    if (!(r > -9223372036854775808.0))
+        return std::numeric_limits<long long>::min();
+    if (r >= 9223372036854775808.0)
+        return std::numeric_limits<long long>::max();
+    return static_cast<long long>(r);
 }
 
 } // namespace rh

@@ -10,7 +10,8 @@ namespace rh {
 double vbVal(const QString& text);
 // Removes leading and trailing spaces (only U+0020).
 QString vbTrim(const QString& text);
-// Round half to even, as the runtime's integer conversion does.
+// Round half to even, as the runtime's integer conversion does; a number
+// beyond the range gives the range's nearest end.
 long long vbRound(double v);
 
 } // namespace rh

@@ -1,6 +1,7 @@
 // Loading a setup INI into the desk: rows, derived columns, groups,
 // destinations, general values, the recent selection and the failure messages.
 #include "config/projectrow.h"
+#include "config/vbtext.h"
 #include "pipeline/desk.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
@@ -8,6 +9,8 @@
 #include "testinteraction.h"
 
 #include <QFile>
+
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +26,7 @@ ProjGrop2=B;Project2
 UpxExePath=
 업무일지ID=dev01
 ISResultFolder=D:\ISResult
-RecentProjects=;1;3;0;x;;9
+RecentProjects=;1;3;0;x;;9;99999999999999999999999
 
 [Distribute]
 Path1=FTP 다운로드
@@ -111,7 +114,7 @@ TEST_F(LoadFixture, GeneralValuesDestinationsAndRecentSelection)
     EXPECT_EQ(desk.lstDest.items,
               (QStringList{QStringLiteral("FTP 다운로드"), QStringLiteral("\\\\fileserver\\프로그램셋업\\1_정식버전")}));
     EXPECT_EQ(desk.lstDest.selectedItems(), desk.lstDest.items);
-    // ";1;3;0;x;;9" with two rows: only row 1.
+    // ";1;3;0;x;;9;999..." with two rows: only row 1.
     EXPECT_TRUE(desk.isTicked(1));
     EXPECT_FALSE(desk.isTicked(2));
     EXPECT_EQ(desk.selCount, 1);
@@ -119,6 +122,13 @@ TEST_F(LoadFixture, GeneralValuesDestinationsAndRecentSelection)
     EXPECT_EQ(desk.grid.backColor(22, 2), colors::White);
     EXPECT_TRUE(desk.cmdOpenINI.enabled);
     EXPECT_EQ(desk.IniPath, box.iniPath(QStringLiteral("setup.ini")));
+}
+
+TEST(VbText, RoundingBeyondTheIntegerRangeGivesItsNearestEnd)
+{
+    EXPECT_EQ(rh::vbRound(2.5), 2);
+    EXPECT_EQ(rh::vbRound(1e59), std::numeric_limits<long long>::max());
+    EXPECT_EQ(rh::vbRound(-1e59), std::numeric_limits<long long>::min());
 }
 
 TEST_F(LoadFixture, GroupsStopAtFirstMissingOrMalformedValue)
