@@ -173,8 +173,12 @@ QString usageError(const QCommandLineParser& parser, const QList<QCommandLineOpt
         const QString& a = args[i];
         if (a == QLatin1String("--"))
             break;
-        if (!a.startsWith(QLatin1String("--")))
+        if (!a.startsWith(QLatin1String("--"))) {
+            // Named whole: "-platform" is one word to its writer, not eight letters.
+            if (a.size() > 1 && a.startsWith(QLatin1Char('-')) && !parser.unknownOptionNames().isEmpty())
+                return QStringLiteral("알 수 없는 옵션: ") + a;
             continue;
+        }
         const QString name = a.mid(2).section(QLatin1Char('='), 0, 0);
         const auto known = std::find_if(options.begin(), options.end(),
                                         [&](const QCommandLineOption& o) { return o.names().contains(name); });

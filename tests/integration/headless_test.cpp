@@ -212,7 +212,8 @@ TEST_F(HeadlessFixture, BadFlagsAreUsageErrors)
     for (const auto& [args, message] :
          {std::pair{QStringList{QStringLiteral("--list"), QStringLiteral("--ini")}, "옵션 값이 없습니다: --ini"},
           {QStringList{QStringLiteral("--list=yes")}, "값을 받지 않는 옵션입니다: --list=yes"},
-          {QStringList{QStringLiteral("demo.ini")}, "알 수 없는 옵션: demo.ini"}}) {
+          {QStringList{QStringLiteral("demo.ini")}, "알 수 없는 옵션: demo.ini"},
+          {QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")}, "알 수 없는 옵션: -platform"}}) {
         QProcess p;
         p.setProcessEnvironment(environment(QString()));
         p.start(program, QStringList{QStringLiteral("--headless")} + args);
