@@ -89,6 +89,10 @@ QByteArray convert(const char* to, const char* from, const char* in, size_t inLe
             out.resize(out.size() * 2 + replacement.size());
         memcpy(out.data() + used, replacement.constData(), size_t(replacement.size()));
         used += size_t(replacement.size());
+        // glibc may refuse a sequence it has already consumed (CP949 "\xA2\xE8"
+        // at the end): then there is nothing left to skip.
+        if (inLeft == 0)
+            break;
         // Skip one input unit: a byte of ANSI, or a whole UTF-8 sequence.
         size_t skip = 1;
         if (QByteArray(from) == "UTF-8") {

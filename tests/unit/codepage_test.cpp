@@ -23,6 +23,8 @@ TEST(CodePage, InvalidBytesDecodeWithoutFailing)
     EXPECT_TRUE(s.endsWith(QLatin1Char('z')));
     // A lead byte cut off at the end of the input.
     EXPECT_EQ(fromAnsi(QByteArray("x\xC7")), QStringLiteral("x\uFFFD"));
+    // A pair glibc consumes and still refuses: the input ends there.
+    EXPECT_EQ(fromAnsi(QByteArray("x\xA2\xE8")), QStringLiteral("x\uFFFD"));
 }
 
 TEST(CodePage, UnknownCodePageKeepsCurrent)
