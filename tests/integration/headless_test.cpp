@@ -369,12 +369,26 @@ TEST_F(HeadlessFixture, LoginTakesTheAllowListAccountAndAPasswordThatNeverShows)
 
 TEST_F(HeadlessFixture, SecondInstanceIsRefusedWhileTheFirstRunsAndAKilledOneLeavesNoLock)
 {
-    // The window waits at its login dialog (no saved password): it runs.
+    // A release waiting for the signing station (no time limit) runs until
+    // killed; the same in a build without the window.
+    Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
+    for (const char* dir : {"/Codesigning/unsigned", "/Codesigning/signed"})
+        QDir().mkpath(box.drive(QStringLiteral("S")) + QLatin1String(dir));
     QProcess first;
-    first.setProcessEnvironment(environment(QString()));
-    first.start(kProgram, {QStringLiteral("--home"), box.home()});
+    first.setProcessEnvironment(environment(password));
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(program, {QStringLiteral("--headless"), QStringLiteral("--home"), box.home(), QStringLiteral("--rows"),
+                          QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("buildsign"),
+                          QStringLiteral("--today"), QStringLiteral("2026-12-09")});
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(waitFor([&] { return !rh::InstanceLock::isFree(box.home()); }));
+    QByteArray firstOut;
+    ASSERT_TRUE(waitFor([&] {
+        first.waitForReadyRead(20);
+        firstOut += first.readAll();
+        return firstOut.contains("서명 대기중...") || first.state() == QProcess::NotRunning;
+    }));
+    ASSERT_EQ(first.state(), QProcess::Running) << firstOut.toStdString();
+    ASSERT_FALSE(rh::InstanceLock::isFree(box.home()));
 
     // Every entry takes the lock, also those that never start a release.
     for (const char* entry : {"--list", "--send-pending"}) {
