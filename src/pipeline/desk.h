@@ -167,6 +167,9 @@ public:
     const QList<RunLine>& runLines() const { return m_runLines; }
     // The last run's end-of-run verification found a disagreement.
     bool verificationFailed() const { return m_verificationFailed; }
+    // What follows is work for this row (journal, step timings), also where
+    // a step goes through the rows without moving the grid's cursor.
+    void workOnRow(int row);
     // The projects of the last run, in grid order.
     QStringList runProjects() const;
     // The step box captions, by StepBox index.

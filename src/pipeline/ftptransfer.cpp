@@ -437,6 +437,7 @@ void UpLoadVersions(Desk& desk)
     for (int row = 1; row <= grid.maxRows(); ++row) {
         if (!desk.releasesRow(row) || grid.text(ColProjectType, row) == QLatin1String("1"))
             continue;
+        desk.workOnRow(row);
         const QByteArray content =
             versionFileContent(grid.text(ColFileVersion, row), grid.text(ColSetupFileTime, row));
         const bool autoRename = desk.chkFTPAutoRemove.checked;

@@ -138,6 +138,11 @@ void Desk::beginStep(int box)
 
 void Desk::onActiveCellChanged(int, int row)
 {
+    workOnRow(row);
+}
+
+void Desk::workOnRow(int row)
+{
     if (!m_running || row < 1 || row > grid.maxRows())
         return;
     const QString name = grid.text(ColProjectName, row);

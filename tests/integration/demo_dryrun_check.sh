@@ -103,4 +103,15 @@ if len(plan) != len(real):
     sys.exit(f"{len(plan)} planned entries, {len(real)} done")
 kinds = sorted({e["kind"] for e in real})
 print(f"plan and journal agree: {len(real)} entries ({', '.join(kinds)})")
+
+# Every version file on the FTP server is checked under its own project: its
+# name begins with the name of that project's setup.
+with open(sys.argv[2], encoding="utf-8") as f:
+    checks = json.load(f)["verification"]
+setups = {c["project"]: c["check"].split()[-1].lower().removesuffix("_2.exe")
+          for c in checks if c["check"].startswith("셋업 버전 ")}
+for c in checks:
+    name = c["check"].rsplit("/", 1)[-1].lower()
+    if c["check"].startswith("FTP 크기 ") and name.endswith(".ver") and not name.startswith(setups.get(c["project"], "?")):
+        sys.exit(f"{c['check']} is checked under {c['project']}")
 PY
