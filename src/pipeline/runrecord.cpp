@@ -10,7 +10,6 @@
 #include "platform/serveraddresses.h"
 #include "platform/sitecfg.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -189,17 +188,6 @@ QJsonObject entryJson(const JournalEntry& e)
 }
 
 } // namespace
-
-QString sha256OfFile(const QString& nativePath)
-{
-    QFile f(nativePath);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    if (!h.addData(&f))
-        return QString();
-    return QString::fromLatin1(h.result().toHex());
-}
 
 QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
 {

@@ -41,9 +41,6 @@ private:
     QList<StepTiming> m_steps;
 };
 
-// Hex SHA-256 of a file's bytes; empty when it cannot be read.
-QString sha256OfFile(const QString& nativePath);
-
 // Milliseconds of a monotonic clock.
 qint64 monotonicNowMs();
 

@@ -34,28 +34,25 @@ qsizetype lastSeparator(const QString& path)
     return std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
 }
 
-// The file-exists test: a regular file at the path. A path the drive map
-// cannot place is an error, not a missing file.
-bool fileExists(const QString& path)
+// A path the drive map cannot place is an error, not a missing file.
+QString nativeOrThrow(const QString& path)
 {
-    if (path.isEmpty())
-        return false;
     QString error;
     const QString native = nativePath(path, &error);
     if (native.isEmpty())
         throw RhError(err::PathNotFound, error);
-    return journal().isFile(native);
+    return native;
+}
+
+// The file-exists test: a regular file at the path.
+bool fileExists(const QString& path)
+{
+    return !path.isEmpty() && journal().isFile(nativeOrThrow(path));
 }
 
 bool outputExists(const QString& path)
 {
-    if (path.isEmpty())
-        return false;
-    QString error;
-    const QString native = nativePath(path, &error);
-    if (native.isEmpty())
-        throw RhError(err::PathNotFound, error);
-    return journal().awaitFile(native, QStringLiteral("셋업 빌더"));
+    return !path.isEmpty() && journal().awaitFile(nativeOrThrow(path), QStringLiteral("셋업 빌더"));
 }
 
 void deleteFile(const QString& path)

@@ -2,6 +2,7 @@
 
 #include "config/projectrow.h"
 #include "db/cmysql.h"
+#include "net/download.h"
 #include "net/ftpsession.h"
 #include "pipeline/catalogue.h"
 #include "pipeline/desk.h"
@@ -92,7 +93,7 @@ private:
         auto it = m_digests.constFind(native);
         if (it != m_digests.cend())
             return it.value();
-        const QString d = sha256OfFile(native);
+        const QString d = fileSha256(native);
         m_digests.insert(native, d);
         return d;
     }
