@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "net/httpsink.h"
+
 #include "platform/journal.h"
 #include "platform/sitecfg.h"
 
@@ -27,40 +29,9 @@ struct CurlDeleter {
 };
 using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
 
-struct Sink {
-    QByteArray* memory = nullptr;
-    QSaveFile* file = nullptr;
-    qint64 limit = 0;
-    qint64 firstBytes = 0; // stop quietly once this many are kept
-    bool cutShort = false;
-    qint64 received = 0;
-    QString error;
-};
-
 size_t writeCallback(char* data, size_t size, size_t count, void* user)
 {
-    auto* sink = static_cast<Sink*>(user);
-    const size_t n = size * count;
-    sink->received += qint64(n);
-    if (sink->memory) {
-        if (sink->firstBytes > 0 && sink->received >= sink->firstBytes) {
-            sink->memory->append(data, qsizetype(n - size_t(sink->received - sink->firstBytes)));
-            sink->cutShort = true;
-            return 0; // enough: ends the transfer, not an error
-        }
-        if (sink->limit > 0 && sink->received > sink->limit) {
-            sink->error = QStringLiteral("reply larger than %1 bytes").arg(sink->limit);
-            return 0; // makes curl fail with CURLE_WRITE_ERROR
-        }
-        sink->memory->append(data, qsizetype(n));
-        return n;
-    }
-    if (sink->file->write(data, qint64(n)) != qint64(n)) {
-        sink->error = QStringLiteral("writing %1 failed: %2")
-                          .arg(sink->file->fileName(), sink->file->errorString());
-        return 0;
-    }
-    return n;
+    return static_cast<HttpSink*>(user)->take(data, size * count);
 }
 
 bool isLoopbackHost(const QString& host)
@@ -69,7 +40,7 @@ bool isLoopbackHost(const QString& host)
            || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
 }
 
-HttpResult perform(const QString& url, const HttpOptions& options, Sink* sink)
+HttpResult perform(const QString& url, const HttpOptions& options, HttpSink* sink)
 {
     HttpResult r;
     const QUrl parsed(url, QUrl::StrictMode);
@@ -181,7 +152,7 @@ QString httpBaseUrl(const QString& host, int port)
 HttpResult httpGet(const QString& url, const HttpOptions& options)
 {
     QByteArray body;
-    Sink sink;
+    HttpSink sink;
     sink.memory = &body;
     sink.limit = options.maxBodyBytes;
     sink.firstBytes = options.firstBytes;
@@ -204,7 +175,7 @@ HttpResult httpGetToFile(const QString& url, const QString& path, const HttpOpti
         r.errorText = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
         return r;
     }
-    Sink sink;
+    HttpSink sink;
     sink.file = &file;
     HttpResult r = perform(url, options, &sink);
     if (!r.ok()) {

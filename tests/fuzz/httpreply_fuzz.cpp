@@ -1,14 +1,18 @@
-// The web server's small text replies over arbitrary bytes. The first byte
-// picks which:
+// The web server's replies over arbitrary bytes. The first byte picks what:
 // - a version file read through OpenUrlText: at most 20 characters, the bytes
 //   again when they are valid in the code page, and a latest revision that
 //   writes out and reads back as the same number;
 // - a "<file>.sha256" body: the digest taken from it holds no blank or capital
-//   and reads back the same from the line sha256sum would write for it.
+//   and reads back the same from the line sha256sum would write for it;
+// - (bit 2) a body handed to the GET's sink in pieces cut as the input says:
+//   what is kept, and whether it failed, is what one whole piece gives; the
+//   kept bytes are the body's first bytes and within the limit.
 #include "app/autoupdate.h"
 #include "net/download.h"
+#include "net/httpsink.h"
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +44,60 @@ void digestFile(const QByteArray& body)
         std::abort();
 }
 
+struct Kept {
+    QByteArray bytes;
+    bool stopped = false;
+    QString error;
+};
+
+Kept feed(const QByteArray& body, qint64 firstBytes, qint64 limit, const QByteArray& cuts)
+{
+    QByteArray memory;
+    rh::HttpSink sink;
+    sink.memory = &memory;
+    sink.firstBytes = firstBytes;
+    sink.limit = limit;
+    Kept k;
+    qsizetype at = 0;
+    for (qsizetype i = 0; at < body.size(); ++i) {
+        const qsizetype n = cuts.isEmpty() ? body.size() : qsizetype(uint8_t(cuts[i % cuts.size()]) % 32 + 1);
+        const qsizetype piece = std::min(n, body.size() - at);
+        if (sink.take(body.constData() + at, size_t(piece)) != size_t(piece)) {
+            k.stopped = true;
+            break;
+        }
+        at += piece;
+    }
+    // Stopped: cut short or failed, never both; went through: neither.
+    if (k.stopped ? sink.cutShort == !sink.error.isEmpty() : sink.cutShort || !sink.error.isEmpty())
+        std::abort();
+    k.bytes = memory;
+    k.error = sink.error;
+    return k;
+}
+
+void sinkPieces(const QByteArray& input)
+{
+    if (input.size() < 3)
+        return;
+    const qint64 firstBytes = uint8_t(input[0]) % 41;
+    const qint64 limit = uint8_t(input[1]) % 41;
+    const qsizetype cutCount = uint8_t(input[2]) % 8;
+    const QByteArray cuts = input.mid(3, cutCount);
+    const QByteArray body = input.mid(3 + cutCount);
+    const Kept pieces = feed(body, firstBytes, limit, cuts);
+    const Kept whole = feed(body, firstBytes, limit, {});
+    if (pieces.bytes != whole.bytes || pieces.error != whole.error)
+        std::abort();
+    const QByteArray wanted = firstBytes > 0 ? body.left(firstBytes) : body;
+    if (limit > 0 && wanted.size() > limit) {
+        if (pieces.error.isEmpty())
+            std::abort();
+    } else if (pieces.bytes != wanted || !pieces.error.isEmpty()) {
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -47,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     const QByteArray body(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
-    if ((data[0] & 1) == 0)
+    if (data[0] & 2)
+        sinkPieces(body);
+    else if ((data[0] & 1) == 0)
         versionFile(body);
     else
         digestFile(body);
