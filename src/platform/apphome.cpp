@@ -19,7 +19,7 @@ const char* const kSiteFile = "site.ini";
 QString xdgBase(const char* variable, const char* fallback)
 {
     const QString v = qEnvironmentVariable(variable);
-    if (!v.isEmpty() && QDir::isAbsolutePath(v))
+    if (v.startsWith(QLatin1Char('/'))) // not QDir's rule, which takes ":x" for a Qt resource
         return v;
     return QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback);
 }

@@ -86,7 +86,8 @@ Resolved resolveProgramFile(const QString& text, const QString& baseFolder)
     const bool bare = !text.contains(QLatin1Char('\\')) && !text.contains(QLatin1Char('/'));
     const QDir base(baseFolder.isEmpty() ? QDir::currentPath() : baseFolder);
     for (const QString& v : variants) {
-        const QString candidate = QDir::isAbsolutePath(v) ? v : base.absoluteFilePath(v);
+        // Only a leading "/" makes it absolute: QDir takes ":x" for a Qt resource.
+        const QString candidate = v.startsWith(QLatin1Char('/')) ? v : base.absolutePath() + QLatin1Char('/') + v;
         if (QFileInfo(candidate).isFile()) {
             r.path = QDir::cleanPath(candidate);
             return r;
@@ -156,7 +157,7 @@ bool planEditor(const QStringList& args, LaunchPlan* plan, QString* error)
     }
     if (command.isEmpty())
         command << QStringLiteral("xdg-open");
-    const QString exe = QDir::isAbsolutePath(command.first())
+    const QString exe = command.first().startsWith(QLatin1Char('/'))
         ? command.first()
         : QStandardPaths::findExecutable(command.first());
     if (exe.isEmpty() || !QFileInfo(exe).isExecutable()) {

@@ -186,6 +186,10 @@ TEST_F(Launcher, ShortestExistingPrefixWins)
     recorder(root + QStringLiteral("/c/Apps x/run"), QStringLiteral("apps"));
     ASSERT_TRUE(planCommandLine(QStringLiteral("C:\\Apps x\\run.exe a"), QString(), &plan));
     EXPECT_EQ(plan.program, root + QStringLiteral("/c/Apps x/run"));
+    // A name starting with ":" is a file in the working folder, not a Qt resource.
+    recorder(root + QStringLiteral("/work/:tool"), QStringLiteral("colon"));
+    ASSERT_TRUE(planCommandLine(QStringLiteral(":tool a"), root + QStringLiteral("/work"), &plan));
+    EXPECT_EQ(plan.program, root + QStringLiteral("/work/:tool"));
 }
 
 TEST_F(Launcher, QuotedProgramAndWindowsPathArguments)
