@@ -8,6 +8,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace rh {
 namespace {
 
@@ -21,13 +23,27 @@ QTableWidget* table(const QString& name, const QStringList& headers)
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->verticalHeader()->setVisible(false);
     t->horizontalHeader()->setStretchLastSection(true);
+    t->setTextElideMode(Qt::ElideMiddle); // paths differ at their ends
     return t;
+}
+
+// Fits the columns to their texts, but none wider than 220 pixels, so a long
+// FTP path leaves the expected, found and result columns in view; the whole
+// text is in the cell's tool tip.
+void fitColumns(QTableWidget* t)
+{
+    t->resizeColumnsToContents();
+    for (int c = 0; c + 1 < t->columnCount(); ++c)
+        t->setColumnWidth(c, std::min(t->columnWidth(c), 220));
 }
 
 void setRow(QTableWidget* t, int row, const QStringList& cells)
 {
-    for (int c = 0; c < cells.size(); ++c)
-        t->setItem(row, c, new QTableWidgetItem(cells[c]));
+    for (int c = 0; c < cells.size(); ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        item->setToolTip(cells[c]);
+        t->setItem(row, c, item);
+    }
 }
 
 } // namespace
@@ -47,7 +63,7 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
         const RunHistoryEntry& e = m_entries[i];
         setRow(runs, i, {e.start, e.projects.join(QStringLiteral(", ")), e.result, e.duration, e.verification});
     }
-    runs->resizeColumnsToContents();
+    fitColumns(runs);
 
     log = new QPlainTextEdit;
     log->setObjectName(QStringLiteral("txtRunLog"));
@@ -59,6 +75,7 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
     auto* detail = new QSplitter(Qt::Horizontal);
     detail->addWidget(log);
     detail->addWidget(checks);
+    detail->setSizes({300, 600}); // the table has more columns to show than the log
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(runs);
     split->addWidget(detail);
@@ -87,7 +104,7 @@ void FrmHistory::showRun(int index)
                 c.value(QStringLiteral("expected")).toString(), c.value(QStringLiteral("found")).toString(),
                 c.value(QStringLiteral("ok")).toBool() ? QStringLiteral("일치") : QStringLiteral("불일치")});
     }
-    checks->resizeColumnsToContents();
+    fitColumns(checks);
 }
 
 } // namespace rh
