@@ -27,14 +27,14 @@ QTableWidget* table(const QString& name, const QStringList& headers)
     return t;
 }
 
-// Fits the columns to their texts, but none wider than 220 pixels, so a long
+// Fits the columns to their texts, but none wider than 200 pixels, so a long
 // FTP path leaves the expected, found and result columns in view; the whole
 // text is in the cell's tool tip.
 void fitColumns(QTableWidget* t)
 {
     t->resizeColumnsToContents();
     for (int c = 0; c + 1 < t->columnCount(); ++c)
-        t->setColumnWidth(c, std::min(t->columnWidth(c), 220));
+        t->setColumnWidth(c, std::min(t->columnWidth(c), 200));
 }
 
 void setRow(QTableWidget* t, int row, const QStringList& cells)
@@ -53,7 +53,7 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmHistory"));
     setWindowTitle(QStringLiteral("실행 기록"));
-    resize(900, 620);
+    resize(1200, 700);
 
     runs = table(QStringLiteral("tblRuns"),
                  {QStringLiteral("시작"), QStringLiteral("프로젝트"), QStringLiteral("결과"), QStringLiteral("소요시간"),
