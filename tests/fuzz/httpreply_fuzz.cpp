@@ -5,8 +5,8 @@
 // - a "<file>.sha256" body: the digest taken from it holds no blank or capital
 //   and reads back the same from the line sha256sum would write for it;
 // - (bit 2) a body handed to the GET's sink in pieces cut as the input says:
-//   what is kept, and whether it failed, is what one whole piece gives; the
-//   kept bytes are the body's first bytes and within the limit.
+//   whether it fails, and what a success keeps, is what one whole piece
+//   gives; the kept bytes are the body's first bytes and within the limit.
 #include "app/autoupdate.h"
 #include "net/download.h"
 #include "net/httpsink.h"
@@ -87,7 +87,8 @@ void sinkPieces(const QByteArray& input)
     const QByteArray body = input.mid(3 + cutCount);
     const Kept pieces = feed(body, firstBytes, limit, cuts);
     const Kept whole = feed(body, firstBytes, limit, {});
-    if (pieces.bytes != whole.bytes || pieces.error != whole.error)
+    // A failed GET's body is thrown away, so only a success's bytes must agree.
+    if (pieces.error != whole.error || (pieces.error.isEmpty() && pieces.bytes != whole.bytes))
         std::abort();
     const QByteArray wanted = firstBytes > 0 ? body.left(firstBytes) : body;
     if (limit > 0 && wanted.size() > limit) {
