@@ -1,5 +1,6 @@
 #include "platform/apphome.h"
 
+#include "platform/drivemap.h"
 #include "platform/sitecfg.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ const char* const kSiteFile = "site.ini";
 QString xdgBase(const char* variable, const char* fallback)
 {
     const QString v = qEnvironmentVariable(variable);
-    if (v.startsWith(QLatin1Char('/'))) // not QDir's rule, which takes ":x" for a Qt resource
+    if (isNativeAbsolutePath(v))
         return v;
     return QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback);
 }

@@ -35,4 +35,11 @@ QString nativePath(const QString& path, QString* error = nullptr);
 // True for "X:\..." / "X:/..." or "\\host\..." texts.
 bool isWindowsAbsolutePath(const QString& path);
 
+// True for a Linux path from the root. Not QDir's rule, which also takes
+// ":x" for one of Qt's resources.
+inline bool isNativeAbsolutePath(const QString& path)
+{
+    return path.startsWith(QLatin1Char('/'));
+}
+
 } // namespace rh

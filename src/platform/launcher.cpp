@@ -86,8 +86,7 @@ Resolved resolveProgramFile(const QString& text, const QString& baseFolder)
     const bool bare = !text.contains(QLatin1Char('\\')) && !text.contains(QLatin1Char('/'));
     const QDir base(baseFolder.isEmpty() ? QDir::currentPath() : baseFolder);
     for (const QString& v : variants) {
-        // Only a leading "/" makes it absolute: QDir takes ":x" for a Qt resource.
-        const QString candidate = v.startsWith(QLatin1Char('/')) ? v : base.absolutePath() + QLatin1Char('/') + v;
+        const QString candidate = isNativeAbsolutePath(v) ? v : base.absolutePath() + QLatin1Char('/') + v;
         if (QFileInfo(candidate).isFile()) {
             r.path = QDir::cleanPath(candidate);
             return r;
@@ -157,7 +156,7 @@ bool planEditor(const QStringList& args, LaunchPlan* plan, QString* error)
     }
     if (command.isEmpty())
         command << QStringLiteral("xdg-open");
-    const QString exe = command.first().startsWith(QLatin1Char('/'))
+    const QString exe = isNativeAbsolutePath(command.first())
         ? command.first()
         : QStandardPaths::findExecutable(command.first());
     if (exe.isEmpty() || !QFileInfo(exe).isExecutable()) {

@@ -189,9 +189,7 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
                      + QStringLiteral("\" (X:=폴더 또는 \\\\서버\\공유=폴더 형식이어야 합니다)"));
             continue;
         }
-        // Only a leading "/" makes a folder absolute: QDir would take ":x"
-        // for one of Qt's resources.
-        if (!native.startsWith(QLatin1Char('/')))
+        if (!isNativeAbsolutePath(native))
             native = QDir::cleanPath(base + QLatin1Char('/') + native);
         c.driveMap.append({prefix, native});
     }
