@@ -15,7 +15,7 @@ namespace {
 bool within(const QString& path, const QString& root)
 {
     const QString p = QDir::cleanPath(path);
-    return p == root || p.startsWith(root + QLatin1Char('/')) || root == QLatin1String("/");
+    return p == root || p.startsWith(root + QLatin1Char('/'));
 }
 
 } // namespace
