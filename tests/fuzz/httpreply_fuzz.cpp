@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -54,8 +55,11 @@ void digestFile(const QByteArray& body)
     const uint8_t how = body.isEmpty() ? 0 : uint8_t(body[0]);
     const QByteArray line = (how & 1 ? hex.toUpper() : hex) + (how & 2 ? " *" : "  ")
         + (name.isEmpty() ? QByteArray("rollhaven2") : name) + (how & 4 ? "\r\n" : "\n");
-    if (rh::publishedSha256(line) != QString::fromLatin1(hex))
+    if (rh::publishedSha256(line) != QString::fromLatin1(hex)) {
+        std::fprintf(stderr, "httpreply_fuzz: the digest of \"%s\" reads as \"%s\"\n", line.trimmed().constData(),
+                     qPrintable(rh::publishedSha256(line)));
         std::abort();
+    }
 }
 
 struct Kept {

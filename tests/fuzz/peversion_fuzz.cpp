@@ -12,10 +12,17 @@
 #include "util/fileutil.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
+
+[[noreturn]] void finding(const char* what)
+{
+    std::fprintf(stderr, "peversion_fuzz: %s\n", what);
+    std::abort();
+}
 
 void put16(QByteArray& b, qsizetype at, quint32 v)
 {
@@ -101,13 +108,13 @@ void asImage(const uint8_t* data, size_t size)
     const rh::PeVersionBlock r = rh::readPeVersionBlock(input);
     if (r.ok()) {
         if (quint64(r.fileOffset) + quint64(r.units.size()) * 2 > size)
-            std::abort();
+            finding("the block runs past the input");
         for (qsizetype i = 0; i < r.units.size(); ++i)
             if (r.units[i] != char16_t(data[r.fileOffset + 2 * i] | data[r.fileOffset + 2 * i + 1] << 8))
-                std::abort();
+                finding("the block is not the input's bytes at its offset");
         (void)rh::versionEntriesFromBlock(r.units);
     } else if (r.error.isEmpty() || !r.units.isEmpty()) {
-        std::abort();
+        finding("a failure without a reason, or with a block");
     }
 }
 
@@ -142,17 +149,20 @@ void asPlantedFields(const uint8_t* data, size_t size)
     const QByteArray block = node(QStringLiteral("VS_VERSION_INFO"), fixed, 0, 52,
                                   {node(QStringLiteral("StringFileInfo"), {}, 1, 0,
                                         {node(QStringLiteral("041204B0"), {}, 1, 0, strings)})});
-    const rh::PeVersionBlock r = rh::readPeVersionBlock(image(block));
+    const QByteArray file = image(block);
+    const rh::PeVersionBlock r = rh::readPeVersionBlock(QByteArrayView(file));
     if (!r.ok())
-        std::abort();
+        finding("the written image is not read");
     const QStringList got = rh::versionEntriesFromBlock(r.units);
     if (got.size() != names.size() || got.last() != QStringLiteral("Language: Korean"))
-        std::abort();
+        finding("the language of the written block is not Korean");
     for (qsizetype f = 0; f < values.size(); ++f) {
         const QString want = names[f] + QStringLiteral(": ")
             + (present & (1u << f) ? values[f] : QStringLiteral("Not specified"));
-        if (got[f] != want)
-            std::abort();
+        if (got[f] != want) {
+            std::fprintf(stderr, "planted \"%s\", read \"%s\"\n", qPrintable(want), qPrintable(got[f]));
+            finding("a planted field does not read back");
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -61,8 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 else
                     inside = inside || cp == r || cp.startsWith(r + QLatin1Char('/'));
             }
-            if (!inside)
+            if (!inside) {
+                std::fprintf(stderr, "sitecfg_fuzz: %s left the mapped folders as %s\n", qPrintable(prefix + tail),
+                             qPrintable(p));
                 std::abort();
+            }
         }
     }
     rh::setSite(rh::SiteConfig());

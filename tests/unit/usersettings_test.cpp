@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -24,14 +25,15 @@ int modeOf(const QString& path)
 }
 
 // Runs `act` with the folder watched and returns the names whose mode changed
-// after they received data in it. A file narrowed only after the password
+// after they appeared or received data in it. A file narrowed only after the password
 // was written into it was readable meanwhile, though its final mode is right;
 // the kernel queues the events in the order they happened.
-QStringList narrowedAfterWriting(const QString& folder, const std::function<void()>& act)
+std::string narrowedAfterWriting(const QString& folder, const std::function<void()>& act)
 {
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     EXPECT_GE(fd, 0);
-    EXPECT_GE(::inotify_add_watch(fd, QFile::encodeName(folder).constData(), IN_MODIFY | IN_MOVED_TO | IN_ATTRIB), 0);
+    EXPECT_GE(::inotify_add_watch(fd, QFile::encodeName(folder).constData(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_ATTRIB),
+              0);
     act();
     QSet<QString> written;
     QStringList out;
@@ -41,7 +43,8 @@ QStringList narrowedAfterWriting(const QString& folder, const std::function<void
         for (char* p = buf; p < buf + n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(p);
             const QString name = e->len ? QFile::decodeName(e->name) : QString();
-            if (!name.isEmpty() && (e->mask & (IN_MODIFY | IN_MOVED_TO)))
+            // A file may also arrive whole, linked in from an unnamed one.
+            if (!name.isEmpty() && (e->mask & (IN_CREATE | IN_MODIFY | IN_MOVED_TO)))
                 written.insert(name);
             if (!name.isEmpty() && (e->mask & IN_ATTRIB) && written.contains(name))
                 out << name;
@@ -49,7 +52,7 @@ QStringList narrowedAfterWriting(const QString& folder, const std::function<void
         }
     }
     ::close(fd);
-    return out;
+    return out.join(QLatin1Char('|')).toStdString();
 }
 
 } // namespace
@@ -72,12 +75,10 @@ TEST(UserSettings, FileIsOwnerOnlyFromTheStartAndAWiderOneIsNarrowedBeforeTheWri
     // A new file in the folder, and one an older build left readable by all:
     // each is owner-only before the password reaches it.
     const QString other = QStringLiteral("다른 프로그램");
-    EXPECT_EQ(narrowedAfterWriting(folder, [&] { rh::SaveSetting(other, section, key, QStringLiteral("pw2")); }),
-              QStringList());
+    EXPECT_EQ(narrowedAfterWriting(folder, [&] { rh::SaveSetting(other, section, key, QStringLiteral("pw2")); }), "");
     EXPECT_EQ(modeOf(rh::userSettingsFile(other)), 0600);
     ::chmod(QFile::encodeName(file).constData(), 0644);
-    EXPECT_EQ(narrowedAfterWriting(folder, [&] { rh::SaveSetting(app, section, key, QStringLiteral("pw3")); }),
-              QStringList());
+    EXPECT_EQ(narrowedAfterWriting(folder, [&] { rh::SaveSetting(app, section, key, QStringLiteral("pw3")); }), "");
     EXPECT_EQ(modeOf(file), 0600);
     EXPECT_EQ(rh::GetSetting(app, section, key), QStringLiteral("pw3"));
     ::umask(oldMask);
