@@ -42,17 +42,17 @@ bool waitFor(const std::function<bool()>& done)
     return done();
 }
 
-// "classname / name: message" of every failed case of a JUnit file.
-QStringList junitFailures(const QString& path)
+// "classname / name: message" of every failed case of a JUnit file, one a line.
+std::string junitFailures(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return {QStringLiteral("<no file>")};
+        return "<no file>";
     QXmlStreamReader x(&f);
     QStringList out;
     QString testcase;
-    while (x.readNextStartElement() || !x.atEnd()) {
-        if (!x.isStartElement())
+    while (!x.atEnd()) {
+        if (x.readNext() != QXmlStreamReader::StartElement)
             continue;
         if (x.name() == QLatin1String("testcase"))
             testcase = x.attributes().value(QLatin1String("classname")).toString() + QStringLiteral(" / ")
@@ -62,7 +62,7 @@ QStringList junitFailures(const QString& path)
     }
     if (x.hasError())
         out << QStringLiteral("<bad XML: ") + x.errorString() + QLatin1Char('>');
-    return out;
+    return out.join(QLatin1Char('\n')).toStdString();
 }
 
 struct Outcome {
@@ -272,8 +272,7 @@ TEST_F(HeadlessFixture, SigningTimeoutEndsTheRunWithAClearMessage)
         << r.out.toStdString();
     EXPECT_FALSE(r.out.contains(QStringLiteral("Finish! ")));
     // The step that stopped the run fails in the JUnit report.
-    EXPECT_EQ(junitFailures(junit),
-              QStringList{QStringLiteral("rollhaven2.빌드서명 / 원장관리: [오류] 서명 대기 제한시간(0.3초)이 지났습니다.")});
+    EXPECT_EQ(junitFailures(junit), "rollhaven2.빌드서명 / 원장관리: [오류] 서명 대기 제한시간(0.3초)이 지났습니다.");
     EXPECT_EQ(run({QStringLiteral("--signing-timeout"), QStringLiteral("soon")}).code, 3);
 }
 
@@ -284,8 +283,7 @@ TEST_F(HeadlessFixture, ErrorsOfAFinishedRunAreCountedAndGiveTheirOwnExitCode)
     Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("run"),
                      QStringLiteral("--today"), QStringLiteral("2026-12-09"), QStringLiteral("--junit"), junit});
     EXPECT_EQ(r.code, 5) << r.err.toStdString();
-    EXPECT_EQ(junitFailures(junit),
-              QStringList{QStringLiteral("rollhaven2.RUN / 원장관리: [오류] 원장관리 VBP파일이 존재하지 않습니다.()")});
+    EXPECT_EQ(junitFailures(junit), "rollhaven2.RUN / 원장관리: [오류] 원장관리 VBP파일이 존재하지 않습니다.()");
     const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
     EXPECT_TRUE(lines.contains(QStringLiteral("[오류] 원장관리 VBP파일이 존재하지 않습니다.()")));
     EXPECT_EQ(lines.last(), QStringLiteral("오류 1건: 원장관리"));
