@@ -4,7 +4,9 @@
 # package's program and companions unpacked in a folder of the user's through
 # the demo and its self-update, installs it with apt-get, runs the installed
 # program (version, help, first start, the demo release, no self-update),
-# removes it and checks that only the user's files are left.
+# removes it and checks that only the user's files are left. A rollhaven2
+# installed before is removed first, so the install checks always run; the
+# demo runs must end with exit 0 and without an "[오류]" line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -17,6 +19,13 @@ step() { echo "== package: $* =="; }
 fail() {
   echo "package check failed: $*" >&2
   exit 1
+}
+# A demo run counts only without "[오류]" lines, whatever its exit code.
+no_errors() { # log what
+  if grep -q '\[오류\]' "$1"; then
+    cat "$1"
+    fail "$2 logged errors: $(grep -c '\[오류\]' "$1") [오류] line(s)"
+  fi
 }
 
 step "build the .deb"
@@ -45,6 +54,7 @@ step "the package's program and companions, unpacked outside /usr"
 # program and the file changer replaces it.
 ROLLHAVEN2_PACKAGE=$DEB ROLLHAVEN2_SANDBOX="$WORK/unpacked" scripts/demo.sh > "$WORK/unpacked.log" 2>&1 \
   || { cat "$WORK/unpacked.log"; fail "the demo failed with the unpacked package"; }
+no_errors "$WORK/unpacked.log" "the demo with the unpacked package"
 LIBDIR="$WORK/unpacked/package/usr/lib/rollhaven2"
 grep -q "^start-up: update: downloaded AutoVersionCheckerV1.exe" "$WORK/unpacked.log" \
   || { cat "$WORK/unpacked.log"; fail "the unpacked program did not update its companions"; }
@@ -57,10 +67,13 @@ grep -q "^rollhaven2 replaced by the published build" "$WORK/unpacked.log" \
 [[ ! -e $LIBDIR/New_rollhaven2 ]] || fail "the new build landed in lib/rollhaven2, not beside the program"
 sed -n '/^file changer log:/,/^program folder/p' "$WORK/unpacked.log" | head -n 5
 
-if dpkg-query -W -f='${Status}' rollhaven2 2>/dev/null | grep -q "install ok installed"; then
-  echo "rollhaven2 is installed on this machine already: install checks skipped"
-  exit 0
+if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' rollhaven2 2>/dev/null || true) == [ir]* ]]; then
+  step "remove the rollhaven2 installed before"
+  $SUDO apt-get purge -y -qq rollhaven2 >/dev/null || fail "cannot remove the rollhaven2 installed before"
+  [[ $(dpkg-query -W -f='${db:Status-Abbrev}' rollhaven2 2>/dev/null || true) != [ir]* ]] \
+    || fail "rollhaven2 is still installed; the install checks cannot run"
 fi
+[[ ! -e /usr/bin/rollhaven2 ]] || fail "/usr/bin/rollhaven2 exists without the package; the install checks cannot run"
 
 step "install"
 $SUDO apt-get install -y -qq "$DEB" >/dev/null
@@ -83,7 +96,10 @@ step "installed program"
 got=$(env -u DISPLAY -u WAYLAND_DISPLAY "$APP" --version)
 [[ $got == "rollhaven2 $VERSION" ]] || fail "--version printed '$got', expected 'rollhaven2 $VERSION'"
 echo "$got"
-"$APP" --headless --help | grep -q -- "--headless" || fail "--headless --help does not list the flags"
+help=$("$APP" --headless --help) || fail "--headless --help failed"
+for flag in --ini --rows --steps --dest --junit --password-file; do
+  grep -q -- "^ *$flag " <<<"$help" || fail "--headless --help does not describe $flag"
+done
 for c in AutoVersionCheckerV1.exe filechanger.exe; do
   rev=$("/usr/lib/rollhaven2/$c" --revision) || fail "/usr/lib/rollhaven2/$c does not run"
   echo "/usr/lib/rollhaven2/$c revision $rev"
@@ -101,6 +117,7 @@ step "demo release with the installed program"
 ROLLHAVEN2_PROGRAM=$APP ROLLHAVEN2_SANDBOX="$WORK/sandbox" scripts/demo.sh > "$WORK/demo.log" 2>&1 \
   || { cat "$WORK/demo.log"; fail "the demo release failed with the installed program"; }
 grep -q "^Finish! " "$WORK/demo.log" || { cat "$WORK/demo.log"; fail "the demo release did not finish"; }
+no_errors "$WORK/demo.log" "the demo release with the installed program"
 grep "^Finish! " "$WORK/demo.log"
 # The package manager updates a packaged program, never the program itself.
 grep -q "^start-up: update: skipped, /usr/bin belongs to an installed package" "$WORK/demo.log" \

@@ -1,8 +1,11 @@
 // JsonParse throughput on generated documents of 1 MB and 10 MB, the time ratio
-// between them (10 means linear), and Qt's QJsonDocument on the same text as
-// the peer. Sizes are UTF-8 bytes of the document; times are the best of a few
-// runs and cover the parse, not the freeing of its result. Build with
-// CMAKE_BUILD_TYPE=Release for meaningful figures.
+// between them (10 means linear), and Qt's QJsonDocument as the peer. Both
+// start from the same UTF-8 bytes, as the checker's reply arrives: our time
+// includes QString::fromUtf8, as the program pays it, and fromJson decodes
+// inside its own. Sizes are UTF-8 bytes of the document; times are the best of
+// a few runs and cover the parse, not the freeing of its result. Build with
+// CMAKE_BUILD_TYPE=Release for meaningful figures. Exits 1 when the target
+// is missed, 2 when a document is not read in full.
 #include "util/json.h"
 
 #include <QElapsedTimer>
@@ -65,8 +68,9 @@ double bestSeconds(int runs, Make make)
 
 struct Figures {
     double mb;
-    double ours;
+    double ours; // decode and parse
     double peer;
+    double decode; // the decode alone, for the share it has in ours
 };
 
 Figures measure(qsizetype bytes, int runs)
@@ -81,17 +85,18 @@ Figures measure(qsizetype bytes, int runs)
     if (!ParseErrors().isEmpty() || v["data"]["servers"].toList().count() != servers) {
         std::fprintf(stderr, "document was not read in full: %s\n",
                      qPrintable(ParseErrors().left(200)));
-        std::exit(1);
+        std::exit(2);
     }
     if (QJsonDocument::fromJson(utf8).isNull()) {
         std::fprintf(stderr, "QJsonDocument rejected the document\n");
-        std::exit(1);
+        std::exit(2);
     }
 
     Figures f;
     f.mb = mb;
-    f.ours = bestSeconds(runs, [&] { return JsonParse(doc); });
+    f.ours = bestSeconds(runs, [&] { return JsonParse(QString::fromUtf8(utf8)); });
     f.peer = bestSeconds(runs, [&] { return QJsonDocument::fromJson(utf8); });
+    f.decode = bestSeconds(runs, [&] { return QString::fromUtf8(utf8); });
     return f;
 }
 
@@ -103,15 +108,15 @@ int main()
     const Figures large = measure(10'000'000, 3);
 
     for (const Figures* f : {&small, &large}) {
-        std::printf("%6.2f MB  JsonParse %7.1f ms  %7.1f MB/s   QJsonDocument::fromJson %7.1f ms  "
-                    "%7.1f MB/s   ours/peer time %.2f\n",
-                    f->mb, f->ours * 1e3, f->mb / f->ours, f->peer * 1e3, f->mb / f->peer,
-                    f->ours / f->peer);
+        std::printf("%6.2f MB  fromUtf8+JsonParse %7.1f ms  %7.1f MB/s (decode %5.1f ms)   "
+                    "QJsonDocument::fromJson %7.1f ms  %7.1f MB/s   ours/peer time %.2f\n",
+                    f->mb, f->ours * 1e3, f->mb / f->ours, f->decode * 1e3, f->peer * 1e3,
+                    f->mb / f->peer, f->ours / f->peer);
     }
     const double sizeRatio = large.mb / small.mb;
     std::printf("size ratio %.2f, JsonParse time ratio 10MB/1MB %.2f (linear: about %.2f)\n",
                 sizeRatio, large.ours / small.ours, sizeRatio);
     const double rate = large.mb / large.ours;
     std::printf("target 50 MB/s on 10 MB: %s (%.1f MB/s)\n", rate >= 50.0 ? "met" : "MISSED", rate);
-    return 0;
+    return rate >= 50.0 ? 0 : 1;
 }

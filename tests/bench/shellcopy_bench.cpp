@@ -4,6 +4,9 @@
 // Dirty pages are written back (sync) before every timed run so no run pays
 // for the previous one's write-back; nothing is dropped from the cache.
 // RH_BENCH_DIR chooses the scratch folder (default: the temporary folder).
+// cp is a process per copy; with 1 GiB per copy its start-up is a few ms of
+// seconds, so the ratio compares the copying. Exits 1 when the target is
+// missed, 2 when a copy failed.
 #include "platform/shellcopy.h"
 
 #include <QCoreApplication>
@@ -56,7 +59,7 @@ int main(int argc, char** argv)
     QTemporaryDir scratch(base + QStringLiteral("/rh-shellcopy-bench-XXXXXX"));
     if (!scratch.isValid()) {
         std::fprintf(stderr, "cannot make a scratch folder in %s\n", qPrintable(base));
-        return 1;
+        return 2;
     }
     const QString srcDir = scratch.path() + QStringLiteral("/src");
     QDir().mkpath(srcDir);
@@ -66,7 +69,7 @@ int main(int argc, char** argv)
         const QString p = srcDir + QStringLiteral("/setup_%1_2.exe").arg(i);
         if (!makeSource(p, quint32(i + 1))) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(p));
-            return 1;
+            return 2;
         }
         sources << p;
         if (i)
@@ -106,7 +109,7 @@ int main(int argc, char** argv)
     // is slow whichever tool makes it.
     if (timeCp() < 0) {
         std::fprintf(stderr, "cp failed\n");
-        return 1;
+        return 2;
     }
     std::vector<qint64> cp, rh;
     for (int i = 0; i < 2 * rounds; ++i) {
@@ -116,7 +119,7 @@ int main(int argc, char** argv)
             const qint64 ns = isCp ? timeCp() : timeRh();
             if (ns < 0) {
                 std::fprintf(stderr, "%s failed\n", isCp ? "cp" : "ShellCopyFiles");
-                return 1;
+                return 2;
             }
             (isCp ? cp : rh).push_back(ns);
             std::printf("  %-15s %8.1f MB/s\n", isCp ? "cp" : "ShellCopyFiles", mbPerSecond(ns));
@@ -128,8 +131,8 @@ int main(int argc, char** argv)
     auto best = [](const std::vector<qint64>& v) { return mbPerSecond(*std::min_element(v.begin(), v.end())); };
     const double ratio = mean(rh) / mean(cp);
     std::printf("mean: cp %.1f MB/s, ShellCopyFiles %.1f MB/s, ratio %.2f (target >= 0.90): %s\n", mean(cp),
-                mean(rh), ratio, ratio >= 0.9 ? "met" : "NOT met");
+                mean(rh), ratio, ratio >= 0.9 ? "met" : "MISSED");
     std::printf("best: cp %.1f MB/s, ShellCopyFiles %.1f MB/s, ratio %.2f\n", best(cp), best(rh),
                 best(rh) / best(cp));
-    return 0;
+    return ratio >= 0.9 ? 0 : 1;
 }

@@ -2,8 +2,9 @@
 // - a version file read through OpenUrlText: at most 20 characters, the bytes
 //   again when they are valid in the code page, and a latest revision that
 //   writes out and reads back as the same number;
-// - a "<file>.sha256" body: the digest taken from it holds no blank or capital
-//   and reads back the same from the line sha256sum would write for it;
+// - a "<file>.sha256" body: the digest taken from it holds no blank or
+//   capital, and the line sha256sum writes for the body's own digest gives
+//   that digest back;
 // - (bit 2) a body handed to the GET's sink in pieces cut as the input says:
 //   whether it fails, and what a success keeps, is what one whole piece
 //   gives; the kept bytes are the body's first bytes and within the limit.
@@ -12,9 +13,12 @@
 #include "net/httpsink.h"
 #include "platform/codepage.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -40,8 +44,22 @@ void digestFile(const QByteArray& body)
     for (QChar c : digest)
         if (QStringView(u" \t\n\v\f\r").contains(c))
             std::abort();
-    if (!digest.isEmpty() && rh::publishedSha256(digest.toLatin1() + "  file.exe\n") != digest)
+    // The line sha256sum writes for the body's own digest, under a name from
+    // the input: text ("  ") or binary (" *") mode, a CR LF from a Windows
+    // server, capitals from another tool; the digest is what comes back.
+    const QByteArray hex = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+    QByteArray name = body.left(40);
+    for (char& c : name)
+        if (c == '\n' || c == '\r' || c == '\\') // sha256sum would escape the line
+            c = '_';
+    const uint8_t how = body.isEmpty() ? 0 : uint8_t(body[0]);
+    const QByteArray line = (how & 1 ? hex.toUpper() : hex) + (how & 2 ? " *" : "  ")
+        + (name.isEmpty() ? QByteArray("rollhaven2") : name) + (how & 4 ? "\r\n" : "\n");
+    if (rh::publishedSha256(line) != QString::fromLatin1(hex)) {
+        std::fprintf(stderr, "httpreply_fuzz: the digest of \"%s\" reads as \"%s\"\n", line.trimmed().constData(),
+                     qPrintable(rh::publishedSha256(line)));
         std::abort();
+    }
 }
 
 struct Kept {

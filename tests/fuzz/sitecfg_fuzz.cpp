@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -49,15 +50,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (p.isEmpty() || !rh::isWindowsAbsolutePath(prefix + tail))
                 continue;
             // Another, longer prefix may have taken the path; it must stay in
-            // some mapped folder.
+            // some mapped folder. Everything is inside "/", so a folder "/"
+            // holds the path only when no ".." of it is left to climb out.
             bool inside = false;
+            const QString cp = QDir::cleanPath(p);
+            const bool climbs = p.split(QLatin1Char('/')).contains(QStringLiteral(".."));
             for (const auto& entry : c.driveMap) {
                 const QString r = QDir::cleanPath(entry.second);
-                const QString cp = QDir::cleanPath(p);
-                inside = inside || r == QLatin1String("/") || cp == r || cp.startsWith(r + QLatin1Char('/'));
+                if (r == QLatin1String("/"))
+                    inside = inside || !climbs;
+                else
+                    inside = inside || cp == r || cp.startsWith(r + QLatin1Char('/'));
             }
-            if (!inside)
+            if (!inside) {
+                std::fprintf(stderr, "sitecfg_fuzz: %s left the mapped folders as %s\n", qPrintable(prefix + tail),
+                             qPrintable(p));
                 std::abort();
+            }
         }
     }
     rh::setSite(rh::SiteConfig());

@@ -17,7 +17,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,14 +24,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
-#include <QFileInfo>
-#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -194,22 +190,14 @@ struct WindowTest : ::testing::Test {
     }
 };
 
-TEST_F(WindowTest, ControlsCarryTheirNamesAndCaptions)
+TEST_F(WindowTest, LoadedSetupFillsGroupsGridAndLog)
 {
-    const std::pair<const char*, const char*> buttons[] = {
-        {"ChkAll", "전체"},       {"cmdOpenINI", "INI 열기"},    {"cmdVerUp", "버전업(매월 마지막 금)"},
-        {"chkStep_0", "컴파일"},  {"chkStep_1", "셋업"},         {"chkStep_2", "배포"},
-        {"chkStep_3", "RUN"},     {"chkStep_4", "빌드서명"},     {"chkStep_5", "셋업서명"},
-        {"cmdAllStep", "All"},    {"chkTestVer", "Test버전"},    {"chkPatchOnly", "패치만"},
-        {"optWeek_0", "금요배포"}, {"optWeek_1", "화요배포"},    {"optWeek_2", "즉시배포"},
-        {"btnTrans", "시작"},     {"btnClose", "닫기"},          {"btnSourceMerge", "소스통합"},
-        {"chkWriteVer", "업무일지에 버전기록"},                   {"chkVerUpdate", "버전파일 수정"},
-        {"chkEndUnload", "전송후 닫기"},                          {"chkFTPAutoRemove", "FTP전송후 이름 변경(_2제거)"},
-        {"btnImdAutoRemove", "지금 _2제거"},
-        // Groups from the INI; the ones after the last defined group keep their captions.
+    // Groups from the INI; the ones after the last defined group keep their
+    // captions and stay disabled.
+    const std::pair<const char*, const char*> groups[] = {
         {"btnProjGroup_0", "회계"}, {"btnProjGroup_1", "급여"}, {"btnProjGroup_2", "빈그룹"},
         {"btnProjGroup_3", "그룹선택4"}, {"btnProjGroup_7", "그룹선택8"}};
-    for (const auto& [name, caption] : buttons) {
+    for (const auto& [name, caption] : groups) {
         auto* b = find<QAbstractButton>(QString::fromUtf8(name));
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
@@ -222,35 +210,7 @@ TEST_F(WindowTest, ControlsCarryTheirNamesAndCaptions)
     EXPECT_EQ(find<QListWidget>(QStringLiteral("lstDest"))->selectionMode(),
               QAbstractItemView::MultiSelection);
     EXPECT_TRUE(find<QRadioButton>(QStringLiteral("optWeek_2"))->isChecked());
-
-    // The header row is the grid's column list.
-    ASSERT_EQ(model()->columnCount(), ProjectColCount);
-    EXPECT_EQ(model()->headerData(0, Qt::Horizontal).toString(), projectColumnHeader(1));
-    EXPECT_EQ(model()->headerData(21, Qt::Horizontal).toString(), projectColumnHeader(22));
     EXPECT_EQ(model()->rowCount(), 5);
-
-    // Frames: the log and the FTP status with their captions and value labels.
-    QGroupBox* logFrame = nullptr;
-    QGroupBox* ftpFrame = nullptr;
-    for (QGroupBox* g : w->findChildren<QGroupBox*>()) {
-        if (g->title() == QStringLiteral("진행상황"))
-            logFrame = g;
-        if (g->title() == QStringLiteral("FTP 전송상태"))
-            ftpFrame = g;
-    }
-    ASSERT_NE(logFrame, nullptr);
-    ASSERT_NE(ftpFrame, nullptr);
-    EXPECT_TRUE(logFrame->isAncestorOf(find<QPlainTextEdit>(QStringLiteral("txtLog"))));
-    QStringList captions;
-    for (QLabel* l : ftpFrame->findChildren<QLabel*>())
-        captions << l->text();
-    for (const char* c : {"파일명:", "파일크기:", "전송된 크 기:", "남  은 크 기:", "지난시간:",
-                          "남은시간:", "전송속도:", "bytes", "Kbps"})
-        EXPECT_TRUE(captions.contains(QString::fromUtf8(c))) << c;
-    for (const char* n : {"lblFileName", "lbFar", "lbLeft", "lbCelkem", "lbTime", "lbTimeLeft", "lbSpeed"})
-        EXPECT_TRUE(ftpFrame->isAncestorOf(find<QLabel>(QString::fromUtf8(n)))) << n;
-    EXPECT_TRUE(ftpFrame->isAncestorOf(find<QProgressBar>(QStringLiteral("ProgressBar1"))));
-
     // The start-up log text is shown as loaded.
     EXPECT_TRUE(find<QPlainTextEdit>(QStringLiteral("txtLog"))
                     ->toPlainText()
@@ -650,151 +610,6 @@ TEST(GuiMainTest, CommandLineDropsTheProgramAndTheHomeOption)
               QStringList{QStringLiteral("/opt/rh/inis/a.ini")});
     EXPECT_EQ(guiCommandLine({QStringLiteral("rollhaven2"), QStringLiteral("--home=/opt/rh")}), QStringList{});
     EXPECT_EQ(guiCommandLine({QStringLiteral("rollhaven2")}), QStringList{});
-}
-
-
-// --- the screenshot for the documentation ---------------------------------------
-
-const char* kDemo = R"([General]
-ProjGrop1=회계;Project1,Project2,Project3
-ProjGrop2=인사급여;Project4,Project5
-ProjGrop3=물류;Project6,Project7
-ProjGrop4=웹;Project8
-ProjGrop5=전체;Project1,Project2,Project3,Project4,Project5,Project6,Project7,Project8
-업무일지ID=dev01
-RecentProjects=;1;2;3;6
-
-[Distribute]
-Path1=FTP 다운로드
-Path2=\\fileserver\프로그램셋업\1_정식버전
-Path3=C:\2TarvelInstalls\배포
-
-[Project]
-ProjectCount=8
-Project1=원장관리
-Project2=세금계산서
-Project3=회계결산
-Project4=인사관리
-Project5=급여관리
-Project6=재고관리
-Project7=물류센터
-Project8=웹인증관리
-
-[Project1]
-VbpPath=D:\src\ledger\ledger.vbp
-ExePath=D:\src\ledger\ledger.exe
-ISProject1=D:\setup\ledger\ledger.ISM
-ISResult1=D:\ISResult\ledger_setup_2.exe
-ISResult2=D:\ISResult\ledger_full_2.exe
-업무일지CODE=101
-웹게시CODE=W11
-[Project2]
-VbpPath=D:\src\tax\taxinvoice.vbp
-ExePath=D:\src\tax\taxinvoice.exe
-ISProject1=D:\setup\tax\taxinvoice.iss
-ISResult1=D:\ISResult\taxinvoice_setup_2.exe
-업무일지CODE=102
-웹게시CODE=W12
-[Project3]
-VbpPath=D:\src\closing\closing.vbp
-ExePath=D:\src\closing\closing.exe
-ISProject1=D:\setup\closing\closing.iss
-ISResult1=D:\ISResult\closing_setup_2.exe
-업무일지CODE=103
-[Project4]
-ProjectType=1
-VbpPath=D:\src\hr\hr.vbp
-ExePath=D:\src\hr\hr.exe
-ISProject1=D:\setup\hr\hr.iss
-ISResult1=D:\ISResult\hr_setup_2.exe
-업무일지CODE=201
-[Project5]
-VbpPath=D:\src\pay\payroll.vbp
-ExePath=D:\src\pay\payroll.exe
-ISProject1=D:\setup\pay\payroll.ISM
-ISResult1=D:\ISResult\payroll_setup_2.exe
-업무일지CODE=202
-[Project6]
-VbpPath=D:\src\stock\stock.vbp
-ExePath=D:\src\stock\stock.exe
-ISProject1=D:\setup\stock\stock.iss
-ISResult1=D:\ISResult\stock_setup_2.exe
-업무일지CODE=301
-[Project7]
-VbpPath=D:\src\logistics\center.vbp
-ExePath=D:\src\logistics\center.exe
-ISProject1=D:\setup\logistics\center.iss
-ISResult1=D:\ISResult\center_setup_2.exe
-[Project8]
-ProjectType=1
-VbpPath=D:\src\webauth\webauth.vbp
-ExePath=D:\src\webauth\webauth.exe
-ISProject1=D:\setup\webauth\webauth.iss
-ISResult1=D:\ISResult\webauth_setup_2.exe
-)";
-
-TEST(FrmMainScreenshot, DemoSetupMidTransfer)
-{
-    setupGuiApplication(*qApp);
-    Sandbox box;
-    TestInteraction ui;
-    box.writeIni(QStringLiteral("tarvel_main.ini"), QString::fromUtf8(kDemo));
-    box.writeIni(QStringLiteral("tarvel_web.ini"), QString::fromUtf8(kSmall));
-    Desk desk;
-    desk.now = [] { return QDateTime(QDate(2024, 5, 16), QTime(10, 2, 11)); }; // a Thursday
-    FrmMain w(desk);
-    desk.Form_Load();
-    w.show();
-    desk.visible = true;
-
-    // The window after a run over the four ticked projects: status and version
-    // columns written, the run log, the FTP frame showing the last upload.
-    desk.txtLog.clear();
-    Q_EMIT desk.logCleared();
-    const char* versions[] = {"2.405.12", "1.405.3", "3.405.1", "", "", "4.405.7"};
-    const char* states[] = {"배포완료", "배포완료", "배포완료(패치 없음)", "", "", "배포완료"};
-    for (int r = 1; r <= 6; ++r) {
-        desk.grid.setText(ColFileVersion, r, QString::fromUtf8(versions[r - 1]));
-        desk.grid.setText(ColStatus, r, QString::fromUtf8(states[r - 1]));
-    }
-    for (const char* line :
-         {"Start...10:02:11", "[정상] 원장관리 컴파일 완료(D:\\src\\ledger\\ledger.exe)",
-          "[정상] 세금계산서 컴파일 완료(D:\\src\\tax\\taxinvoice.exe)",
-          "[정상] 회계결산 컴파일 완료(D:\\src\\closing\\closing.exe)",
-          "[정상] 재고관리 컴파일 완료(D:\\src\\stock\\stock.exe)", "[정상] 빌드서명 완료",
-          "[경고] 회계결산 패치파일이 없습니다.", "[정상] 셋업서명 완료", "[정상] 배포파일 전송중...",
-          "[정상] FTP파일명 _2제거성공: ledger_setup_2.exe",
-          "[정상] FTP파일명 _2제거성공: stock_setup_2.exe", "Finish! 10:06:52", "경과시간: 00:04:41"})
-        desk.AddLog(QString::fromUtf8(line));
-    desk.ftpStatus.fileName = QStringLiteral("C:\\2TarvelInstalls\\stock_setup_2.exe");
-    desk.ftpStatus.celkem = QStringLiteral("48,213,504");
-    desk.ftpStatus.far = QStringLiteral("48,213,504");
-    desk.ftpStatus.left = QStringLiteral("0");
-    desk.ftpStatus.time = QStringLiteral("00:01:05");
-    desk.ftpStatus.timeLeft = QStringLiteral("00:00:00");
-    desk.ftpStatus.speed = QStringLiteral("724.36");
-    desk.ftpStatus.progressMax = 48213504;
-    desk.ftpStatus.progressValue = 48213504;
-    Q_EMIT desk.changed();
-    desk.grid.setActiveCell(ColStatus, 1);
-    QApplication::processEvents();
-
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lbFar"))->text(), QStringLiteral("48,213,504"));
-    EXPECT_EQ(w.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 48213504);
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblSelCount"))->text(), QStringLiteral("4"));
-
-    const QString dir = QStringLiteral(RH_BINARY_DIR) + QStringLiteral("/screenshots");
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/frmmain.png");
-    const QImage shot = w.grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-    ASSERT_TRUE(shot.save(file));
-    EXPECT_GT(QFileInfo(file).size(), 10000);
-    if (qEnvironmentVariableIsSet("RH_SMALL_SHOT")) {
-        w.resize(1024, 700);
-        QApplication::processEvents();
-        w.grab().save(dir + QStringLiteral("/frmmain_small.png"));
-    }
 }
 
 } // namespace

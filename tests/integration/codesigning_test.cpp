@@ -297,16 +297,6 @@ TEST_F(SigningFixture, AFailedTakeBackKeepsTheProjectFileAndTheSignedCopy)
         << "no temporary file is left beside the project's file";
 }
 
-TEST_F(SigningFixture, NoTickedRowsTouchNothing)
-{
-    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"), {}, {},
-                                  QStringLiteral("0"));
-    EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
-    EXPECT_EQ(ui.log, kSigningLog);
-    EXPECT_TRUE(files(unsignedDir).isEmpty());
-    EXPECT_EQ(status(ledger), QString());
-}
-
 TEST_F(SigningFixture, PollIntervalFromTheSiteFile)
 {
     EXPECT_EQ(signingPollMsFromSite(), 10000);
@@ -336,7 +326,6 @@ TEST_F(SigningFixture, DriverCompilesAndSignsWithTheStandIns)
     startStation(station);
 
     attachSteps(desk);
-    EXPECT_EQ(desk.signingPollMs, 10000);
     desk.signingPollMs = 20;
     desk.now = [] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); };
     desk.Form_Load();

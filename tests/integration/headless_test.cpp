@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QThread>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,29 @@ bool waitFor(const std::function<bool()>& done)
     while (!done() && !deadline.hasExpired())
         QThread::msleep(20);
     return done();
+}
+
+// "classname / name: message" of every failed case of a JUnit file, one a line.
+std::string junitFailures(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<no file>";
+    QXmlStreamReader x(&f);
+    QStringList out;
+    QString testcase;
+    while (!x.atEnd()) {
+        if (x.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (x.name() == QLatin1String("testcase"))
+            testcase = x.attributes().value(QLatin1String("classname")).toString() + QStringLiteral(" / ")
+                + x.attributes().value(QLatin1String("name")).toString();
+        else if (x.name() == QLatin1String("failure"))
+            out << testcase + QStringLiteral(": ") + x.attributes().value(QLatin1String("message")).toString();
+    }
+    if (x.hasError())
+        out << QStringLiteral("<bad XML: ") + x.errorString() + QLatin1Char('>');
+    return out.join(QLatin1Char('\n')).toStdString();
 }
 
 struct Outcome {
@@ -238,23 +262,28 @@ TEST_F(HeadlessFixture, SigningTimeoutEndsTheRunWithAClearMessage)
     Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
     for (const char* dir : {"/Codesigning/unsigned", "/Codesigning/signed"})
         QDir().mkpath(box.drive(QStringLiteral("S")) + QLatin1String(dir));
+    const QString junit = box.home() + QStringLiteral("/stopped.xml");
     Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("buildsign"),
                      QStringLiteral("--signing-timeout"), QStringLiteral("0.3"), QStringLiteral("--today"),
-                     QStringLiteral("2026-12-09")});
+                     QStringLiteral("2026-12-09"), QStringLiteral("--junit"), junit});
     EXPECT_EQ(r.code, 2) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("[오류] 서명 대기 제한시간(0.3초)이 지났습니다.\n"
                                               "[오류] 원장관리 서명파일이 돌아오지 않았습니다.(S:\\Codesigning\\signed\\ledger.exe)")))
         << r.out.toStdString();
     EXPECT_FALSE(r.out.contains(QStringLiteral("Finish! ")));
+    // The step that stopped the run fails in the JUnit report.
+    EXPECT_EQ(junitFailures(junit), "rollhaven2.빌드서명 / 원장관리: [오류] 서명 대기 제한시간(0.3초)이 지났습니다.");
     EXPECT_EQ(run({QStringLiteral("--signing-timeout"), QStringLiteral("soon")}).code, 3);
 }
 
 TEST_F(HeadlessFixture, ErrorsOfAFinishedRunAreCountedAndGiveTheirOwnExitCode)
 {
     // The run step logs the missing project file and goes on.
+    const QString junit = box.home() + QStringLiteral("/errors.xml");
     Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("run"),
-                     QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+                     QStringLiteral("--today"), QStringLiteral("2026-12-09"), QStringLiteral("--junit"), junit});
     EXPECT_EQ(r.code, 5) << r.err.toStdString();
+    EXPECT_EQ(junitFailures(junit), "rollhaven2.RUN / 원장관리: [오류] 원장관리 VBP파일이 존재하지 않습니다.()");
     const QStringList lines = r.out.trimmed().split(QLatin1Char('\n'));
     EXPECT_TRUE(lines.contains(QStringLiteral("[오류] 원장관리 VBP파일이 존재하지 않습니다.()")));
     EXPECT_EQ(lines.last(), QStringLiteral("오류 1건: 원장관리"));

@@ -1,6 +1,6 @@
 // The work-diary record and the download catalogue update against a real
-// MariaDB server started for this executable: the statements as the server
-// received them, the rows they leave, and how the steps gate and fail.
+// MariaDB server started for this executable: the rows they leave, and how
+// the steps gate and fail.
 #include "pipeline/catalogue.h"
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
@@ -166,7 +166,7 @@ protected:
 
 // --------------------------------------------------------------------- Step4
 
-TEST_F(DatabaseStepTest, Step4RecordsAKoreanNameByteExactWithTheStatementsAsWritten)
+TEST_F(DatabaseStepTest, Step4RecordsAKoreanNameByteExact)
 {
     // 똠 exists only in CP949's extension, not in EUC-KR.
     const QString name = QStringLiteral("똠방각하 원장관리");
@@ -193,20 +193,6 @@ TEST_F(DatabaseStepTest, Step4RecordsAKoreanNameByteExactWithTheStatementsAsWrit
     EXPECT_EQ(s(fromHex(first.at(2))), s(note));
     EXPECT_EQ(s(fromHex(second.at(2))), "* [현재버전] Ledger → 2.1.0.5");
     EXPECT_EQ(second.at(5), QStringLiteral("104"));
-
-    const QString seq1 = first.at(0), seq2 = second.at(0);
-    EXPECT_EQ(s(stepStatements().join("\n")),
-              s(QStringLiteral("INSERT INTO diary (writedate, writer, note, secret) VALUES ( "
-                               "CURDATE(),'dev01','* [현재버전] ")
-                + name
-                + QStringLiteral(" → 3.1.0.25', 1)\n"
-                                 "INSERT INTO diary_part (diaryseq, partcode) VALUES (")
-                + seq1
-                + QStringLiteral(", 101)\n"
-                                 "INSERT INTO diary (writedate, writer, note, secret) VALUES ( "
-                                 "CURDATE(),'dev01','* [현재버전] Ledger → 2.1.0.5', 1)\n"
-                                 "INSERT INTO diary_part (diaryseq, partcode) VALUES (")
-                + seq2 + QStringLiteral(", 104)")));
 
     // The program's own read path gives the same text back.
     cMySQL reader;
@@ -456,7 +442,7 @@ TEST_F(DatabaseStepTest, CatalogueProductsByExactSetupName)
     EXPECT_EQ(catalogueProduct(QStringLiteral("c:\\2tarvelinstalls\\TVledger2_setup_2.exe")).number, 0);
 }
 
-TEST_F(DatabaseStepTest, Step5UpdatesFileNamesAndDemoDownloadsWithTheStatementsAsWritten)
+TEST_F(DatabaseStepTest, Step5UpdatesFileNamesAndDemoDownloads)
 {
     desk.chkFTPAutoRemove.checked = true;
     desk.chkPatchOnly.checked = true; // not read by the catalogue update
@@ -482,17 +468,6 @@ TEST_F(DatabaseStepTest, Step5UpdatesFileNamesAndDemoDownloadsWithTheStatementsA
               "[성공] 원장2 복사파일명 업데이트 성공 tvledger2_setup_ver3.1.0.25(090315).exe\n"
               "[오류] Other 복사파일명 업데이트 실패\n"
               "[성공] PlantPro 복사파일명 업데이트 성공 pp_ver4(240101).exe");
-    EXPECT_EQ(s(stepStatements().join("\n")),
-              "UPDATE file_rname AS a SET a.rname = 'tvledger2_setup_ver3.1.0.25(090315).exe' "
-              "WHERE a.code = 1\n"
-              "update cate3 as a set a.DemoDownFile  = 'tvledger2_setup_ver3.1.0.25(090315).exe' "
-              "where a.idx=48\n"
-              "update cate3_info as a  set a.DemoDownFile  = "
-              "'tvledger2_setup_ver3.1.0.25(090315).exe'where a.idx = 62\n"
-              "UPDATE file_rname AS a SET a.rname = 'ab.exe' WHERE a.code = 0\n"
-              "UPDATE file_rname AS a SET a.rname = 'pp_ver4(240101).exe' WHERE a.code = 4\n"
-              "update cate3 as a set a.DemoDownFile  = 'pp_ver4(240101).exe' where a.idx=86\n"
-              "update cate3_info as a  set a.DemoDownFile  = 'pp_ver4(240101).exe'where a.idx = 88");
     EXPECT_EQ(s(rows(QStringLiteral("SELECT code, rname FROM webhost.file_rname ORDER BY code")).join("|")),
               "1\ttvledger2_setup_ver3.1.0.25(090315).exe|2\tLCS.exe|3\tPCS.exe|4\tpp_ver4(240101).exe");
     EXPECT_EQ(s(rows(QStringLiteral("SELECT idx, DemoDownFile FROM webhost.cate3 ORDER BY idx")).join("|")),

@@ -21,7 +21,10 @@ QString MariaDbServer::scriptPath()
     return QStringLiteral(RH_SUPPORT_DIR "/tools/mariadb_sandbox.sh");
 }
 
-MariaDbServer::MariaDbServer() : m_dir(QStringLiteral("/tmp/rh-mariadb-XXXXXX")) {}
+MariaDbServer::MariaDbServer(QStringList serverArgs)
+    : m_dir(QStringLiteral("/tmp/rh-mariadb-XXXXXX")), m_serverArgs(std::move(serverArgs))
+{
+}
 
 MariaDbServer::~MariaDbServer()
 {
@@ -44,6 +47,8 @@ bool MariaDbServer::start()
     if (!env.contains(QStringLiteral("RH_SANDBOX_TEMPLATE")))
         env.insert(QStringLiteral("RH_SANDBOX_TEMPLATE"),
                    QStringLiteral(RH_BINARY_DIR "/mariadb-template"));
+    if (!m_serverArgs.isEmpty())
+        env.insert(QStringLiteral("RH_SANDBOX_SERVER_ARGS"), m_serverArgs.join(QLatin1Char(' ')));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral("bash"), {scriptPath(), QStringLiteral("start"), m_dir.path()});
     const bool finished = p.waitForFinished(90000);

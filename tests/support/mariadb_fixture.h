@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -22,7 +23,9 @@ public:
     static QString developerUser() { return QStringLiteral("tv_dev"); }
     static QString developerPassword() { return QStringLiteral("tvDev!2020"); }
 
-    MariaDbServer();
+    // serverArgs go to mariadbd, e.g. "--version=5.7.44" for a server that
+    // announces itself as version 5.
+    explicit MariaDbServer(QStringList serverArgs = {});
     ~MariaDbServer(); // stops the server
     MariaDbServer(const MariaDbServer&) = delete;
     MariaDbServer& operator=(const MariaDbServer&) = delete;
@@ -54,6 +57,7 @@ private:
     int m_port = 0;
     bool m_running = false;
     QString m_diagnostics;
+    QStringList m_serverArgs;
 };
 
 // Register with ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment).

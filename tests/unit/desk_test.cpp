@@ -105,17 +105,12 @@ TEST_F(DeskFixture, MondayPresetsTheFridayTestRelease)
     EXPECT_TRUE(ui.questions().isEmpty());
 }
 
-TEST_F(DeskFixture, CaptionLogTextAndBuilderTables)
+TEST_F(DeskFixture, WednesdayPresetsTheImmediateRelease)
 {
     start(kWednesday);
-    EXPECT_EQ(desk.caption, QStringLiteral("Rollhaven2 v%1.%2.%3 ♣TarvelSoft 개발부 전용♣")
-                                .arg(versionMajor()).arg(versionMinor()).arg(versionRevision()));
-    EXPECT_TRUE(desk.txtLog.startsWith(QStringLiteral("[Setup.ini에서 ProjectType=1로 설정시]\r\n\r\n  1) FTP에만")));
-    EXPECT_TRUE(desk.txtLog.endsWith(QStringLiteral("\r\n  4) 업무일지에 버전기록 안함")));
-    EXPECT_EQ(desk.SetupBuilderExe[1], QStringLiteral("C:\\Program Files\\Inno Setup 5\\compil32.exe"));
-    EXPECT_EQ(desk.SetupBuilderArgs[0], QStringLiteral("-x -p "));
-    EXPECT_EQ(desk.optWeek, 2); // Wednesday: 즉시배포
+    EXPECT_EQ(desk.optWeek, 2); // 즉시배포
     EXPECT_TRUE(desk.chkFTPAutoRemove.checked);
+    EXPECT_TRUE(ui.messages.isEmpty());
 }
 
 TEST_F(DeskFixture, CloseAfterTransferSettingIsStoredOnlyWhenVisible)

@@ -1,4 +1,5 @@
 #include "platform/peversion.h"
+#include "util/fileutil.h"
 
 #include "pefixtures.h"
 
@@ -53,6 +54,10 @@ PRODUCTVERSION 2,10,0,0
 FILEOS 0x40004
 FILETYPE 1
 BEGIN
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x40c, 1252
+  END
   BLOCK "StringFileInfo"
   BEGIN
     BLOCK "040c04e4"
@@ -66,10 +71,6 @@ BEGIN
       VALUE "ProductName", "Grand livre"
       VALUE "SpecialBuild", ""
     END
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", 0x40c, 1252
   END
 END
 )";
@@ -180,26 +181,6 @@ QJsonObject PeVersionTest::layout32, PeVersionTest::layout64;
 
 } // namespace
 
-TEST_F(PeVersionTest, ProgramsBuiltByMingwGiveTheCompiledBlock)
-{
-    QString e;
-    const auto exif = exifTool({korean32.path, french64.path}, &e);
-    ASSERT_TRUE(e.isEmpty()) << e.toStdString();
-    for (const Built* b : {&korean32, &french64}) {
-        SCOPED_TRACE(b->path.toStdString());
-        ASSERT_FALSE(b->resData.isEmpty());
-        const PeVersionBlock r = readPeVersionBlock(b->path);
-        ASSERT_TRUE(r.ok()) << r.error.toStdString();
-        EXPECT_TRUE(r.error.isEmpty());
-        // Exactly the bytes the resource compiler produced, nothing more.
-        EXPECT_EQ(r.units, toUnits(b->resData));
-        EXPECT_EQ(keyAt(r.units, 3), QStringLiteral("VS_VERSION_INFO"));
-        EXPECT_EQ(fixedFileVersion(r.units), exif[b->path].value(QStringLiteral("FileVersionNumber")));
-        EXPECT_EQ(readAll(b->path).mid(r.fileOffset, b->resData.size()), b->resData);
-    }
-    EXPECT_EQ(fixedFileVersion(readPeVersionBlock(french64.path).units), QStringLiteral("2.10.0.7"));
-}
-
 TEST_F(PeVersionTest, ImagesWithoutVersionResource)
 {
     for (const QString& path : {dataOnly32, plain64}) {
@@ -213,9 +194,10 @@ TEST_F(PeVersionTest, ImagesWithoutVersionResource)
     EXPECT_EQ(readPeVersionBlock(m).status, Status::NoVersionResource);
 }
 
-// Debian's MinGW-w64 runtime DLLs: most carry no version resource, the
-// winpthread ones do. Whatever exiftool finds, the reader must find too.
-TEST_F(PeVersionTest, MingwRuntimeDllsAgreeWithExiftool)
+// Programs built by MinGW-w64 and Debian's MinGW-w64 runtime DLLs (most
+// without a version resource, the winpthread ones with one), read against
+// exiftool: the block, its fixed version and every GetFileVer entry.
+TEST_F(PeVersionTest, MingwProgramsAndRuntimeDllsAgreeWithExiftool)
 {
     QStringList dlls;
     const QStringList roots{QStringLiteral("/usr/x86_64-w64-mingw32/lib"),
@@ -233,16 +215,28 @@ TEST_F(PeVersionTest, MingwRuntimeDllsAgreeWithExiftool)
     }
     ASSERT_FALSE(dlls.isEmpty()) << "no MinGW-w64 DLLs installed (mingw-w64 packages)";
     QString e;
-    const auto exif = exifTool(dlls, &e);
+    const auto exif = exifTool(dlls + QStringList{korean32.path, french64.path}, &e);
     ASSERT_TRUE(e.isEmpty()) << e.toStdString();
 
+    // The built programs: exactly the bytes the resource compiler produced.
+    for (const Built* b : {&korean32, &french64}) {
+        SCOPED_TRACE(b->path.toStdString());
+        ASSERT_FALSE(b->resData.isEmpty());
+        const PeVersionBlock r = readPeVersionBlock(b->path);
+        ASSERT_TRUE(r.ok()) << r.error.toStdString();
+        EXPECT_EQ(r.units, toUnits(b->resData));
+        EXPECT_EQ(readAll(b->path).mid(r.fileOffset, b->resData.size()), b->resData);
+    }
+    const QStringList fields = versionFieldNames();
     int withVersion = 0;
-    for (const QString& dll : dlls) {
-        SCOPED_TRACE(dll.toStdString());
-        const PeVersionBlock r = readPeVersionBlock(dll);
-        const QString expected = exif[dll].value(QStringLiteral("FileVersionNumber"));
+    for (const QString& file : dlls + QStringList{korean32.path, french64.path}) {
+        SCOPED_TRACE(file.toStdString());
+        const PeVersionBlock r = readPeVersionBlock(file);
+        const auto& tags = exif[file];
+        const QString expected = tags.value(QStringLiteral("FileVersionNumber"));
         if (expected.isEmpty()) {
             EXPECT_EQ(r.status, Status::NoVersionResource) << r.error.toStdString();
+            EXPECT_TRUE(GetFileVer(file).isEmpty());
             continue;
         }
         ++withVersion;
@@ -251,8 +245,29 @@ TEST_F(PeVersionTest, MingwRuntimeDllsAgreeWithExiftool)
         EXPECT_EQ(fixedFileVersion(r.units), expected);
         // The block's own length field fits what was read.
         EXPECT_LE(qsizetype(r.units[0]), r.units.size() * 2);
+        // Each string as exiftool reads it, or "Not specified" where it finds none.
+        const QStringList entries = GetFileVer(file);
+        ASSERT_EQ(entries.size(), 13);
+        for (int i = 0; i < 12; ++i) {
+            const QString tag = fields[i] == QLatin1String("OriginalFilename") ? QStringLiteral("OriginalFileName")
+                                                                                : fields[i];
+            EXPECT_EQ(entries[i], fields[i] + QStringLiteral(": ")
+                                      + (tags.contains(tag) ? tags.value(tag) : QStringLiteral("Not specified")));
+        }
+        EXPECT_EQ(entries[12], QStringLiteral("Language: ") + GetLanguageName(tags.value(QStringLiteral("LanguageCode"))));
     }
-    EXPECT_GE(withVersion, 2) << "expected the 32- and 64-bit libwinpthread-1.dll";
+    EXPECT_GE(withVersion, 4) << "expected the two programs and the 32- and 64-bit libwinpthread-1.dll";
+    // The cases the reference confirmed, spelled out.
+    const QStringList ko = GetFileVer(korean32.path);
+    EXPECT_EQ(ko[1], QStringLiteral("FileDescription: 원장관리 프로그램"));
+    EXPECT_EQ(ko[8], QStringLiteral("Comments: "));
+    EXPECT_EQ(ko[9], QStringLiteral("LegalTrademarks: Not specified"));
+    EXPECT_EQ(ko[12], QStringLiteral("Language: Korean"));
+    const QStringList fr = GetFileVer(french64.path);
+    EXPECT_EQ(fr[0], QStringLiteral("CompanyName: Société Générale du Logiciel"));
+    EXPECT_EQ(fr[11], QStringLiteral("SpecialBuild: "));
+    EXPECT_EQ(fr[12], QStringLiteral("Language: French - Standard")); // key "040c04e4", lower case
+    EXPECT_EQ(fixedFileVersion(readPeVersionBlock(french64.path).units), QStringLiteral("2.10.0.7"));
 }
 
 TEST_F(PeVersionTest, WriterImagesBothKinds)

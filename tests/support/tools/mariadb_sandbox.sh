@@ -12,7 +12,8 @@
 # statement the server received). With RH_SANDBOX_OWNER_PID set, the server is
 # stopped when that process ends, so a crashed test leaves nothing behind.
 # RH_SANDBOX_SCHEMA overrides the schema file; RH_SANDBOX_TEMPLATE names a
-# folder that caches an initialised data folder between starts.
+# folder that caches an initialised data folder between starts;
+# RH_SANDBOX_SERVER_ARGS adds options to mariadbd (e.g. --version=5.7.44).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -170,7 +171,8 @@ cmd_start() {
   local port attempt
   for attempt in 1 2 3 4 5; do
     port=$(pick_port)
-    if launch "$dir" --port="$port" --bind-address=127.0.0.1; then break; fi
+    # shellcheck disable=SC2086  # options split on blanks
+    if launch "$dir" --port="$port" --bind-address=127.0.0.1 ${RH_SANDBOX_SERVER_ARGS:-}; then break; fi
     if grep -q "already in use" "$dir/error.log" && (( attempt < 5 )); then continue; fi
     show_error_log "$dir"
     die "mariadbd did not start"
