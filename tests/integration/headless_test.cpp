@@ -447,3 +447,42 @@ TEST_F(HeadlessFixture, NewerBuildIsDownloadedHandedOverReplacedBackedUpAndResta
     EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
     EXPECT_TRUE(fileBytes(output).contains("rollhaven2 revision 1 is current")) << fileBytes(output).toStdString();
 }
+
+// Every database session goes through one door: the hosts start-up resolved
+// (here from the checker's cached reply, site.ini's own hosts resolve
+// nowhere), with site.ini's port. A record kept by an earlier run reaches that
+// host, and the login on the same door works.
+TEST_F(HeadlessFixture, KeptRecordGoesToTheHostStartUpResolvedNotTheSiteDefault)
+{
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write(QStringLiteral("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n"
+                              "[Servers]\nDBServerAddress=db.site-default.invalid\nDBPort=%1\nWebDBPort=%1\n"
+                              "WebServerAddress=www.site-default.invalid\nCheckerHost=127.0.0.1\nCheckerPort=1\n")
+                   .arg(db->port())
+                   .toUtf8());
+    site.close();
+    QFile cache(box.home() + QStringLiteral("/server_address_setting.json"));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.write(R"({"ver": 1, "servers": [{"name": "사내메신저DB서버", "host": "127.0.0.1"},)"
+                R"({"name": "자동업데이트_런처", "host": "127.0.0.1"}]})");
+    cache.close();
+    const QString note = QStringLiteral("* [현재버전] 문지기 → 3.1.4");
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM tv_inhouse.diary WHERE note = '%1'").arg(note)));
+    QFile pending(box.home() + QStringLiteral("/pending_records.json"));
+    ASSERT_TRUE(pending.open(QIODevice::WriteOnly));
+    pending.write(QStringLiteral(R"({"format": "rollhaven2-pending-records", "records": [)"
+                                 R"({"run": "20261204_170000", "kind": "diary", "date": "2026-12-04",)"
+                                 R"( "writer": "kim", "name": "문지기", "version": "3.1.4", "partcode": "7"}]})")
+                      .toUtf8());
+    pending.close();
+
+    const Outcome r = run({QStringLiteral("--send-pending")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("invalid"))) << r.out.toStdString();
+    QString rows;
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT writer, writedate FROM tv_inhouse.diary WHERE note = '%1'").arg(note),
+                         &rows));
+    EXPECT_EQ(rows.trimmed(), QStringLiteral("kim\t2026-12-04"));
+    EXPECT_FALSE(QFile::exists(pending.fileName())); // sent, so no longer kept
+}
