@@ -94,8 +94,9 @@ TEST_F(RunJournalFixture, EveryEndingLeavesItsResultAndTheEntriesAreWrittenAsThe
         // The window's own log of the run, line for line.
         EXPECT_TRUE(readAll(base + QStringLiteral(".log")).startsWith("Start..."));
         EXPECT_TRUE(QString::fromUtf8(readAll(base + QStringLiteral(".log"))).contains(QStringLiteral("실행 보고서: ")));
-        if (c.result == Desk::RunResult::FtpFailed) // saved before the program goes
+        if (c.result == Desk::RunResult::FtpFailed) { // saved before the program goes
             EXPECT_TRUE(Sandbox::readBytes(box.iniPath(QStringLiteral("a.ini"))).contains("RecentProjects=;1;2"));
+        }
         QFile::remove(base + QStringLiteral(".journal.jsonl"));
     }
 }
@@ -107,7 +108,7 @@ TEST_F(RunJournalFixture, RunWithoutAnEndIsReportedOnceAtTheNextStart)
 {
     const QString killed = logs() + QStringLiteral("/run_20261208_090000");
     desk.steps.step3 = [&] {
-        journal().ftpUpload(QStringLiteral("/tmp/p2.exe"), QStringLiteral("/public_html/download/p2_2.exe"), 42);
+        journal().fileCopy(QStringLiteral("/tmp/p2.exe"), QStringLiteral("/srv/out/p2_2.exe"), 42);
         // What kill -9 leaves: the file as it is now.
         QFile::copy(journal().filePath(), killed + QStringLiteral(".journal.jsonl"));
         return true;
@@ -118,14 +119,15 @@ TEST_F(RunJournalFixture, RunWithoutAnEndIsReportedOnceAtTheNextStart)
     Desk next;
     next.now = desk.now;
     next.Form_Load();
-    EXPECT_TRUE(next.txtLog.contains(QStringLiteral("비정상 종료: 2026-12-08 09:00:00 실행"))) << next.txtLog.toStdString();
-    EXPECT_TRUE(next.txtLog.contains(QStringLiteral("/public_html/download/p2_2.exe")));
+    EXPECT_TRUE(next.txtLog.contains(QStringLiteral("(run_20261208_090000)이 끝나지 않았습니다. 기록된 작업 1건:")))
+        << next.txtLog.toStdString();
+    EXPECT_TRUE(next.txtLog.contains(QStringLiteral("/srv/out/p2_2.exe")));
     const QJsonObject report = QJsonDocument::fromJson(readAll(killed + QStringLiteral(".json"))).object();
     EXPECT_EQ(report.value(QStringLiteral("result")).toString(), QStringLiteral("abnormal"));
     EXPECT_EQ(report.value(QStringLiteral("journal")).toArray().size(), 1);
     const QList<RunHistoryEntry> history = loadRunHistory(logs());
     ASSERT_EQ(history.size(), 2);
-    EXPECT_EQ(history[0].result, QStringLiteral("완료"));
+    EXPECT_EQ(history[0].result, QStringLiteral("완료")) << desk.txtLog.toStdString();
     EXPECT_EQ(history[1].result, QStringLiteral("비정상 종료"));
     EXPECT_EQ(next.reportAbandonedRuns(), 0);
 }
