@@ -360,6 +360,12 @@ int Desk::reportAbandonedRuns()
         QJsonObject report = jf.run;
         report.remove(QStringLiteral("type"));
         report.insert(QStringLiteral("result"), QStringLiteral("abnormal"));
+        report.insert(QStringLiteral("end"), now().toString(Qt::ISODate)); // when it was found
+        report.insert(QStringLiteral("durationMs"), 0);
+        report.insert(QStringLiteral("errors"), int(log.count(QStringLiteral("\n[오류] ")) + (log.startsWith(QStringLiteral("[오류] ")) ? 1 : 0)));
+        report.insert(QStringLiteral("steps"), QJsonArray());
+        report.insert(QStringLiteral("artefacts"), QJsonArray());
+        report.insert(QStringLiteral("verification"), QJsonArray());
         report.insert(QStringLiteral("journal"), entries);
         report.insert(QStringLiteral("log"), log);
         const QString when = QDateTime::fromString(jf.run.value(QStringLiteral("start")).toString(), Qt::ISODate)

@@ -183,15 +183,18 @@ private:
         return rs->value(0);
     }
 
-    // What this run did for a project, from its journal.
-    int journaled(const QString& project, EffectKind kind, const QString& textStart = QString()) const
+    // How many of this run's journal entries of a kind name `text` (SQL
+    // texts, remote paths); steps that go through rows without a cursor
+    // leave the project empty, so the text decides.
+    static int journaled(EffectKind kind, const QString& start, const QString& text)
     {
         int n = 0;
         for (const JournalEntry& e : journal().entries())
-            if (e.project == project && e.kind == kind && e.target.startsWith(textStart, Qt::CaseInsensitive))
+            if (e.kind == kind && e.target.startsWith(start, Qt::CaseInsensitive) && e.target.contains(text))
                 ++n;
         return n;
     }
+    static QString diaryNote(const QString& name) { return QStringLiteral("* [현재버전] ") + name + QStringLiteral(" → "); }
 
     // A product held back: its rows say so, and what is checked instead is
     // that nothing of it went public in this run.
@@ -199,12 +202,16 @@ private:
     {
         const QString name = cell(ColProjectName, row);
         excluded(name, QStringLiteral("배포"), reason);
-        check(name, QStringLiteral("공개 이름 변경 없음"), QStringLiteral("0건"),
-              QString::number(journaled(name, EffectKind::FtpRename)) + QStringLiteral("건"));
+        int renamed = 0;
+        for (const QString& file : {cell(ColISResult1File, row), cell(ColISResult2File, row), cell(ColLocalCopyPath, row)})
+            if (!file.isEmpty())
+                renamed += journaled(EffectKind::FtpRename, QString(), QLatin1Char('/') + file);
+        check(name, QStringLiteral("공개 이름 변경 없음"), QStringLiteral("0건"), QString::number(renamed) + QStringLiteral("건"));
+        const QString copy = withoutSuffix(cell(ColLocalCopyPath, row));
+        const int recorded = journaled(EffectKind::Sql, QStringLiteral("INSERT INTO diary"), diaryNote(name))
+            + (copy.isEmpty() ? 0 : journaled(EffectKind::Sql, QStringLiteral("UPDATE file_rname"), copy));
         check(name, QStringLiteral("업무일지·카탈로그 기록 없음"), QStringLiteral("0건"),
-              QString::number(journaled(name, EffectKind::Sql, QStringLiteral("INSERT INTO diary"))
-                              + journaled(name, EffectKind::Sql, QStringLiteral("UPDATE file_rname")))
-                  + QStringLiteral("건"));
+              QString::number(recorded) + QStringLiteral("건"));
     }
 
     // The name a local file ended with on the FTP server, by this run's journal.
@@ -286,7 +293,7 @@ private:
             if (m_desk.chkWriteVer.checked && numeric)
                 check(name, QStringLiteral("업무일지"),
                       QStringLiteral("* [현재버전] ") + name + QStringLiteral(" → ") + version,
-                      journaled(name, EffectKind::Sql, QStringLiteral("INSERT INTO diary")) == 0
+                      journaled(EffectKind::Sql, QStringLiteral("INSERT INTO diary"), diaryNote(name)) == 0
                           ? QStringLiteral("(이번 실행의 기록 없음)")
                           : firstValue(database(false),
                                        QStringLiteral("SELECT d.note FROM diary d JOIN diary_part p ON p.diaryseq = d.seq"
@@ -298,7 +305,8 @@ private:
             // The catalogue names the file that is on the server, as the run's
             // uploads and renames left it.
             if (!copyName.isEmpty() && product.number > 0)
-                check(name, QStringLiteral("카탈로그"), onServer(publicFtpName(nativePath(localSetupFolder() + copyName))),
+                check(name, QStringLiteral("카탈로그"),
+                      onServer(publicFtpName(nativePath(localSetupFolder() + copyName))),
                       firstValue(database(true),
                                  QStringLiteral("SELECT rname FROM file_rname WHERE code = ")
                                      + QString::number(product.number)));
@@ -314,7 +322,9 @@ private:
         FtpFileInfo info;
         if (!s || !s->lookup(QString::fromLatin1(kFtpDownloadFolder) + fileName, &info).ok() || !info.exists)
             return QStringLiteral("(서버에 없음) ") + fileName;
-        return fileName;
+        // A name still carrying "_2" waits for the FTP clean-up; the
+        // catalogue already names what it will be.
+        return withoutSuffix(fileName);
     }
 
     // Every upload of the run has its local size on the server, under the
