@@ -8,6 +8,7 @@
 
 #include "app/headless.h"
 #include "platform/instancelock.h"
+#include "platform/journal.h"
 #include "platform/macaddress.h"
 
 #include <QDateTime>
@@ -485,4 +486,60 @@ TEST_F(HeadlessFixture, KeptRecordGoesToTheHostStartUpResolvedNotTheSiteDefault)
                          &rows));
     EXPECT_EQ(rows.trimmed(), QStringLiteral("kim\t2026-12-04"));
     EXPECT_FALSE(QFile::exists(pending.fileName())); // sent, so no longer kept
+}
+
+// A CI engine aborting the job: SIGTERM during the signing wait ends the run
+// cancelled with its own exit code, journal and report; kill -9 leaves the
+// journal without an end, and the next start reports that run as ended
+// abnormally. Without --signing-timeout the site's limit (here 1 minute) holds.
+TEST_F(HeadlessFixture, SignalCancelsTheRunAndAKilledRunIsReportedAtTheNextStart)
+{
+    Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
+    for (const char* dir : {"/Codesigning/unsigned", "/Codesigning/signed"})
+        QDir().mkpath(box.drive(QStringLiteral("S")) + QLatin1String(dir));
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::Append));
+    site.write("[Signing]\nWaitTimeout=1\n");
+    site.close();
+    const QString logs = box.home() + QStringLiteral("/logs");
+    auto journals = [&] { return QDir(logs).entryList({QStringLiteral("run_*.journal.jsonl")}, QDir::Files, QDir::Name); };
+
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "kill -9" : "SIGTERM");
+        const QStringList before = journals();
+        QProcess p;
+        p.setProcessEnvironment(environment(password));
+        p.start(program, {QStringLiteral("--headless"), QStringLiteral("--home"), box.home(), QStringLiteral("--rows"),
+                          QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("buildsign"),
+                          QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+        QByteArray out;
+        ASSERT_TRUE(waitFor([&] {
+            p.waitForReadyRead(50);
+            out += p.readAllStandardOutput();
+            return out.contains("서명 대기중...") || p.state() == QProcess::NotRunning;
+        })) << out.constData();
+        ASSERT_EQ(p.state(), QProcess::Running) << out.constData() << p.readAllStandardError().constData();
+        if (hard)
+            p.kill();
+        else
+            p.terminate();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        QStringList made = journals();
+        for (const QString& b : before)
+            made.removeAll(b);
+        ASSERT_EQ(made.size(), 1);
+        rh::JournalFile jf;
+        ASSERT_TRUE(rh::readJournalFile(logs + QLatin1Char('/') + made[0], &jf));
+        EXPECT_FALSE(jf.entries.isEmpty()); // the hand-over's copy, at least
+        if (!hard) {
+            EXPECT_EQ(p.exitCode(), 7) << p.readAllStandardError().constData();
+            EXPECT_EQ(jf.end.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+        } else {
+            EXPECT_TRUE(jf.end.isEmpty());
+            const Outcome next = run({QStringLiteral("--list")});
+            EXPECT_TRUE(next.out.contains(QStringLiteral("비정상 종료: "))) << next.out.toStdString();
+            ASSERT_TRUE(rh::readJournalFile(logs + QLatin1Char('/') + made[0], &jf));
+            EXPECT_EQ(jf.end.value(QStringLiteral("result")).toString(), QStringLiteral("abnormal"));
+        }
+    }
 }
