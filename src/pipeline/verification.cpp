@@ -204,8 +204,10 @@ private:
         excluded(name, QStringLiteral("배포"), reason);
         int renamed = 0;
         for (const QString& file : {cell(ColISResult1File, row), cell(ColISResult2File, row), cell(ColLocalCopyPath, row)})
-            if (!file.isEmpty())
+            if (!file.isEmpty()) {
                 renamed += journaled(EffectKind::FtpRename, QString(), QLatin1Char('/') + file);
+                m_withheld.insert(file, name + QLatin1Char('\n') + reason);
+            }
         check(name, QStringLiteral("공개 이름 변경 없음"), QStringLiteral("0건"), QString::number(renamed) + QStringLiteral("건"));
         const QString copy = withoutSuffix(cell(ColLocalCopyPath, row));
         const int recorded = journaled(EffectKind::Sql, QStringLiteral("INSERT INTO diary"), diaryNote(name))
@@ -340,6 +342,13 @@ private:
             for (qsizetype k = i + 1; k < entries.size(); ++k)
                 if (entries[k].kind == EffectKind::FtpRename && entries[k].target == where)
                     where = entries[k].detail;
+            // The cut-off upload of a product held back is no disagreement.
+            const QString withheld = m_withheld.value(where.mid(where.lastIndexOf(QLatin1Char('/')) + 1));
+            if (!withheld.isEmpty()) {
+                excluded(withheld.section(QLatin1Char('\n'), 0, 0), QStringLiteral("FTP 크기 ") + where,
+                         withheld.section(QLatin1Char('\n'), 1));
+                continue;
+            }
             QString found = QStringLiteral("(FTP 접속 실패)");
             if (FtpSession* s = ftp()) {
                 FtpFileInfo info;
@@ -362,6 +371,7 @@ private:
     Desk& m_desk;
     VerificationResult m_result;
     QHash<QString, QString> m_digests;
+    QHash<QString, QString> m_withheld; // remote file name -> project + "\n" + reason
     std::unique_ptr<FtpSession> m_ftp;
     bool m_ftpDown = false;
     std::unique_ptr<cMySQL> m_diary, m_web;
