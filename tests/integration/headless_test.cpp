@@ -543,3 +543,34 @@ TEST_F(HeadlessFixture, SignalCancelsTheRunAndAKilledRunIsReportedAtTheNextStart
         }
     }
 }
+
+// A dry run changes nothing, so it never hands over to a waiting build: it
+// says one is waiting and plans the run with the program that runs.
+TEST_F(HeadlessFixture, DryRunSaysANewerBuildWaitsAndPlansWithoutHandingOver)
+{
+    rh::test::HttpServer http;
+    ASSERT_TRUE(http.start()) << http.diagnostics().toStdString();
+    writeServers(http.port());
+    const QString folder = http.root() + QStringLiteral("/download/자동업데이트_v1/");
+    QDir().mkpath(folder);
+    QFile lastver(folder + QStringLiteral("AutoVersionCheckerV1_lastver.txt"));
+    ASSERT_TRUE(lastver.open(QIODevice::WriteOnly));
+    lastver.write("1");
+    lastver.close();
+    const QString bin = box.home() + QStringLiteral("/bin");
+    QDir().mkpath(bin);
+    for (const char* name : {"rollhaven2", "AutoVersionCheckerV1.exe", "filechanger.exe"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/src/") + QLatin1String(name),
+                                bin + QLatin1Char('/') + QLatin1String(name)));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/next/rollhaven2"), bin + QStringLiteral("/New_rollhaven2")));
+    const QByteArray old = fileBytes(bin + QStringLiteral("/rollhaven2"));
+    program = bin + QStringLiteral("/rollhaven2");
+    const Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("none"),
+                           QStringLiteral("--today"), QStringLiteral("2026-12-09"), QStringLiteral("--dry-run")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("새 버전이 기다리고 있습니다: "))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("hands over to")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("모의실행 계획:"))) << r.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+    EXPECT_EQ(fileBytes(bin + QStringLiteral("/rollhaven2")), old);
+}
