@@ -1,4 +1,5 @@
 #include "app/autoupdate.h"
+#include "platform/journal.h"
 
 #include "net/download.h"
 #include "net/http.h"
@@ -204,6 +205,13 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         return Result::Continue;
     if (failedBefore) {
         note(QStringLiteral("update: the last replacement failed; %1 waits for the next start").arg(waiting));
+        return Result::Continue;
+    }
+
+    // A plan changes nothing, so it does not hand over either: it says so
+    // and goes on to plan the release with the program that runs.
+    if (journal().planning()) {
+        note(QStringLiteral("update: 새 버전이 기다리고 있습니다: %1 (모의실행이므로 교체하지 않습니다)").arg(waiting));
         return Result::Continue;
     }
 

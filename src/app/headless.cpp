@@ -22,8 +22,11 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
+
+#include <unistd.h>
 
 namespace rh {
 namespace {
@@ -36,6 +39,7 @@ enum Exit {
     ExitLoad = 4,
     ExitErrors = 5,
     ExitVerify = 6,
+    ExitCancelled = 7,
     ExitAlreadyRunning = 10,
     ExitNotAllowed = 11,
     ExitNoLogin = 12,
@@ -43,6 +47,27 @@ enum Exit {
 };
 
 const char kPasswordVariable[] = "ROLLHAVEN2_PASSWORD";
+
+// SIGINT and SIGTERM (a CI engine aborting the job) cancel the run at its
+// next yield; a second one ends the program at once. The journal's lines
+// are already in its file, so what was done stays recorded.
+volatile std::sig_atomic_t g_signals = 0;
+
+extern "C" void onCancelSignal(int)
+{
+    if (g_signals > 0)
+        ::_exit(7); // ExitCancelled
+    g_signals = 1;
+}
+
+void installCancelSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = onCancelSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
 
 class HeadlessInteraction final : public Interaction {
 public:
@@ -75,10 +100,22 @@ public:
         }
         pumpEvents();
     }
-    void pumpEvents() override { QCoreApplication::processEvents(); }
+    Desk* desk = nullptr; // the run a signal cancels
+    bool cancelledBySignal() const { return m_signalSeen; }
+
+    void pumpEvents() override
+    {
+        QCoreApplication::processEvents();
+        if (g_signals > 0 && !m_signalSeen && desk && desk->running()) {
+            m_signalSeen = true;
+            desk->AddLog(QStringLiteral("[오류] 취소 신호를 받았습니다: 지금 하던 일을 마치고 끝냅니다."));
+            desk->runCancelled = true;
+            desk->cancelRequested = true; // an upload or the signing wait asks, and is answered Yes
+        }
+    }
     bool askYesNo(const QString& text, const QString& title, MsgIcon, bool defaultNo) override
     {
-        const bool yes = yesToAll || !defaultNo;
+        const bool yes = yesToAll || !defaultNo || (m_signalSeen && isCancelQuestion(text));
         m_err << "[" << title << "] " << oneLine(text) << " -> " << (yes ? "예(Yes)" : "아니오(No)")
               << Qt::endl;
         if (!yes)
@@ -107,6 +144,11 @@ public:
     bool showProgress(const QString&, const QString&, qint64, qint64) override { return true; }
 
 private:
+    static bool isCancelQuestion(const QString& text)
+    {
+        return text == QStringLiteral("다운로드를 중단할까요?") || text == QStringLiteral("서명 대기를 중단할까요?");
+    }
+    bool m_signalSeen = false;
     static QString oneLine(QString s)
     {
         s.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
@@ -419,7 +461,7 @@ QString headlessUsage()
         "                        in all, No after that (default: 0, never retry)\n"
         "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
         "  --signing-timeout S   stop the run when the signed files are not back after S\n"
-        "                        seconds (default: wait without limit)\n"
+        "                        seconds (default: site.ini [Signing] WaitTimeout, 30 minutes)\n"
         "  --version             print the program's version and exit\n"
         "  -h, --help            print this help and exit\n"
         "  --password-file FILE  the login password (first line of FILE); else the variable\n"
@@ -441,7 +483,9 @@ QString headlessUsage()
         "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
         "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
         "5 finished with errors (the log has \"[오류] \" lines), 6 finished but the\n"
-        "end-of-run verification found a disagreement, 10 already running,\n"
+        "end-of-run verification found a disagreement, 7 cancelled (SIGINT or SIGTERM:\n"
+        "the current unit of work ends, the journal and report say cancelled; a second\n"
+        "signal ends the program at once), 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
         "(the file changer restarts it with the same arguments).\n");
 }
@@ -537,6 +581,12 @@ int runHeadless(const QStringList& args)
 
     Desk desk;
     attachSteps(desk);
+    desk.writeRunLog = false; // the interaction keeps this run's log, start-up included
+    ui.desk = &desk;
+    struct Detach {
+        HeadlessInteraction& ui;
+        ~Detach() { ui.desk = nullptr; }
+    } detach{ui};
     const QString logs = outputFolder() + QStringLiteral("/logs");
     if (o.sendPending) {
         QDir().mkpath(logs);
@@ -618,8 +668,11 @@ int runHeadless(const QStringList& args)
     desk.runFileBase = logPath.endsWith(QLatin1String(".log")) ? logPath.chopped(4) : stem;
     desk.chkDryRun.checked = o.dryRun;
 
-    desk.signingTimeoutMs = o.signingTimeoutMs;
+    // Nobody is there to cancel a wait: it always has a limit.
+    desk.signingTimeoutMs = o.signingTimeoutMs > 0 ? o.signingTimeoutMs
+                                                   : qint64(site().signingWaitTimeoutMin) * 60 * 1000;
     desk.visible = true;
+    installCancelSignals();
     const Desk::RunResult result = desk.btnTrans_Click();
     if (!o.junit.isEmpty() && !writeFileAtomically(o.junit, junitReport(desk)))
         err << "JUnit 파일을 만들 수 없습니다: " << o.junit << Qt::endl;
@@ -634,6 +687,11 @@ int runHeadless(const QStringList& args)
         return finished;
     case Desk::RunResult::Closed:
         return finished;
+    case Desk::RunResult::Cancelled:
+        err << "실행이 취소되었습니다." << Qt::endl;
+        return ExitCancelled;
+    case Desk::RunResult::FtpFailed:
+        return ExitStopped;
     case Desk::RunResult::Refused:
         err << "실행이 거부되었습니다: " << ui.lastMessage << Qt::endl;
         return ExitRefused;

@@ -1,5 +1,6 @@
 #include "app/login.h"
 
+#include "pipeline/databases.h"
 #include "pipeline/workdiary.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
@@ -51,9 +52,7 @@ QString GetMyMacAddress()
 
 bool connectInhouseDatabase(cMySQL& db)
 {
-    const SiteConfig& cfg = site();
-    return db.real_connect(GetDBServerAddress(), cfg.dbUser, cfg.dbPassword, cfg.dbName,
-                           cfg.dbPort, cfg.dbSocket, 0, false, QString());
+    return DatabaseDoor::connect(db, DatabaseKind::InHouse, false);
 }
 
 QString GetAllowMyPC()

@@ -32,8 +32,16 @@ QList<RunHistoryEntry> loadRunHistory(const QString& logsFolder)
         static const QHash<QString, QString> kResults{{QStringLiteral("finished"), QStringLiteral("완료")},
                                                       {QStringLiteral("stopped"), QStringLiteral("중단")},
                                                       {QStringLiteral("refused"), QStringLiteral("거부")},
-                                                      {QStringLiteral("closed"), QStringLiteral("닫음")}};
-        e.result = kResults.value(r.value(QStringLiteral("result")).toString(), QStringLiteral("?"));
+                                                      {QStringLiteral("closed"), QStringLiteral("닫음")},
+                                                      {QStringLiteral("cancelled"), QStringLiteral("취소됨")},
+                                                      {QStringLiteral("ftp-connection-failure"),
+                                                       QStringLiteral("서버 접속 실패")},
+                                                      {QStringLiteral("abnormal"), QStringLiteral("비정상 종료")}};
+        const QString result = r.value(QStringLiteral("result")).toString();
+        e.result = kResults.value(result, QStringLiteral("?"));
+        const int errors = r.value(QStringLiteral("errors")).toInt();
+        if ((result == QLatin1String("finished") || result == QLatin1String("closed")) && errors > 0)
+            e.result += QStringLiteral(" (오류 %1건)").arg(errors);
         if (r.value(QStringLiteral("options")).toObject().value(QStringLiteral("dryRun")).toBool())
             e.result += QStringLiteral(" (모의실행)");
         e.duration = secondsText(qint64(r.value(QStringLiteral("durationMs")).toDouble()));

@@ -18,7 +18,6 @@ const QString kProc = QStringLiteral("Step5");
 
 // Counting the rows a statement matched rather than changed: a release that is
 // run again with the same copy leaves the row as it is and is still a success.
-constexpr qint32 kClientFoundRows = 2; // CLIENT_FOUND_ROWS
 
 struct ProductEntry {
     const char* setupFile;
@@ -73,9 +72,7 @@ static QList<PendingRecord> pendingCatalogue(const Desk& desk, int fromRow)
 
 bool Step5(Desk& desk)
 {
-    const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, WebServerAddress(), cfg.webDbUser, cfg.webDbPassword,
-                      cfg.webDbName, cfg.webDbPort, cfg.webDbSocket, kClientFoundRows)) {
+    if (!OpenDatabase(desk, kProc, DatabaseKind::WebHost)) {
         const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);
         if (unreachable)

@@ -139,8 +139,10 @@ public:
             if (m_desk.cancelRequested) {
                 m_desk.cancelRequested = false;
                 if (interaction().askYesNo(QStringLiteral("서명 대기를 중단할까요?"), appTitle(), MsgIcon::Question,
-                                           false))
+                                           false)) {
+                    m_desk.runCancelled = true;
                     return stop(QStringLiteral("[오류] 서명 대기를 중단했습니다."));
+                }
             }
             if (m_desk.signingTimeoutMs > 0 && now >= m_desk.signingTimeoutMs)
                 return stop(QStringLiteral("[오류] 서명 대기 제한시간(")

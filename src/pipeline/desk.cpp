@@ -117,6 +117,8 @@ void Desk::Form_Load()
                             "  2) FTP에 전송후 체크설정과 무관하게 바로 이름변경\r\n"
                             "  3) 파일서버 버전관리파일에 기록하지 않음\r\n"
                             "  4) 업무일지에 버전기록 안함");
+    // A run that was killed or crashed is told now, with what it had done.
+    reportAbandonedRuns();
 
     const QString inis = programFolder() + QStringLiteral("/inis");
     setupNames = QDir(inis).entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Unsorted);
@@ -543,6 +545,12 @@ bool Desk::requestClose()
 
 void Desk::EndProgram()
 {
+    // The run's record and the selection are kept before the program goes.
+    if (m_running && !m_recordEnded) {
+        m_lastResult = RunResult::FtpFailed;
+        endRecord(runStarted);
+        SaveRecentProjects();
+    }
     ended = true;
     closed = true;
     Q_EMIT closeRequested();

@@ -8,6 +8,7 @@
 #include "platform/profile.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -195,6 +196,16 @@ public:
     qint64 signingTimeoutMs = 0;
     // The signing step is waiting for the station: closing becomes a cancel request.
     bool signingWaiting = false;
+    // The user confirmed a cancel during this run: the run ends "취소됨" at
+    // the next unit of work.
+    bool runCancelled = false;
+    // The desk writes the run log (<runFileBase>.log) itself; the headless
+    // front end keeps its own, with start-up's lines.
+    bool writeRunLog = true;
+    // Runs of the program folder whose journal has no end (killed, crashed):
+    // each gets its report from the journal and an end line "abnormal", and
+    // is named in the log. Returns how many were found.
+    int reportAbandonedRuns();
 
     // --- start-up ------------------------------------------------------------
     void Form_Load();
@@ -242,7 +253,10 @@ public:
 
     // --- the driver ------------------------------------------------------------
     // Returns how the run ended, for the headless runner.
-    enum class RunResult { Refused, Stopped, Finished, Closed };
+    // Cancelled: the user (or a signal, headless) cancelled an upload or the
+    // signing wait. FtpFailed: the FTP server could not be reached and the
+    // program ends.
+    enum class RunResult { Refused, Stopped, Finished, Closed, Cancelled, FtpFailed };
     RunResult btnTrans_Click();
     RunResult cmdAllStep_Click();
     void AddLog(const QString& text);
@@ -293,6 +307,10 @@ private:
     void onActiveCellChanged(int col, int row);
     void endRecord(const QDateTime& start);
 
+    QJsonObject runDescription(const QDateTime& start) const;
+    // Once per run: the journal's end line, the report, the selection saved.
+    bool m_recordEnded = false;
+    QFile m_runLog;
     QList<RunLine> m_runLines;
     bool m_verificationFailed = false;
     QString m_runProject;

@@ -173,7 +173,7 @@ bool sendToFtp(Desk& desk, const QString& dest, bool* connected)
     if (!*connected)
         return !desk.ended;
     const bool patchOnly = desk.chkPatchOnly.checked;
-    for (int row = 1; row <= desk.grid.maxRows(); ++row) {
+    for (int row = 1; row <= desk.grid.maxRows() && !desk.runCancelled; ++row) {
         if (!desk.isTicked(row) || desk.failedUploads.contains(row))
             continue;
         const QString name = cell(desk, ColProjectName, row);
@@ -431,6 +431,8 @@ bool Step3(Desk& desk)
                 bool connected = false;
                 if (!sendToFtp(desk, dest, &connected))
                     return false; // the program has been ended
+                if (desk.runCancelled)
+                    return false;
                 if (!connected)
                     break;
             } else if (!sendToFolder(desk, dest)) {

@@ -48,6 +48,8 @@ void Desk::AddLog(const QString& text)
     txtLog += text + QStringLiteral("\r\n");
     if (m_running)
         m_runLines.append({journal().step(), m_runProject, text});
+    if (m_runLog.isOpen())
+        m_runLog.write(text.toUtf8() + '\n');
     Q_EMIT logAppended(text);
     interaction().logLine(text);
 }
@@ -127,7 +129,12 @@ Desk::RunResult Desk::btnTrans_Click()
             return m_lastResult;
     }
 
+    // The selection is kept from the start: however the run ends (even
+    // killed), the next start offers the same ticks.
+    if (!chkDryRun.checked)
+        SaveRecentProjects();
     m_running = true;
+    runCancelled = false;
     m_runErrors.clear();
     failedUploads.clear();
     interaction().setBusy(true);
@@ -149,6 +156,11 @@ Desk::RunResult Desk::btnTrans_Click()
         if (steps.sendPending)
             steps.sendPending();
         runChainInto(&m_lastResult, &closedAfter, start);
+        if (runCancelled && m_lastResult != RunResult::FtpFailed) {
+            m_lastResult = RunResult::Cancelled;
+            closedAfter = false; // the log stays in view
+            AddLog(QStringLiteral("취소됨 ") + timeOfDay(now()));
+        }
         // Verification, timings and the report; the error count ends the log.
         endRecord(start);
     }
@@ -233,7 +245,7 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
             return;
     }
     if (chkStep[StepDistribute].checked && steps.step3) {
-        if (!call(StepDistribute, steps.step3))
+        if (!call(StepDistribute, steps.step3) || runCancelled)
             return;
         if (chkEndUnload.checked) {
             *result = RunResult::Closed;

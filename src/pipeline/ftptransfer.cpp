@@ -381,6 +381,13 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
         if (!ok && !stopAnswered)
             tellExclamation(uploadFailureText(r, localPath, remotePath));
     }
+    if (stopAnswered) {
+        // A cancel ends the run; the window stays with its log. The upload
+        // went to its own name, so the public file is as it was.
+        desk.runCancelled = true;
+        desk.cancelRequested = false;
+        desk.AddLog(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: ") + remotePath);
+    }
 
     if (removeSuffix == QLatin1String("1") || desk.chkFTPAutoRemove.checked) {
         if (!ok)

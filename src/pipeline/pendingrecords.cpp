@@ -1,6 +1,7 @@
 #include "pipeline/pendingrecords.h"
 
 #include "db/cmysql.h"
+#include "pipeline/databases.h"
 #include "pipeline/desk.h"
 #include "platform/apphome.h"
 #include "platform/profile.h"
@@ -251,7 +252,6 @@ int SendPendingRecords(Desk& desk)
         return 0;
     desk.AddLog(QStringLiteral("[정상] 보류된 기록 %1건을 보냅니다.").arg(records.size()));
 
-    const SiteConfig& cfg = site();
     std::unique_ptr<cMySQL> sessions[2];
     QString unreachable[2]; // why a database cannot be reached in this pass
     QList<PendingRecord> left;
@@ -265,11 +265,9 @@ int SendPendingRecords(Desk& desk)
         }
         if (!sessions[k]) {
             auto db = std::make_unique<cMySQL>();
-            const bool connected = k == 0
-                ? db->real_connect(cfg.dbServerAddress, cfg.dbUser, cfg.dbPassword, cfg.dbName, cfg.dbPort,
-                                   cfg.dbSocket, 0, true)
-                : db->real_connect(cfg.webServerAddress, cfg.webDbUser, cfg.webDbPassword, cfg.webDbName,
-                                   cfg.webDbPort, cfg.webDbSocket, 2 /* CLIENT_FOUND_ROWS */, true);
+            // The hosts start-up resolved, as the run that kept the record would have used.
+            const bool connected
+                = DatabaseDoor::connect(*db, k == 0 ? DatabaseKind::InHouse : DatabaseKind::WebHost, true);
             if (!connected) {
                 unreachable[k] = connectFailure(*db);
                 desk.AddLog(QStringLiteral("[오류] 보류된 기록을 보내지 못했습니다") + prefix

@@ -121,11 +121,24 @@ void Desk::beginRecord(const QDateTime& start)
         runFileBase = outputFolder() + QStringLiteral("/logs/run_")
             + start.toString(QStringLiteral("yyyyMMdd_HHmmss"));
     journal().begin(chkDryRun.checked ? Journal::Mode::Plan : Journal::Mode::Record);
+    m_recordEnded = false;
     m_artefacts = QJsonArray();
     m_runLines.clear();
     m_runProject.clear();
     m_verification = QJsonArray();
     stepClock.startRun();
+    QDir().mkpath(QFileInfo(runFileBase).absolutePath());
+    if (writeRunLog) {
+        m_runLog.setFileName(runFileBase + QStringLiteral(".log"));
+        if (!m_runLog.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            AddLog(QStringLiteral("[오류] 실행 로그를 만들 수 없습니다.(") + m_runLog.fileName() + QLatin1Char(')'));
+    }
+    // A plan leaves nothing to recover.
+    QString error;
+    if (!chkDryRun.checked
+        && !journal().openFile(runFileBase + QStringLiteral(".journal.jsonl"), runDescription(start), &error))
+        AddLog(QStringLiteral("[오류] 실행 기록 파일을 만들 수 없습니다.(") + runFileBase
+               + QStringLiteral(".journal.jsonl: ") + error + QLatin1Char(')'));
 }
 
 void Desk::beginStep(int box)
@@ -166,30 +179,23 @@ QString resultName(Desk::RunResult r)
     case Desk::RunResult::Stopped: return QStringLiteral("stopped");
     case Desk::RunResult::Finished: return QStringLiteral("finished");
     case Desk::RunResult::Closed: return QStringLiteral("closed");
+    case Desk::RunResult::Cancelled: return QStringLiteral("cancelled");
+    case Desk::RunResult::FtpFailed: return QStringLiteral("ftp-connection-failure");
     }
     return QString();
 }
 
-QJsonObject entryJson(const JournalEntry& e)
+// The journal's end line: how the run ended, errors counted in.
+QString journalResultName(Desk::RunResult r, int errors)
 {
-    QJsonObject o{{QStringLiteral("seq"), e.seq},
-                  {QStringLiteral("kind"), effectKindName(e.kind)},
-                  {QStringLiteral("step"), e.step},
-                  {QStringLiteral("project"), e.project},
-                  {QStringLiteral("target"), e.target},
-                  {QStringLiteral("planned"), e.planned}};
-    if (!e.detail.isEmpty())
-        o.insert(QStringLiteral("detail"), e.detail);
-    if (e.size >= 0)
-        o.insert(QStringLiteral("size"), double(e.size));
-    if (!e.note.isEmpty())
-        o.insert(QStringLiteral("note"), e.note);
-    return o;
+    if (r == Desk::RunResult::Finished || r == Desk::RunResult::Closed)
+        return errors > 0 ? QStringLiteral("finished-with-errors") : QStringLiteral("finished");
+    return resultName(r);
 }
 
 } // namespace
 
-QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
+QJsonObject Desk::runDescription(const QDateTime& start) const
 {
     static const char* const kStepKeys[6] = {"compile", "setup", "distribute", "run", "buildsign", "setupsign"};
     QJsonObject steps;
@@ -222,6 +228,17 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
         {QStringLiteral("catalogue"), WebServerAddress()},
         {QStringLiteral("fileServer"), cfg.fileServerHost}};
 
+    return QJsonObject{{QStringLiteral("format"), QStringLiteral("rollhaven2-run-report/1")},
+                       {QStringLiteral("start"), start.toString(Qt::ISODate)},
+                       {QStringLiteral("setup"), IniPath},
+                       {QStringLiteral("selection"), selection},
+                       {QStringLiteral("options"), options},
+                       {QStringLiteral("servers"), servers}};
+}
+
+QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
+{
+    QJsonObject report = runDescription(start);
     QJsonArray timings;
     for (const StepTiming& t : stepClock.steps()) {
         QJsonArray projects;
@@ -235,22 +252,20 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
 
     QJsonArray entries;
     for (const JournalEntry& e : journal().entries())
-        entries.append(entryJson(e));
+        entries.append(journalEntryJson(e));
 
-    return QJsonObject{{QStringLiteral("format"), QStringLiteral("rollhaven2-run-report/1")},
-                       {QStringLiteral("start"), start.toString(Qt::ISODate)},
-                       {QStringLiteral("end"), end.toString(Qt::ISODate)},
-                       {QStringLiteral("durationMs"), double(stepClock.runMs())},
-                       {QStringLiteral("result"), resultName(m_lastResult)},
-                       {QStringLiteral("setup"), IniPath},
-                       {QStringLiteral("selection"), selection},
-                       {QStringLiteral("options"), options},
-                       {QStringLiteral("servers"), servers},
-                       {QStringLiteral("steps"), timings},
-                       {QStringLiteral("artefacts"), m_artefacts},
-                       {QStringLiteral("verification"), m_verification},
-                       {QStringLiteral("log"), txtLog},
-                       {QStringLiteral("journal"), entries}};
+    const QJsonObject rest{{QStringLiteral("end"), end.toString(Qt::ISODate)},
+                           {QStringLiteral("durationMs"), double(stepClock.runMs())},
+                           {QStringLiteral("result"), resultName(m_lastResult)},
+                           {QStringLiteral("errors"), int(m_runErrors.size())},
+                           {QStringLiteral("steps"), timings},
+                           {QStringLiteral("artefacts"), m_artefacts},
+                           {QStringLiteral("verification"), m_verification},
+                           {QStringLiteral("log"), txtLog},
+                           {QStringLiteral("journal"), entries}};
+    for (auto it = rest.begin(); it != rest.end(); ++it)
+        report.insert(it.key(), it.value());
+    return report;
 }
 
 QStringList Desk::runProjects() const
@@ -264,6 +279,9 @@ QStringList Desk::runProjects() const
 
 void Desk::endRecord(const QDateTime& start)
 {
+    if (m_recordEnded)
+        return;
+    m_recordEnded = true;
     const bool dryRun = journal().planning();
     journal().end();
     // A distribution that went through is checked against what landed.
@@ -306,8 +324,68 @@ void Desk::endRecord(const QDateTime& start)
         AddLog(QStringLiteral("[오류] 실행 보고서를 저장할 수 없습니다.(") + reportPath + QLatin1Char(')'));
     if (!m_runErrors.isEmpty())
         AddLog(runErrorSummary());
+    journal().closeFile(QJsonObject{{QStringLiteral("result"), journalResultName(m_lastResult, int(m_runErrors.size()))},
+                                    {QStringLiteral("end"), end.toString(Qt::ISODate)},
+                                    {QStringLiteral("errors"), int(m_runErrors.size())},
+                                    {QStringLiteral("verificationFailed"), m_verificationFailed}});
+    m_runLog.close();
     lastRunFileBase = runFileBase;
     runFileBase.clear();
+}
+
+} // namespace rh
+
+namespace rh {
+
+int Desk::reportAbandonedRuns()
+{
+    const QDir logs(outputFolder() + QStringLiteral("/logs"));
+    int found = 0;
+    for (const QString& name : logs.entryList({QStringLiteral("run_*.journal.jsonl")}, QDir::Files, QDir::Name)) {
+        const QString path = logs.filePath(name);
+        if (path == journal().filePath() && journal().fileOpen())
+            continue; // this run's own
+        JournalFile jf;
+        if (!readJournalFile(path, &jf) || !jf.end.isEmpty())
+            continue;
+        if (found++ == 0 && !txtLog.isEmpty() && !txtLog.endsWith(QStringLiteral("\r\n")))
+            txtLog += QStringLiteral("\r\n");
+        const QString base = path.chopped(int(qstrlen(".journal.jsonl")));
+        QFile logFile(base + QStringLiteral(".log"));
+        const QString log = logFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(logFile.readAll()) : QString();
+        QJsonArray entries;
+        for (const JournalEntry& e : jf.entries)
+            entries.append(journalEntryJson(e));
+        // The report the run could not write, from what its journal holds.
+        QJsonObject report = jf.run;
+        report.remove(QStringLiteral("type"));
+        report.insert(QStringLiteral("result"), QStringLiteral("abnormal"));
+        report.insert(QStringLiteral("end"), now().toString(Qt::ISODate)); // when it was found
+        report.insert(QStringLiteral("durationMs"), 0);
+        report.insert(QStringLiteral("errors"), int(log.count(QStringLiteral("\n[오류] ")) + (log.startsWith(QStringLiteral("[오류] ")) ? 1 : 0)));
+        report.insert(QStringLiteral("steps"), QJsonArray());
+        report.insert(QStringLiteral("artefacts"), QJsonArray());
+        report.insert(QStringLiteral("verification"), QJsonArray());
+        report.insert(QStringLiteral("journal"), entries);
+        report.insert(QStringLiteral("log"), log);
+        const QString when = QDateTime::fromString(jf.run.value(QStringLiteral("start")).toString(), Qt::ISODate)
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        AddLog(QStringLiteral("비정상 종료: ") + when + QStringLiteral(" 실행 (") + QFileInfo(base).fileName()
+               + QStringLiteral(")이 끝나지 않았습니다. 기록된 작업 %1건:").arg(jf.entries.size()));
+        for (const QString& line : renderJournal(jf.entries).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            AddLog(QStringLiteral("  ") + line);
+        if (!saveText(base + QStringLiteral(".json"), QJsonDocument(report).toJson(QJsonDocument::Indented)))
+            AddLog(QStringLiteral("[오류] 실행 보고서를 저장할 수 없습니다.(") + base + QStringLiteral(".json)"));
+        // Said once: the journal now ends, as abnormal.
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append))
+            f.write(QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("end")},
+                                              {QStringLiteral("result"), QStringLiteral("abnormal")},
+                                              {QStringLiteral("detected"), now().toString(Qt::ISODate)}})
+                        .toJson(QJsonDocument::Compact)
+                    + '\n');
+    }
+    return found;
 }
 
 } // namespace rh

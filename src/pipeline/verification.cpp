@@ -5,6 +5,7 @@
 #include "net/download.h"
 #include "net/ftpsession.h"
 #include "pipeline/catalogue.h"
+#include "pipeline/databases.h"
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
 #include "pipeline/ftptransfer.h"
@@ -56,7 +57,10 @@ public:
         for (int row = 1; row <= m_desk.grid.maxRows(); ++row) {
             if (!m_desk.isTicked(row) || cell(ColFileVersion, row).isEmpty())
                 continue; // not released: nothing to agree with
-            verifyRow(row);
+            if (m_desk.failedUploads.contains(row))
+                verifyWithheld(row, QStringLiteral("FTP 전송 실패"));
+            else
+                verifyRow(row);
         }
         verifyUploads();
         return std::move(m_result);
@@ -68,6 +72,19 @@ private:
     void check(const QString& project, const QString& what, const QString& expected, const QString& found)
     {
         check(project, what, expected, found, expected == found);
+    }
+
+    // A row of a product this run did not release: shown, never a disagreement.
+    void excluded(const QString& project, const QString& what, const QString& reason)
+    {
+        m_result.checks.append(QJsonObject{{QStringLiteral("project"), project},
+                                           {QStringLiteral("check"), what},
+                                           {QStringLiteral("expected"), QStringLiteral("제외")},
+                                           {QStringLiteral("found"), reason},
+                                           {QStringLiteral("ok"), true},
+                                           {QStringLiteral("excluded"), true}});
+        m_desk.AddLog(QStringLiteral("  ") + project + QStringLiteral(" | ") + what + QStringLiteral(" | 제외 | ")
+                      + reason);
     }
 
     void check(const QString& project, const QString& what, const QString& expected, const QString& found,
@@ -150,12 +167,8 @@ private:
         std::unique_ptr<cMySQL>& db = web ? m_web : m_diary;
         bool& down = web ? m_webDown : m_diaryDown;
         if (!db && !down) {
-            const SiteConfig& c = site();
-            db = std::make_unique<cMySQL>();
-            down = !(web ? db->real_connect(WebServerAddress(), c.webDbUser, c.webDbPassword, c.webDbName,
-                                            c.webDbPort, c.webDbSocket, 0, true)
-                         : db->real_connect(DBServerAddress(), c.dbUser, c.dbPassword, c.dbName, c.dbPort,
-                                            c.dbSocket, 0, true));
+            db = DatabaseDoor::open(web ? DatabaseKind::WebHost : DatabaseKind::InHouse, true);
+            down = !db;
         }
         return down ? nullptr : db.get();
     }
@@ -168,6 +181,48 @@ private:
         if (!rs || rs->isEOF())
             return QStringLiteral("(없음)");
         return rs->value(0);
+    }
+
+    // How many of this run's journal entries of a kind name `text` (SQL
+    // texts, remote paths); steps that go through rows without a cursor
+    // leave the project empty, so the text decides.
+    static int journaled(EffectKind kind, const QString& start, const QString& text)
+    {
+        int n = 0;
+        for (const JournalEntry& e : journal().entries())
+            if (e.kind == kind && e.target.startsWith(start, Qt::CaseInsensitive) && e.target.contains(text))
+                ++n;
+        return n;
+    }
+    static QString diaryNote(const QString& name) { return QStringLiteral("* [현재버전] ") + name + QStringLiteral(" → "); }
+
+    // A product held back: its rows say so, and what is checked instead is
+    // that nothing of it went public in this run.
+    void verifyWithheld(int row, const QString& reason)
+    {
+        const QString name = cell(ColProjectName, row);
+        excluded(name, QStringLiteral("배포"), reason);
+        int renamed = 0;
+        for (const QString& file : {cell(ColISResult1File, row), cell(ColISResult2File, row), cell(ColLocalCopyPath, row)})
+            if (!file.isEmpty()) {
+                renamed += journaled(EffectKind::FtpRename, QString(), QLatin1Char('/') + file);
+                m_withheld.insert(file, name + QLatin1Char('\n') + reason);
+            }
+        check(name, QStringLiteral("공개 이름 변경 없음"), QStringLiteral("0건"), QString::number(renamed) + QStringLiteral("건"));
+        const QString copy = withoutSuffix(cell(ColLocalCopyPath, row));
+        const int recorded = journaled(EffectKind::Sql, QStringLiteral("INSERT INTO diary"), diaryNote(name))
+            + (copy.isEmpty() ? 0 : journaled(EffectKind::Sql, QStringLiteral("UPDATE file_rname"), copy));
+        check(name, QStringLiteral("업무일지·카탈로그 기록 없음"), QStringLiteral("0건"),
+              QString::number(recorded) + QStringLiteral("건"));
+    }
+
+    // The name a local file ended with on the FTP server, by this run's journal.
+    QString publicFtpName(const QString& native) const
+    {
+        for (const QString& where : landed(native))
+            if (where.startsWith(QStringLiteral("ftp:")))
+                return where.mid(where.lastIndexOf(QLatin1Char('/')) + 1);
+        return QString();
     }
 
     void verifyRow(int row)
@@ -224,27 +279,54 @@ private:
                     ? fromAnsi(bytes)
                     : QStringLiteral("(없음)");
             }
+            // Formatted here from the cell the run wrote, not by the writer's own helper.
+            const QString setupTime = cell(ColSetupFileTime, row);
+            const QDateTime built = QDateTime::fromString(setupTime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
             check(name, QStringLiteral(".ver 내용 ") + verName,
-                  fromAnsi(versionFileContent(version, cell(ColSetupFileTime, row))), found);
+                  version + QLatin1Char(';')
+                      + (built.isValid() ? built.toString(QStringLiteral("yyMMdd_HHmm")) : setupTime),
+                  found);
 
             const QString code = cell(ColWorkDiaryCode, row);
             bool numeric = false;
             code.toLongLong(&numeric);
+            // Today's row only, and only when this run wrote one: an earlier
+            // run's row does not stand for this one.
             if (m_desk.chkWriteVer.checked && numeric)
                 check(name, QStringLiteral("업무일지"),
                       QStringLiteral("* [현재버전] ") + name + QStringLiteral(" → ") + version,
-                      firstValue(database(false),
-                                 QStringLiteral("SELECT d.note FROM diary d JOIN diary_part p ON p.diaryseq = d.seq"
-                                                " WHERE p.partcode = ")
-                                     + code + QStringLiteral(" ORDER BY d.seq DESC LIMIT 1")));
+                      journaled(EffectKind::Sql, QStringLiteral("INSERT INTO diary"), diaryNote(name)) == 0
+                          ? QStringLiteral("(이번 실행의 기록 없음)")
+                          : firstValue(database(false),
+                                       QStringLiteral("SELECT d.note FROM diary d JOIN diary_part p ON p.diaryseq = d.seq"
+                                                      " WHERE p.partcode = ")
+                                           + code
+                                           + QStringLiteral(" AND d.writedate = CURDATE() ORDER BY d.seq DESC LIMIT 1")));
 
             const CatalogueProduct product = catalogueProduct(setup);
+            // The catalogue names the file that is on the server, as the run's
+            // uploads and renames left it.
             if (!copyName.isEmpty() && product.number > 0)
-                check(name, QStringLiteral("카탈로그"), withoutSuffix(copyName),
+                check(name, QStringLiteral("카탈로그"),
+                      onServer(publicFtpName(nativePath(localSetupFolder() + copyName))),
                       firstValue(database(true),
                                  QStringLiteral("SELECT rname FROM file_rname WHERE code = ")
                                      + QString::number(product.number)));
         }
+    }
+
+    // The name when the server holds the file under it.
+    QString onServer(const QString& fileName)
+    {
+        if (fileName.isEmpty())
+            return QStringLiteral("(이번 실행의 전송 없음)");
+        FtpSession* s = ftp();
+        FtpFileInfo info;
+        if (!s || !s->lookup(QString::fromLatin1(kFtpDownloadFolder) + fileName, &info).ok() || !info.exists)
+            return QStringLiteral("(서버에 없음) ") + fileName;
+        // A name still carrying "_2" waits for the FTP clean-up; the
+        // catalogue already names what it will be.
+        return withoutSuffix(fileName);
     }
 
     // Every upload of the run has its local size on the server, under the
@@ -260,6 +342,13 @@ private:
             for (qsizetype k = i + 1; k < entries.size(); ++k)
                 if (entries[k].kind == EffectKind::FtpRename && entries[k].target == where)
                     where = entries[k].detail;
+            // The cut-off upload of a product held back is no disagreement.
+            const QString withheld = m_withheld.value(where.mid(where.lastIndexOf(QLatin1Char('/')) + 1));
+            if (!withheld.isEmpty()) {
+                excluded(withheld.section(QLatin1Char('\n'), 0, 0), QStringLiteral("FTP 크기 ") + where,
+                         withheld.section(QLatin1Char('\n'), 1));
+                continue;
+            }
             QString found = QStringLiteral("(FTP 접속 실패)");
             if (FtpSession* s = ftp()) {
                 FtpFileInfo info;
@@ -282,6 +371,7 @@ private:
     Desk& m_desk;
     VerificationResult m_result;
     QHash<QString, QString> m_digests;
+    QHash<QString, QString> m_withheld; // remote file name -> project + "\n" + reason
     std::unique_ptr<FtpSession> m_ftp;
     bool m_ftpDown = false;
     std::unique_ptr<cMySQL> m_diary, m_web;

@@ -98,16 +98,13 @@ qint32 ExecuteSql(Desk& desk, const QString& sql)
     return count < 0 ? 0 : count;
 }
 
-bool OpenDatabase(Desk& desk, const QString& procedure, const QString& host, const QString& user,
-                  const QString& password, const QString& db, int port, const QString& socket,
-                  qint32 clientFlags)
+bool OpenDatabase(Desk& desk, const QString& procedure, DatabaseKind kind)
 {
     try {
         // The new session replaces (and so closes) one a failed run left behind.
         desk.database.reset();
         desk.database = std::make_unique<cMySQL>();
-        return desk.database->real_connect(host, user, password, db, port, socket, clientFlags,
-                                           false, QString());
+        return DatabaseDoor::connect(*desk.database, kind, false);
     } catch (const std::exception& e) {
         showStepError(procedure, e);
         return false;
@@ -128,9 +125,7 @@ bool Step4(Desk& desk)
         return false;
     }
 
-    const SiteConfig& cfg = site();
-    if (!OpenDatabase(desk, kProc, DBServerAddress(), cfg.dbUser, cfg.dbPassword, cfg.dbName,
-                      cfg.dbPort, cfg.dbSocket)) {
+    if (!OpenDatabase(desk, kProc, DatabaseKind::InHouse)) {
         const bool unreachable = lostDatabase(desk);
         CloseDatabase(desk);
         if (unreachable)

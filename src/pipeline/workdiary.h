@@ -3,6 +3,7 @@
 // the download catalogue update: both hold their cMySQL session in the desk's
 // database field and drop it with CloseDatabase.
 #include "db/recordset.h"
+#include "pipeline/databases.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -29,9 +30,7 @@ void CloseRecordset(RecordsetPtr& rs);
 // Creates a new session in the desk's field (replacing any old one) and
 // connects it; false after the connect's own message box. An unexpected error
 // is shown as the procedure's error box and also gives false.
-bool OpenDatabase(Desk& desk, const QString& procedure, const QString& host, const QString& user,
-                  const QString& password, const QString& db, int port, const QString& socket,
-                  qint32 clientFlags = 0);
+bool OpenDatabase(Desk& desk, const QString& procedure, DatabaseKind kind);
 
 // Shows an unexpected error of a step as "Error n (...) in procedure <procedure>
 // of Form FrmMain".

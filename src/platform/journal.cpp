@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <array>
@@ -142,7 +143,93 @@ bool Journal::add(EffectKind kind, const QString& target, const QString& detail,
     e.planned = m_mode == Mode::Plan;
     e.note = note;
     m_entries.append(e);
+    if (m_file.isOpen() && m_mode == Mode::Record) {
+        // Unbuffered: the line is in the file before the caller acts.
+        m_file.write(QJsonDocument(journalEntryJson(e)).toJson(QJsonDocument::Compact) + '\n');
+    }
     return m_mode != Mode::Plan;
+}
+
+bool Journal::openFile(const QString& path, const QJsonObject& run, QString* error)
+{
+    if (m_file.isOpen())
+        m_file.close();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (error)
+            *error = m_file.errorString();
+        return false;
+    }
+    QJsonObject line = run;
+    line.insert(QStringLiteral("type"), QStringLiteral("run"));
+    m_file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    return true;
+}
+
+void Journal::closeFile(const QJsonObject& end)
+{
+    if (!m_file.isOpen())
+        return;
+    QJsonObject line = end;
+    line.insert(QStringLiteral("type"), QStringLiteral("end"));
+    m_file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    m_file.close();
+}
+
+QJsonObject journalEntryJson(const JournalEntry& e)
+{
+    QJsonObject o{{QStringLiteral("seq"), e.seq},
+                  {QStringLiteral("kind"), effectKindName(e.kind)},
+                  {QStringLiteral("step"), e.step},
+                  {QStringLiteral("project"), e.project},
+                  {QStringLiteral("target"), e.target},
+                  {QStringLiteral("planned"), e.planned}};
+    if (!e.detail.isEmpty())
+        o.insert(QStringLiteral("detail"), e.detail);
+    if (e.size >= 0)
+        o.insert(QStringLiteral("size"), double(e.size));
+    if (!e.note.isEmpty())
+        o.insert(QStringLiteral("note"), e.note);
+    return o;
+}
+
+std::optional<JournalEntry> journalEntryFromJson(const QJsonObject& o)
+{
+    const std::optional<EffectKind> kind = effectKindFromName(o.value(QStringLiteral("kind")).toString());
+    if (!kind || !o.contains(QStringLiteral("seq")))
+        return std::nullopt;
+    JournalEntry e;
+    e.seq = o.value(QStringLiteral("seq")).toInt();
+    e.kind = *kind;
+    e.step = o.value(QStringLiteral("step")).toString();
+    e.project = o.value(QStringLiteral("project")).toString();
+    e.target = o.value(QStringLiteral("target")).toString();
+    e.detail = o.value(QStringLiteral("detail")).toString();
+    e.size = qint64(o.value(QStringLiteral("size")).toDouble(-1));
+    e.planned = o.value(QStringLiteral("planned")).toBool();
+    e.note = o.value(QStringLiteral("note")).toString();
+    return e;
+}
+
+bool readJournalFile(const QString& path, JournalFile* out)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    *out = JournalFile();
+    // A line cut short by a kill is the last one and simply does not parse.
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        const QString type = o.value(QStringLiteral("type")).toString();
+        if (type == QLatin1String("run"))
+            out->run = o;
+        else if (type == QLatin1String("end"))
+            out->end = o;
+        else if (const std::optional<JournalEntry> e = journalEntryFromJson(o))
+            out->entries.append(*e);
+    }
+    return true;
 }
 
 bool Journal::fileWrite(const QString& path, const QByteArray& bytes)

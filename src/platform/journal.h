@@ -9,7 +9,9 @@
 //
 // Outside a run the journal is idle: nothing is kept and everything acts.
 #include <QByteArray>
+#include <QFile>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -69,6 +71,18 @@ public:
     void setStep(const QString& step);
     void setProject(const QString& project);
     QString step() const { return m_step; }
+
+    // ---- the run's journal file (recording runs). One JSON object a line:
+    // the run's description first, then each entry, written and flushed to
+    // the file before the side effect it announces goes ahead, so a run that
+    // is killed or crashes still leaves what it did; the run's end adds a
+    // line with "result". A file without that line is a run that ended
+    // abnormally.
+    bool openFile(const QString& path, const QJsonObject& run, QString* error = nullptr);
+    // Adds the closing line and closes the file.
+    void closeFile(const QJsonObject& end);
+    QString filePath() const { return m_file.fileName(); }
+    bool fileOpen() const { return m_file.isOpen(); }
 
     // ---- reports: true means "go ahead"; false means planned, answer done.
     bool fileWrite(const QString& path, const QByteArray& bytes);
@@ -137,6 +151,7 @@ private:
     QSet<QString> m_waited;
     QHash<qint64, QString> m_numbers; // placeholder number -> label
     qint64 m_nextPid = 0;
+    QFile m_file;
 };
 
 // The process-wide journal.
@@ -146,6 +161,19 @@ Journal& journal();
 // return 0 or the errno of the failed call; planned ones return 0.
 int journaledUnlink(const QString& path);
 int journaledRename(const QString& from, const QString& to);
+
+// An entry as a journal file line holds it, and back (nullopt: not an entry).
+QJsonObject journalEntryJson(const JournalEntry& e);
+std::optional<JournalEntry> journalEntryFromJson(const QJsonObject& o);
+
+// A journal file read back: its run line, its entries and its end line
+// (empty when the run ended abnormally). False when the file cannot be read.
+struct JournalFile {
+    QJsonObject run;
+    QList<JournalEntry> entries;
+    QJsonObject end;
+};
+bool readJournalFile(const QString& path, JournalFile* out);
 
 // Plan text: the entries grouped by step, then by project, numbered.
 QString renderJournal(const QList<JournalEntry>& entries);

@@ -144,6 +144,8 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     r.seconds("Database", "ConnectTimeout", c.dbConnectTimeoutSec);
     r.seconds("Database", "ReadTimeout", c.dbReadTimeoutSec);
     r.seconds("Database", "WriteTimeout", c.dbWriteTimeoutSec);
+    r.number("Signing", "WaitTimeout", c.signingWaitTimeoutMin, 1, 10080,
+             QStringLiteral("1부터 10080 사이의 분 단위 숫자여야 합니다"));
     r.text("Database", "CharSet", c.dbCharSet);
     r.host("Ftp", "Host", c.ftpHost);
     r.port("Ftp", "Port", c.ftpPort);
@@ -234,6 +236,11 @@ QByteArray siteIniTemplate()
         "; Connection character set: utf8mb4, or ansi-bytes for tables shared with older\n"
         "; CP949 tools (latin1 columns holding CP949 bytes).\n"
         ";CharSet=utf8mb4\n"
+        "\n"
+        "[Signing]\n"
+        "; Minutes a headless run waits for the signing station before it stops\n"
+        "; (--signing-timeout overrides it; the window waits until cancelled).\n"
+        ";WaitTimeout=30\n"
         "\n"
         "[Ftp]\n"
         "; Download FTP server.\n"

@@ -71,6 +71,8 @@ struct SiteConfig {
     int ftpStallTimeoutSec = 60;
     int httpConnectTimeoutSec = 10;
     int httpStallTimeoutSec = 60;
+    // Longest headless wait for the signing station, in minutes.
+    int signingWaitTimeoutMin = 30;
 
     // Windows prefix ("C:", "S:", "\\fileserver\share") -> native folder.
     QList<QPair<QString, QString>> driveMap;

@@ -1,7 +1,10 @@
 // The window over a real desk in a sandbox program folder: widgets found by
 // name, driven with synthetic mouse and key events, checked against the desk.
+#include "app/runhistory.h"
 #include "config/projectrow.h"
+#include "ftp_fixture.h"
 #include "pipeline/desk.h"
+#include "pipeline/ftptransfer.h"
 #include "platform/profile.h"
 #include "sandbox.h"
 #include "testinteraction.h"
@@ -17,6 +20,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -439,7 +445,8 @@ TEST_F(WindowTest, RunHistoryListsAFinishedRunAndShowsItsVerificationTable)
     EXPECT_EQ(history->windowTitle(), QStringLiteral("실행 기록"));
     ASSERT_EQ(history->runs->rowCount(), 1);
     EXPECT_EQ(history->runs->item(0, 1)->text(), QStringLiteral("급여관리"));
-    EXPECT_EQ(history->runs->item(0, 2)->text(), QStringLiteral("완료"));
+    // The disagreements are the run's "[오류]" lines: finished with errors.
+    EXPECT_EQ(history->runs->item(0, 2)->text(), QStringLiteral("완료 (오류 %1건)").arg(desk.runErrorCount()));
     EXPECT_TRUE(history->runs->item(0, 4)->text().startsWith(QStringLiteral("불일치")));
     EXPECT_TRUE(history->log->toPlainText().startsWith(QStringLiteral("Start...10:00:00\n")));
     ASSERT_GE(history->checks->rowCount(), 1);
@@ -613,3 +620,55 @@ TEST(GuiMainTest, CommandLineDropsTheProgramAndTheHomeOption)
 }
 
 } // namespace
+
+// 닫기 during an upload, then Yes: the run ends cancelled, the window stays
+// with its log even with 전송후 닫기 ticked, and the report says so.
+TEST_F(WindowTest, ACancelledUploadEndsTheRunCancelledAndKeepsTheWindow)
+{
+    rh::test::FtpServer server;
+    rh::test::FtpServer::Options slow;
+    slow.throttleBytesPerSec = 1 << 20;
+    ASSERT_TRUE(server.start(slow)) << server.diagnostics().toStdString();
+    box.site() = server.siteConfig(box.site());
+    box.apply();
+    QDir().mkpath(server.localPath(QStringLiteral("/public_html/download")));
+    const QString local = box.drive(QStringLiteral("D")) + QStringLiteral("/out/ledger_setup_2.exe");
+    Sandbox::writeAnsi(local, QString(4 << 20, QLatin1Char('x')));
+    click(find<QCheckBox>(QStringLiteral("chkEndUnload")));
+    ASSERT_TRUE(desk.chkEndUnload.checked);
+    bool asked = false;
+    ui.onPump = [&] {
+        if (!asked && desk.ftpBusy && ftpConnection(desk).bytesSent > (256 << 10)) {
+            asked = true;
+            w->close(); // the window's 닫기
+        }
+    };
+    desk.steps.step3 = [&] {
+        if (!FtpConnect(desk))
+            return false;
+        const bool ok = FtpUploadFile(desk, QStringLiteral("D:\\out\\ledger_setup_2.exe"),
+                                      QStringLiteral("ledger_setup_2.exe"), QStringLiteral("0"));
+        FtpDisconnect(desk);
+        return ok;
+    };
+    ui.answers({true, true}); // "정말 시작할까요?", "다운로드를 중단할까요?"
+    click(find<QPushButton>(QStringLiteral("btnTrans")));
+    ui.onPump = nullptr;
+
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(desk.lastRunResult(), Desk::RunResult::Cancelled);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(desk.closed);
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("btnTrans"))->isEnabled());
+    const QString log = find<QPlainTextEdit>(QStringLiteral("txtLog"))->toPlainText();
+    EXPECT_TRUE(log.contains(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: "
+                                            "/public_html/download/ledger_setup_2.exe")))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Finish!")));
+    QFile report(desk.lastRunFileBase + QStringLiteral(".json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QJsonDocument::fromJson(report.readAll()).object().value(QStringLiteral("result")).toString(),
+              QStringLiteral("cancelled"));
+    EXPECT_EQ(loadRunHistory(desk.lastRunFileBase.section(QLatin1Char('/'), 0, -2)).value(0).result,
+              QStringLiteral("취소됨"));
+}

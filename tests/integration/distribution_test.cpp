@@ -564,6 +564,85 @@ TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreeme
         EXPECT_TRUE(found.contains(line)) << line.toStdString() << "\n" << found.toStdString();
 }
 
+
+// A product held back by its failed upload is verified as not released: its
+// rows say "제외" with the reason and what is checked is that nothing of it
+// went public. The released product's .ver and catalogue row are compared
+// with expectations of their own, so planting either is caught.
+TEST_F(DistributionTest, WithheldProductIsExcludedAndPlantedVerAndCatalogueAreCaught)
+{
+    rh::test::MariaDbServer* db = MariaDbEnvironment::server();
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(db->exec(QStringLiteral("TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;"
+                                        "UPDATE webhost.file_rname SET rname = 'old.exe';")));
+    useDatabase(box, *db);
+    desk.WorkDiaryId = QStringLiteral("dev01");
+    const int broken = addRow(QStringLiteral("원장2"), QStringLiteral("3.1.0.25"),
+                              QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe"));
+    const int good = addRow(QStringLiteral("원장CS"), QStringLiteral("2.0.1.7"),
+                            QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe"));
+    desk.grid.setText(ColWorkDiaryCode, broken, QStringLiteral("101"));
+    desk.grid.setText(ColWorkDiaryCode, good, QStringLiteral("102"));
+    writeBytes(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe")), QByteArray(4 << 20, 'x'));
+    QString peError;
+    ASSERT_FALSE(rh::test::makePe(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe")),
+                                  {QStringLiteral("--version"), QStringLiteral("2.0.1.7")}, &peError)
+                     .isEmpty())
+        << peError.toStdString();
+    destinations({kFtpDest});
+    desk.chkVerUpdate.checked = true;
+    desk.chkWriteVer.checked = true;
+    bool killed = false;
+    ui.onPump = [&] {
+        if (!killed && ftpConnection(desk).lastUpload.chunkWrites >= 512) {
+            killed = true;
+            server->kill();
+            ASSERT_TRUE(server->restart()) << server->diagnostics().toStdString();
+        }
+    };
+    journal().begin(Journal::Mode::Record);
+    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
+    journal().end();
+    ui.onPump = nullptr;
+    ASSERT_EQ(desk.failedUploads, QSet<int>{broken});
+
+    auto rowsOf = [](const VerificationResult& v, const QString& project) {
+        QStringList out;
+        for (const QJsonValue& c : v.checks) {
+            const QJsonObject o = c.toObject();
+            if (o.value(QStringLiteral("project")).toString() == project)
+                out << o.value(QStringLiteral("check")).toString() + QLatin1Char('|')
+                        + o.value(QStringLiteral("expected")).toString() + QLatin1Char('|')
+                        + o.value(QStringLiteral("found")).toString() + QLatin1Char('|')
+                        + (o.value(QStringLiteral("ok")).toBool() ? QLatin1String("ok") : QLatin1String("no"));
+        }
+        return out;
+    };
+    ui.log.clear();
+    const VerificationResult partial = VerifyRelease(desk);
+    EXPECT_TRUE(partial.ok) << ui.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(rowsOf(partial, QStringLiteral("원장2")),
+              (QStringList{QStringLiteral("배포|제외|FTP 전송 실패|ok"), QStringLiteral("공개 이름 변경 없음|0건|0건|ok"),
+                           QStringLiteral("업무일지·카탈로그 기록 없음|0건|0건|ok"),
+                           QStringLiteral("FTP 크기 /public_html/download/TVledger2_setup_2.exe|제외|FTP 전송 실패|ok")}));
+    EXPECT_TRUE(rowsOf(partial, QStringLiteral("원장CS")).contains(
+        QStringLiteral("카탈로그|tvledgercs_setup_ver2.0.1.7(101105).exe|tvledgercs_setup_ver2.0.1.7(101105).exe|ok")))
+        << rowsOf(partial, QStringLiteral("원장CS")).join(QLatin1Char('\n')).toStdString();
+
+    // A .ver with another date and a catalogue row naming another file.
+    writeBytes(server->localPath(kVersions + QStringLiteral("TVledgerCS_setup_2.ver")), "2.0.1.7;991231_2359");
+    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE webhost.file_rname SET rname = 'tvledgercs_setup_ver2.0.1.6(101105).exe'"
+                                        " WHERE code = 2")));
+    ui.log.clear();
+    const VerificationResult planted = VerifyRelease(desk);
+    EXPECT_FALSE(planted.ok);
+    const QString log = ui.log.join(QLatin1Char('\n'));
+    for (const QString& line : {QStringLiteral("[오류] 원장CS .ver 내용 TVledgerCS_setup_2.ver 불일치: 기대값 2.0.1.7;"),
+                                QStringLiteral("[오류] 원장CS 카탈로그 불일치: 기대값 tvledgercs_setup_ver2.0.1.7(101105).exe, "
+                                               "실제값 tvledgercs_setup_ver2.0.1.6(101105).exe")})
+        EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\n" << log.toStdString();
+}
+
 } // namespace
 
 namespace {

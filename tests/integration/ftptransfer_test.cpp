@@ -467,7 +467,8 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_EQ(closing, 0);
 
     // Yes: the upload stops before the next chunk, the public file stays as it
-    // was, and the window closes once the connection is closed.
+    // was, the cut-off copy is named, and the run is cancelled with the
+    // window left open on its log.
     putRemote(kDownload + QStringLiteral("c.exe"), "the good release");
     ui.messages.clear();
     ui.log.clear();
@@ -479,13 +480,15 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_TRUE(ui.tells().isEmpty()) << ui.tells().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(ftpConnection(desk).lastUpload.chunkWrites, chunksAtRequest) << "no chunk after the answer";
     EXPECT_EQ(readAll(remote(kDownload + QStringLiteral("c.exe"))), QByteArray("the good release"));
-    EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] FTP파일명 _2제거취소: c_2.exe (전송이 끝나지 않았습니다.)")});
-    EXPECT_TRUE(desk.cancelRequested);
-    EXPECT_FALSE(desk.closed);
+    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: "
+                                                  "/public_html/download/c_2.exe"),
+                                   QStringLiteral("[오류] FTP파일명 _2제거취소: c_2.exe (전송이 끝나지 않았습니다.)")}));
+    EXPECT_TRUE(desk.runCancelled);
+    EXPECT_FALSE(desk.cancelRequested);
     FtpDisconnect(desk);
-    EXPECT_TRUE(desk.closed);
+    EXPECT_FALSE(desk.closed);
     EXPECT_FALSE(desk.ended);
-    EXPECT_EQ(closing, 1);
+    EXPECT_EQ(closing, 0);
     EXPECT_EQ(ui.unexpectedQuestions, 0);
 }
 

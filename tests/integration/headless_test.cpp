@@ -8,6 +8,7 @@
 
 #include "app/headless.h"
 #include "platform/instancelock.h"
+#include "platform/journal.h"
 #include "platform/macaddress.h"
 
 #include <QDateTime>
@@ -475,4 +476,130 @@ TEST_F(HeadlessFixture, NewerBuildIsDownloadedHandedOverReplacedBackedUpAndResta
     EXPECT_TRUE(QFileInfo(bin + QStringLiteral("/rollhaven2")).isExecutable());
     EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
     EXPECT_TRUE(fileBytes(output).contains("rollhaven2 revision 1 is current")) << fileBytes(output).toStdString();
+}
+
+// Every database session goes through one door: the hosts start-up resolved
+// (here from the checker's cached reply, site.ini's own hosts resolve
+// nowhere), with site.ini's port. A record kept by an earlier run reaches that
+// host, and the login on the same door works.
+TEST_F(HeadlessFixture, KeptRecordGoesToTheHostStartUpResolvedNotTheSiteDefault)
+{
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write(QStringLiteral("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n"
+                              "[Servers]\nDBServerAddress=db.site-default.invalid\nDBPort=%1\nWebDBPort=%1\n"
+                              "WebServerAddress=www.site-default.invalid\nCheckerHost=127.0.0.1\nCheckerPort=1\n")
+                   .arg(db->port())
+                   .toUtf8());
+    site.close();
+    QFile cache(box.home() + QStringLiteral("/server_address_setting.json"));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.write(R"({"ver": 1, "servers": [{"name": "사내메신저DB서버", "host": "127.0.0.1"},)"
+                R"({"name": "자동업데이트_런처", "host": "127.0.0.1"}]})");
+    cache.close();
+    const QString note = QStringLiteral("* [현재버전] 문지기 → 3.1.4");
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM tv_inhouse.diary WHERE note = '%1'").arg(note)));
+    QFile pending(box.home() + QStringLiteral("/pending_records.json"));
+    ASSERT_TRUE(pending.open(QIODevice::WriteOnly));
+    pending.write(QStringLiteral(R"({"format": "rollhaven2-pending-records", "records": [)"
+                                 R"({"run": "20261204_170000", "kind": "diary", "date": "2026-12-04",)"
+                                 R"( "writer": "kim", "name": "문지기", "version": "3.1.4", "partcode": "7"}]})")
+                      .toUtf8());
+    pending.close();
+
+    const Outcome r = run({QStringLiteral("--send-pending")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("invalid"))) << r.out.toStdString();
+    QString rows;
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT writer, writedate FROM tv_inhouse.diary WHERE note = '%1'").arg(note),
+                         &rows));
+    EXPECT_EQ(rows.trimmed(), QStringLiteral("kim\t2026-12-04"));
+    EXPECT_FALSE(QFile::exists(pending.fileName())); // sent, so no longer kept
+}
+
+// A CI engine aborting the job: SIGTERM during the signing wait ends the run
+// cancelled with its own exit code, journal and report; kill -9 leaves the
+// journal without an end, and the next start reports that run as ended
+// abnormally. Without --signing-timeout the site's limit (here 1 minute) holds.
+TEST_F(HeadlessFixture, SignalCancelsTheRunAndAKilledRunIsReportedAtTheNextStart)
+{
+    Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
+    for (const char* dir : {"/Codesigning/unsigned", "/Codesigning/signed"})
+        QDir().mkpath(box.drive(QStringLiteral("S")) + QLatin1String(dir));
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    ASSERT_TRUE(site.open(QIODevice::Append));
+    site.write("[Signing]\nWaitTimeout=1\n");
+    site.close();
+    const QString logs = box.home() + QStringLiteral("/logs");
+    auto journals = [&] { return QDir(logs).entryList({QStringLiteral("run_*.journal.jsonl")}, QDir::Files, QDir::Name); };
+
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "kill -9" : "SIGTERM");
+        const QStringList before = journals();
+        QProcess p;
+        p.setProcessEnvironment(environment(password));
+        p.start(program, {QStringLiteral("--headless"), QStringLiteral("--home"), box.home(), QStringLiteral("--rows"),
+                          QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("buildsign"),
+                          QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+        QByteArray out;
+        ASSERT_TRUE(waitFor([&] {
+            p.waitForReadyRead(50);
+            out += p.readAllStandardOutput();
+            return out.contains("서명 대기중...") || p.state() == QProcess::NotRunning;
+        })) << out.constData();
+        ASSERT_EQ(p.state(), QProcess::Running) << out.constData() << p.readAllStandardError().constData();
+        if (hard)
+            p.kill();
+        else
+            p.terminate();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        QStringList made = journals();
+        for (const QString& b : before)
+            made.removeAll(b);
+        ASSERT_EQ(made.size(), 1);
+        rh::JournalFile jf;
+        ASSERT_TRUE(rh::readJournalFile(logs + QLatin1Char('/') + made[0], &jf));
+        EXPECT_FALSE(jf.entries.isEmpty()); // the hand-over's copy, at least
+        if (!hard) {
+            EXPECT_EQ(p.exitCode(), 7) << p.readAllStandardError().constData();
+            EXPECT_EQ(jf.end.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+        } else {
+            EXPECT_TRUE(jf.end.isEmpty());
+            const Outcome next = run({QStringLiteral("--list")});
+            EXPECT_TRUE(next.out.contains(QStringLiteral("비정상 종료: "))) << next.out.toStdString();
+            ASSERT_TRUE(rh::readJournalFile(logs + QLatin1Char('/') + made[0], &jf));
+            EXPECT_EQ(jf.end.value(QStringLiteral("result")).toString(), QStringLiteral("abnormal"));
+        }
+    }
+}
+
+// A dry run changes nothing, so it never hands over to a waiting build: it
+// says one is waiting and plans the run with the program that runs.
+TEST_F(HeadlessFixture, DryRunSaysANewerBuildWaitsAndPlansWithoutHandingOver)
+{
+    rh::test::HttpServer http;
+    ASSERT_TRUE(http.start()) << http.diagnostics().toStdString();
+    writeServers(http.port());
+    const QString folder = http.root() + QStringLiteral("/download/자동업데이트_v1/");
+    QDir().mkpath(folder);
+    QFile lastver(folder + QStringLiteral("AutoVersionCheckerV1_lastver.txt"));
+    ASSERT_TRUE(lastver.open(QIODevice::WriteOnly));
+    lastver.write("1");
+    lastver.close();
+    const QString bin = box.home() + QStringLiteral("/bin");
+    QDir().mkpath(bin);
+    for (const char* name : {"rollhaven2", "AutoVersionCheckerV1.exe", "filechanger.exe"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/src/") + QLatin1String(name),
+                                bin + QLatin1Char('/') + QLatin1String(name)));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/next/rollhaven2"), bin + QStringLiteral("/New_rollhaven2")));
+    const QByteArray old = fileBytes(bin + QStringLiteral("/rollhaven2"));
+    program = bin + QStringLiteral("/rollhaven2");
+    const Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("none"),
+                           QStringLiteral("--today"), QStringLiteral("2026-12-09"), QStringLiteral("--dry-run")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("새 버전이 기다리고 있습니다: "))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("hands over to")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("모의실행 계획:"))) << r.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+    EXPECT_EQ(fileBytes(bin + QStringLiteral("/rollhaven2")), old);
 }
