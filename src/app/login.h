@@ -69,7 +69,6 @@ public:
     void txtPassword_LostFocus();
 
     cMySQL* session() const { return m_db.get(); }
-    bool passwordChanged() const { return m_passwordChanged; }
 
 Q_SIGNALS:
     // A control changed: redraw from the object.
