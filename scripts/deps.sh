@@ -13,6 +13,7 @@ PACKAGES=(
   libimage-exiftool-perl mingw-w64 binutils-mingw-w64
   xdg-utils
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
+  rsync
 )
 
 missing=()
@@ -28,4 +29,18 @@ if ((${#missing[@]})); then
   if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# gitlab-ci-local runs the GitLab recipe's job in a test; 4.55.0 runs on Node 20
+# (newer releases need Node 22).
+GITLAB_CI_LOCAL=4.55.0
+if [[ $(gitlab-ci-local --version 2>/dev/null) != "$GITLAB_CI_LOCAL" ]]; then
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  if ! command -v npm > /dev/null; then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+  fi
+  echo "installing: gitlab-ci-local@$GITLAB_CI_LOCAL"
+  $SUDO npm install -g --no-fund --no-audit "gitlab-ci-local@$GITLAB_CI_LOCAL" > /dev/null
 fi

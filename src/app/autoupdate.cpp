@@ -1,6 +1,7 @@
 #include "app/autoupdate.h"
 #include "platform/journal.h"
 
+#include "config/vbtext.h"
 #include "net/download.h"
 #include "net/http.h"
 #include "platform/apphome.h"
@@ -19,8 +20,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QUrl>
-
-#include <cmath>
 
 namespace rh {
 namespace {
@@ -65,26 +64,6 @@ QString GetUpdateBaseUrl()
     return httpBaseUrl(WebServerAddress(), site().webHttpPort) + QStringLiteral("/download/")
         + QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral("자동업데이트_v1")))
         + QLatin1Char('/');
-}
-
-double leadingNumber(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
-        ++i;
-    const qsizetype start = i;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        ++i;
-    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
-        ++i;
-    if (i < text.size() && text[i] == QLatin1Char('.')) {
-        ++i;
-        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
-            ++i;
-    }
-    bool ok = false;
-    const double v = text.mid(start, i - start).toDouble(&ok);
-    return ok ? v : 0.0;
 }
 
 QString companionRevision(const QString& path)
@@ -259,14 +238,12 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
         tell(checkerName + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), MsgIcon::Critical);
         return false;
     }
-    // Round half to even, as the original's whole-number conversion did.
-    const double latest = std::nearbyint(leadingNumber(text));
-    const double local = leadingNumber(localRevision);
-    if (local >= latest)
+    const long long latest = vbRound(vbVal(text));
+    if (vbVal(localRevision) >= double(latest))
         return true;
 
     note(QStringLiteral("update: %1 revision %2 is older than the published %3")
-             .arg(checkerName, localRevision, QString::number(latest, 'f', 0)));
+             .arg(checkerName, localRevision, QString::number(latest)));
     const auto fileUrl = [this](const QString& name) {
         return UpdateBaseUrl + QString::fromLatin1(QUrl::toPercentEncoding(name));
     };

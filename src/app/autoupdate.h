@@ -32,10 +32,6 @@ QString urlTextOfBody(const QByteArray& body);
 // "http://" + WebServerAddress (+ the site's web port) + "/download/자동업데이트_v1/"
 QString GetUpdateBaseUrl();
 
-// Val(): the leading decimal number of a text (blanks before it skipped), 0
-// when there is none.
-double leadingNumber(const QString& text);
-
 // The revision of a companion file: the last part of a PE image's version
 // block, or what a native program prints for --revision; "0" when the file is
 // missing or answers nothing.

@@ -122,9 +122,7 @@ void Login::Form_Activate()
         tell(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") + kCrLf
              + QStringLiteral("MAC: ") + GetMyMacAddress());
         ended = true;
-        hide(); // without an installed end, start-up sees no login and ends
-        if (endProgram)
-            endProgram();
+        hide();
         return;
     }
 

@@ -11,7 +11,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace rh {
@@ -53,10 +52,8 @@ public:
 
     // Read by start-up once the dialog has hidden itself.
     bool LoginSucceeded = false;
-    // The machine was refused and endProgram has run (or there was none).
+    // The machine was refused: the program ends (start-up reads it).
     bool ended = false;
-    // Installed by start-up: ends the whole program. Empty in tests.
-    std::function<void()> endProgram;
 
     void Form_Load();
     // Work happens on the first activation only.
@@ -72,7 +69,6 @@ public:
     void txtPassword_LostFocus();
 
     cMySQL* session() const { return m_db.get(); }
-    bool passwordChanged() const { return m_passwordChanged; }
 
 Q_SIGNALS:
     // A control changed: redraw from the object.

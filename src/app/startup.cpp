@@ -61,20 +61,19 @@ StartUp::Outcome StartUp::Main()
         break;
     }
 
-    bool refused = false;
-    bool succeeded = false;
+    Outcome outcome = Outcome::NoLogin;
     {
         Login login;
-        login.endProgram = [&refused] { refused = true; };
         if (showLogin)
             showLogin(login);
-        succeeded = login.LoginSucceeded && !refused;
-        if (succeeded)
+        if (login.ended)
+            outcome = Outcome::NotAllowed;
+        else if (login.LoginSucceeded)
+            outcome = Outcome::Proceed;
+        if (outcome == Outcome::Proceed)
             note(QStringLiteral("login: %1 on %2").arg(login.txtUserName, DBServerAddress()));
     } // unloads the dialog's session
-    if (refused)
-        return Outcome::NotAllowed;
-    return succeeded ? Outcome::Proceed : Outcome::NoLogin;
+    return outcome;
 }
 
 } // namespace rh

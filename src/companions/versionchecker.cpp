@@ -7,14 +7,13 @@
 // The update folder comes from ROLLHAVEN2_UPDATE_URL, set by the program that
 // runs it; ROLLHAVEN2_UPDATE_DIGEST=required refuses downloads without a digest.
 #include "app/autoupdate.h"
+#include "config/vbtext.h"
 #include "net/download.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
-
-#include <cmath>
 
 namespace {
 
@@ -45,7 +44,7 @@ int main(int argc, char** argv)
         QTextStream(stderr) << "usage: " << name << " REVISION;FILE | --revision" << Qt::endl;
         return Usage;
     }
-    const double revision = rh::leadingNumber(parameter.left(semi));
+    const double revision = rh::vbVal(parameter.left(semi));
     const QString base = qEnvironmentVariable(rh::kEnvUpdateUrl);
     if (base.isEmpty()) {
         QTextStream(stderr) << name << ": " << rh::kEnvUpdateUrl << " is not set" << Qt::endl;
@@ -59,8 +58,8 @@ int main(int argc, char** argv)
               << Qt::endl;
         return Failed;
     }
-    const double latest = std::nearbyint(rh::leadingNumber(text));
-    if (revision >= latest) {
+    const long long latest = rh::vbRound(rh::vbVal(text));
+    if (revision >= double(latest)) {
         out() << name << ": " << file << " revision " << revision << " is current" << Qt::endl;
         return Current;
     }

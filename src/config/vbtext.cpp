@@ -48,7 +48,12 @@ QString vbTrim(const QString& text)
 
 long long vbRound(double v)
 {
-    const double r = std::nearbyint(v);
+    // Half to even whatever rounding mode the thread has set: floor and the
+    // difference are exact, so no mode-dependent operation is left.
+    double r = std::floor(v);
+    const double rest = v - r;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(r, 2.0) != 0))
+        r += 1;
     // Beyond the integer's range: its nearest end, so a huge number stays out
     // of any range of rows or kinds (the cast alone would be undefined).
     if (!(r > -9223372036854775808.0))

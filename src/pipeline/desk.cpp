@@ -19,8 +19,6 @@
 namespace rh {
 namespace {
 
-const char* const kStepCaptions[6] = {"컴파일", "셋업", "배포", "RUN", "빌드서명", "셋업서명"};
-
 // The setting keys of the per-user store, under the application's title.
 QString settingsSection() { return QStringLiteral("Config"); }
 QString keyCloseAfterTransfer() { return QStringLiteral("전송완료후닫기"); }
@@ -262,7 +260,7 @@ void Desk::LoadConfig()
         UpxExePath = ini(general, QStringLiteral("UpxExePath"));
         if (UpxExePath.isEmpty())
             UpxExePath = QStringLiteral("D:\\upx.exe");
-        WorkDiaryId = ini(general, QStringLiteral("업무일지ID"));
+        WorkDiaryId = ini(general, inikey::workDiaryId());
         ISResultFolder = ini(general, QStringLiteral("ISResultFolder"));
 
         loadDestinations(file);

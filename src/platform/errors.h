@@ -13,7 +13,6 @@ constexpr int Overflow = 6;
 constexpr int TypeMismatch = 13;
 constexpr int InvalidProcedureCall = 5;
 constexpr int FileNotFound = 53;
-constexpr int FileAlreadyExists = 58;
 constexpr int PermissionDenied = 70;
 constexpr int PathFileAccessError = 75;
 constexpr int PathNotFound = 76;

@@ -383,13 +383,6 @@ QStringList ProfileFile::sectionNames() const
     return out;
 }
 
-QByteArray GetPrivateProfileBytes(const QString& section, const QString& key,
-                                  const QByteArray& defaultValue, const QString& path,
-                                  int bufferSize)
-{
-    return ProfileFile::load(path).getString(section, key, defaultValue, bufferSize);
-}
-
 QString GetPrivateProfileText(const QString& section, const QString& key,
                               const QString& defaultValue, const QString& path, int bufferSize)
 {

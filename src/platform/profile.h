@@ -116,9 +116,6 @@ private:
 QString GetPrivateProfileText(const QString& section, const QString& key,
                               const QString& defaultValue, const QString& path,
                               int bufferSize = 256);
-QByteArray GetPrivateProfileBytes(const QString& section, const QString& key,
-                                  const QByteArray& defaultValue, const QString& path,
-                                  int bufferSize = 256);
 
 // WritePrivateProfileStringA on the file at `path` (created when missing). The
 // file is replaced through a temporary file and a rename. Returns false on

@@ -51,12 +51,6 @@ QStringList guiCommandLine(const QStringList& arguments)
     return out;
 }
 
-void showLoginDialog(Login& login)
-{
-    frmLogin dlg(login);
-    dlg.exec();
-}
-
 int windowExitCode(StartUp::Outcome outcome)
 {
     switch (outcome) {

@@ -6,17 +6,12 @@ class QApplication;
 
 namespace rh {
 
-class Login;
-
 // Runs start-up (single instance, server addresses, update, login: frmLogin
 // modally), then the window until it closes; returns the exit code (those of
 // the headless runner when start-up ends the program).
 int runGui(int argc, char** argv);
 // The same over an application object that exists already.
 int runWindowProgram(QApplication& app);
-
-// frmLogin over `login`, modal; returns once the dialog has hidden itself.
-void showLoginDialog(Login& login);
 
 // Application-wide look: Fusion style (it honours the button colours the desk
 // sets) and a font family list that renders Korean.

@@ -243,13 +243,6 @@ const JsonValue& JsonList::item(qsizetype position) const
     return m_items[size_t(position - 1)];
 }
 
-JsonValue* JsonList::itemPtr(qsizetype position)
-{
-    if (position < 1 || position > count())
-        return nullptr;
-    return &m_items[size_t(position - 1)];
-}
-
 void JsonList::append(JsonValue value)
 {
     m_items.push_back(std::move(value));

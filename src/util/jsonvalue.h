@@ -36,8 +36,6 @@ public:
     double toDouble() const;
     // The value when it is a whole number within 64 bits.
     std::int64_t toLongLong(bool* ok = nullptr) const;
-    bool isInteger() const { return m_scale == 0; }
-    bool isNegative() const { return m_negative; }
 
     friend bool operator==(const JsonDecimal&, const JsonDecimal&) = default;
 
@@ -67,7 +65,6 @@ public:
     bool isEmpty() const;
     // Item at 1-based `position`; the empty value outside 1..count().
     const JsonValue& item(qsizetype position) const;
-    JsonValue* itemPtr(qsizetype position);
     void append(JsonValue value);
 
     const_iterator begin() const;
@@ -156,8 +153,6 @@ public:
 
     const JsonMap& toMap() const;   // an empty map unless a map
     const JsonList& toList() const; // an empty list unless a list
-    JsonMap* mapPtr() { return std::get_if<JsonMap>(&m_v); }
-    JsonList* listPtr() { return std::get_if<JsonList>(&m_v); }
 
     // Member of a map (the empty value when missing or not a map).
     const JsonValue& operator[](const QString& key) const;

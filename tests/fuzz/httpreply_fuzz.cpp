@@ -9,6 +9,7 @@
 //   whether it fails, and what a success keeps, is what one whole piece
 //   gives; the kept bytes are the body's first bytes and within the limit.
 #include "app/autoupdate.h"
+#include "config/vbtext.h"
 #include "net/download.h"
 #include "net/httpsink.h"
 #include "platform/codepage.h"
@@ -16,7 +17,6 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,8 +31,8 @@ void versionFile(const QByteArray& body)
         std::abort();
     if (rh::isValidAnsi(first) && rh::toAnsi(text) != first)
         std::abort();
-    const double latest = std::nearbyint(rh::leadingNumber(text));
-    if (!std::isfinite(latest) || rh::leadingNumber(QString::number(latest, 'f', 0)) != latest)
+    const long long latest = rh::vbRound(rh::vbVal(text));
+    if (rh::vbRound(rh::vbVal(QString::number(latest))) != latest)
         std::abort();
 }
 

@@ -231,7 +231,7 @@ TEST_F(DriverFixture, MessagesOfARunAreLoggedAndCountedAtTheEnd)
     EXPECT_EQ(desk.runErrorCount(), 2);
 
     // A stopped run ends with the count as well; a clean one has none.
-    desk.steps.step1_2 = [this] {
+    desk.steps.step1_2 = [] {
         tell(QStringLiteral("서버 접속 실패!"));
         return false;
     };

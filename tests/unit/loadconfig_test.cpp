@@ -10,6 +10,7 @@
 
 #include <QFile>
 
+#include <cfenv>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -124,9 +125,25 @@ TEST_F(LoadFixture, GeneralValuesDestinationsAndRecentSelection)
     EXPECT_EQ(desk.IniPath, box.iniPath(QStringLiteral("setup.ini")));
 }
 
-TEST(VbText, RoundingBeyondTheIntegerRangeGivesItsNearestEnd)
+// Val and the whole-number conversion serve the INI and the published
+// latest revisions alike.
+TEST(VbText, ValTakesTheLeadingNumberAndRoundingIsHalfToEvenInAnyModeAndRange)
 {
-    EXPECT_EQ(rh::vbRound(2.5), 2);
+    EXPECT_EQ(rh::vbVal(QStringLiteral(" \t3\r\n")), 3);
+    EXPECT_EQ(rh::vbVal(QStringLiteral("-.5x")), -0.5);
+    EXPECT_EQ(rh::vbVal(QStringLiteral("12abc")), 12);
+    for (const char* none : {"abc", "+", ".", "\xef\xbc\x91"}) // the last: a full-width 1
+        EXPECT_EQ(rh::vbVal(QString::fromUtf8(none)), 0) << none;
+
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        EXPECT_EQ(rh::vbRound(2.5), 2) << mode;
+        EXPECT_EQ(rh::vbRound(3.5), 4) << mode;
+        EXPECT_EQ(rh::vbRound(-2.5), -2) << mode;
+        EXPECT_EQ(rh::vbRound(2.4999), 2) << mode;
+        EXPECT_EQ(rh::vbRound(-2.5001), -3) << mode;
+    }
+    std::fesetround(FE_TONEAREST);
     EXPECT_EQ(rh::vbRound(1e59), std::numeric_limits<long long>::max());
     EXPECT_EQ(rh::vbRound(-1e59), std::numeric_limits<long long>::min());
 }
