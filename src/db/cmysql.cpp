@@ -87,15 +87,19 @@ void applySecurity(MYSQL* h)
     const cMySQL::ConnectionSecurity& s = security();
     if (s.tls == cMySQL::ConnectionSecurity::Tls::Off)
         return;
+    // Asks for TLS; without enforcement a server that offers none is used
+    // in clear.
+    mysql_ssl_set(h, nullptr, nullptr, nullptr, nullptr, nullptr);
     const QByteArray ca = QFile::encodeName(s.caFile);
-    // Any TLS option asks for TLS when the server offers it.
-    mysql_optionsv(h, MYSQL_OPT_SSL_CA, ca.isEmpty() ? nullptr : ca.constData());
+    if (!ca.isEmpty())
+        mysql_optionsv(h, MYSQL_OPT_SSL_CA, ca.constData());
     my_bool on = 1;
     if (s.tls == cMySQL::ConnectionSecurity::Tls::Required) {
         mysql_optionsv(h, MYSQL_OPT_SSL_ENFORCE, &on);
         mysql_optionsv(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
     } else if (!ca.isEmpty()) {
-        // A CA named for an opportunistic connection is still checked.
+        // A CA named for an opportunistic connection is still checked, and
+        // the library then needs TLS.
         mysql_optionsv(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
     }
 }
