@@ -123,7 +123,8 @@ private:
     // that chains to the site's certificates.
     void signature(const QString& project, const QString& windowsPath, int step)
     {
-        if (!m_desk.chkStep[size_t(step)].checked || m_certificates.isEmpty() || windowsPath.isEmpty())
+        if (!m_desk.chkStep[size_t(step)].checked || m_certificates.isEmpty() || windowsPath.isEmpty()
+            || journal().planning())
             return;
         const QString native = nativePath(windowsPath);
         if (native.isEmpty() || !QFileInfo(native).isFile())

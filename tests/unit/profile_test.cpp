@@ -291,7 +291,8 @@ TEST(WriteOwnFile, RefusesLinksAndOtherUsersFiles)
         EXPECT_EQ(writeOwnFileAtomically(target, "new", &error), c.refusal.isEmpty());
         EXPECT_EQ(error, c.refusal);
         EXPECT_EQ(readAll(victim), QByteArray("keep"));
-        if (c.refusal.isEmpty())
+        if (c.refusal.isEmpty()) {
             EXPECT_EQ(readAll(target), QByteArray("new"));
+        }
     }
 }
