@@ -324,6 +324,8 @@ SignatureCheck checkAuthenticode(const QString& nativeFile, const QStringList& c
         r.found = QStringLiteral("서명 확인됨");
     } else if (out.contains(QLatin1String("No signature found"))) {
         r.found = QStringLiteral("서명 없음");
+    } else if (out.contains(QLatin1String("unsupported input file type"))) {
+        r.found = QStringLiteral("서명 없음 (서명할 수 있는 형식의 파일이 아닙니다)");
     } else {
         static const QRegularExpression error(QStringLiteral("Error: ([^\\n]*)"));
         const QString why = error.match(out).captured(1).trimmed();
