@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-nanum
   libimage-exiftool-perl mingw-w64 binutils-mingw-w64
   xdg-utils
+  openssl osslsigncode
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
   rsync
 )

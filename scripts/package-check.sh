@@ -113,6 +113,20 @@ grep -q "처음 실행입니다. 프로그램 폴더를 만들었습니다: $USE
 [[ -f $USER_HOME/site.ini && -d $USER_HOME/inis ]] || fail "the first start made no site.ini template and inis/"
 head -n 3 "$WORK/first.err"
 
+step "no built-in secrets"
+# The passwords earlier builds carried as defaults must be in no installed
+# file, as 8-bit or as UTF-16 text; the first start's files are the owner's.
+for f in "${OWNED[@]}"; do
+  [[ -f $f ]] || continue
+  for enc in s l; do
+    if strings -a -e "$enc" "$f" | grep -qF -e 'tv!n2020' -e 'webH0st!2020' -e 'ftp#Tarvel21'; then
+      fail "$f holds a built-in password (strings -e $enc)"
+    fi
+  done
+done
+[[ $(stat -c %a "$USER_HOME") == 700 && $(stat -c %a "$USER_HOME/site.ini") == 600 ]] \
+  || fail "the first start's folder or site.ini is not the owner's alone"
+
 step "demo release with the installed program"
 ROLLHAVEN2_PROGRAM=$APP ROLLHAVEN2_SANDBOX="$WORK/sandbox" scripts/demo.sh > "$WORK/demo.log" 2>&1 \
   || { cat "$WORK/demo.log"; fail "the demo release failed with the installed program"; }

@@ -28,6 +28,8 @@ WebDBSocket=$dir/sock
 KEYS
 )
 put_site_keys Servers "$keys"
+# The accounts of the sandbox's schema: the program has no built-in ones.
+put_site_keys Database "$(printf 'User=tv_inhouse\nPassword=%s\nWebUser=WebHostUser\nWebPassword=%s' 'tv!n2020' 'webH0st!2020')"
 
 users=$(bash "$tool" sql "$dir" -N -B -e "SELECT COUNT(*) FROM tv_inhouse.user")
 echo "MariaDB up on 127.0.0.1:$port (tv_inhouse with $users user(s), webhost; socket $dir/sock)"

@@ -49,11 +49,17 @@ vbp Tax 세금계산서 2 612 7
 vbp Pay 급여관리 1 611 120
 vbp Stock 재고관리 3 612 2
 
-# The signing station; it also stops by itself when the demo has gone.
-mkdir -p "$S/Codesigning/unsigned" "$S/Codesigning/signed" "$SANDBOX/pids" "$SANDBOX/logs"
+# The signing station, signing for real with a demo certificate made now;
+# the program takes back only files signed with it. It also stops by itself
+# when the demo has gone.
+mkdir -p "$S/Codesigning/unsigned" "$S/Codesigning/signed" "$SANDBOX/pids" "$SANDBOX/logs" "$SANDBOX/signing"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=TarvelSoft Demo Code Signing" \
+  -keyout "$SANDBOX/signing/demo-key.pem" -out "$SANDBOX/signing/demo-cert.pem" 2>/dev/null
+chmod 600 "$SANDBOX/signing/demo-key.pem"
 pidfile=$SANDBOX/pids/signstation.pid
 nohup python3 "$tools/signstation.py" --unsigned "$S/Codesigning/unsigned" \
   --signed "$S/Codesigning/signed" --delay 0.3 --poll 0.05 --pidfile "$pidfile" \
+  --cert "$SANDBOX/signing/demo-cert.pem" --key "$SANDBOX/signing/demo-key.pem" \
   --owner-pid "$PPID" > "$SANDBOX/logs/signstation.log" 2>&1 &
 printf '[[ -f %q ]] && kill "$(cat %q)"\n' "$pidfile" "$pidfile" > "$SANDBOX/pids/signing.stop"
 for _ in $(seq 50); do
@@ -62,7 +68,7 @@ for _ in $(seq 50); do
 done
 grep -q '^ready' "$SANDBOX/logs/signstation.log" || { echo "signing station did not start" >&2; exit 1; }
 
-printf '\n[Signing]\nPollMs=200\n' >> "$SANDBOX/site.ini"
+printf '\n[Signing]\nPollMs=200\nCertificate=signing/demo-cert.pem\n' >> "$SANDBOX/site.ini"
 echo "--steps=run,compile,buildsign,setup,setupsign,distribute" >> "$SANDBOX/run_flags"
 
 echo "tools: vb6.exe and upx.exe on C:, the authentication-number updater, projects Ledger, Tax, Pay, Stock under C:\\Src, signing station on S: (log: logs/signstation.log)"

@@ -167,6 +167,14 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
     qunsetenv(kEnvUpdateFailed);
 
     try {
+        // The checker's only: the tools of a run must not inherit them.
+        struct UnsetUpdate {
+            ~UnsetUpdate()
+            {
+                qunsetenv(kEnvUpdateUrl);
+                qunsetenv(kEnvUpdateDigest);
+            }
+        } unsetUpdate;
         qputenv(kEnvUpdateUrl, (UpdateBaseUrl.isEmpty() ? GetUpdateBaseUrl() : UpdateBaseUrl).toUtf8());
         qputenv(kEnvUpdateDigest, site().updateRequireDigest ? QByteArray("required") : QByteArray());
         QString error;

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 
 #include "config/projectrow.h"
+#include "db/cmysql.h"
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
 #include "pipeline/steps.h"
@@ -514,6 +515,7 @@ int runHeadless(const QStringList& args)
             err << e << Qt::endl;
         return ExitLoad;
     }
+    cMySQL::setConnectionSecurity(cMySQL::securityOf(site()));
 
     // The password is read before anything else and never passed on: the
     // tools a release starts do not inherit it.
@@ -674,8 +676,9 @@ int runHeadless(const QStringList& args)
     desk.visible = true;
     installCancelSignals();
     const Desk::RunResult result = desk.btnTrans_Click();
-    if (!o.junit.isEmpty() && !writeFileAtomically(o.junit, junitReport(desk)))
-        err << "JUnit 파일을 만들 수 없습니다: " << o.junit << Qt::endl;
+    QString junitError;
+    if (!o.junit.isEmpty() && !writeOwnFileAtomically(o.junit, junitReport(desk), &junitError))
+        err << "JUnit 파일을 만들 수 없습니다: " << o.junit << " (" << junitError << ")" << Qt::endl;
     // A failed verification outranks the other errors of a finished run.
     const int finished = desk.verificationFailed() ? ExitVerify : desk.runErrorCount() > 0 ? ExitErrors : ExitOk;
     if (finished != ExitOk && result != Desk::RunResult::Stopped)

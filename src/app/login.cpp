@@ -9,6 +9,8 @@
 #include "platform/sitecfg.h"
 #include "platform/usersettings.h"
 
+#include <QCryptographicHash>
+
 namespace rh {
 namespace {
 
@@ -69,7 +71,7 @@ QString GetAllowMyPC()
         db = std::make_unique<cMySQL>();
         if (connectInhouseDatabase(*db)) {
             RecordsetPtr rs = db->query(QStringLiteral("SELECT user_id FROM user_mac")
-                                        + QStringLiteral(" WHERE mac_addr = '") + EscapeSqlText(mac)
+                                        + QStringLiteral(" WHERE mac_addr = '") + EscapeSqlText(*db, mac)
                                         + QStringLiteral("'") + QStringLiteral(" AND block = 0"));
             if (rs && db->affected_rows() > 0 && !rs->isEOF())
                 result = rs->value(QStringLiteral("user_id"));
@@ -82,15 +84,23 @@ QString GetAllowMyPC()
     return result;
 }
 
-QString EscapeSqlText(const QString& text)
+namespace {
+QString beforeNul(const QString& text)
 {
-    QString t = text;
-    const qsizetype nul = t.indexOf(QChar(0));
-    if (nul >= 0)
-        t.truncate(nul);
-    t.replace(QLatin1Char('\''), QStringLiteral("''"));
-    t.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    return t;
+    const qsizetype nul = text.indexOf(QChar(0));
+    return nul < 0 ? text : text.left(nul);
+}
+} // namespace
+
+QString EscapeSqlText(cMySQL& db, const QString& text)
+{
+    return db.escape_string(beforeNul(text));
+}
+
+QString PasswordDigest(const cMySQL& db, const QString& password)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(db.wireBytes(beforeNul(password)), QCryptographicHash::Sha1).toHex());
 }
 
 // ---------------------------------------------------------------- dialog
@@ -165,9 +175,8 @@ RecordsetPtr Login::RunLoginQuery(const QString& sql, qint32& rows)
     RecordsetPtr rs = m_db->query(sql, true);
     if (!rs) {
         QString description = m_db->err_description();
-        for (const QString& secret : {EscapeSqlText(txtPassword), txtPassword})
-            if (!secret.isEmpty())
-                description.replace(secret, QStringLiteral("****"));
+        if (!txtPassword.isEmpty())
+            description.replace(txtPassword, QStringLiteral("****"));
         tell(moduleErrorText(m_db->err_no(), description, QStringLiteral("query"),
                              QStringLiteral("cMySQL")));
         return nullptr;
@@ -180,11 +189,16 @@ void Login::cmdOK_Click()
 {
     if (!m_db)
         return; // no session: the dialog is hiding after a failed connection
-    const QString user = EscapeSqlText(txtUserName);
-    const QString password = EscapeSqlText(txtPassword);
-    const QString sql = QStringLiteral("SELECT *, now() as svrtime FROM user")
-        + QStringLiteral(" where id='") + user + QStringLiteral("' AND password2 = SHA1('")
-        + password + QStringLiteral("')") + QStringLiteral(" and hidden=0");
+    QString sql;
+    try {
+        sql = QStringLiteral("SELECT *, now() as svrtime FROM user") + QStringLiteral(" where id='")
+            + EscapeSqlText(*m_db, txtUserName) + QStringLiteral("' AND password2 = '")
+            + PasswordDigest(*m_db, txtPassword) + QStringLiteral("'") + QStringLiteral(" and hidden=0");
+    } catch (const RhError& e) {
+        tell(moduleErrorText(e.number(), e.description(), QStringLiteral("query"), QStringLiteral("cMySQL")));
+        Q_EMIT selectPassword();
+        return;
+    }
 
     qint32 rows = 0;
     RecordsetPtr rs = RunLoginQuery(sql, rows);

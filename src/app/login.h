@@ -31,9 +31,15 @@ QString GetMyMacAddress();
 QString GetAllowMyPC();
 // Connects `db` to the in-house database with the site's account.
 bool connectInhouseDatabase(cMySQL& db);
-// A text for use between single quotes: cut at the first NUL, then "'" -> "''",
-// then "\" -> "\\".
-QString EscapeSqlText(const QString& text);
+// A text for use between single quotes on `db`'s connection: cut at the first
+// NUL, then escaped by the library on the encoded bytes with the session's
+// character set (escaping before encoding lets a code page's trail byte 0x5C
+// swallow the escape of a following quote).
+QString EscapeSqlText(cMySQL& db, const QString& text);
+// What the user table keeps in password2 for `password` (the part before a
+// NUL) sent over `db`: the SHA-1 hex digest of its bytes, as the server's
+// SHA1() gives it. The login compares this, so no password leaves the program.
+QString PasswordDigest(const cMySQL& db, const QString& password);
 
 class Login final : public QObject {
     Q_OBJECT

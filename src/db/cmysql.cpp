@@ -68,6 +68,42 @@ WireCharset siteCharset()
     return w;
 }
 
+cMySQL::ConnectionSecurity& security()
+{
+    static cMySQL::ConnectionSecurity s;
+    return s;
+}
+
+// Plugins that prove the password without sending it. mysql_clear_password
+// and dialog (PAM) would hand it to whatever server answers, and the SHA-256
+// ones send it to the server too.
+constexpr const char kAllowedAuth[] = "mysql_native_password,client_ed25519";
+
+void applySecurity(MYSQL* h)
+{
+    mysql_optionsv(h, MARIADB_OPT_RESTRICTED_AUTH, kAllowedAuth);
+    my_bool off = 0;
+    mysql_optionsv(h, MYSQL_ENABLE_CLEARTEXT_PLUGIN, &off);
+    const cMySQL::ConnectionSecurity& s = security();
+    if (s.tls == cMySQL::ConnectionSecurity::Tls::Off)
+        return;
+    // Asks for TLS; without enforcement a server that offers none is used
+    // in clear.
+    mysql_ssl_set(h, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const QByteArray ca = QFile::encodeName(s.caFile);
+    if (!ca.isEmpty())
+        mysql_optionsv(h, MYSQL_OPT_SSL_CA, ca.constData());
+    my_bool on = 1;
+    if (s.tls == cMySQL::ConnectionSecurity::Tls::Required) {
+        mysql_optionsv(h, MYSQL_OPT_SSL_ENFORCE, &on);
+        mysql_optionsv(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+    } else if (!ca.isEmpty()) {
+        // A CA named for an opportunistic connection is still checked, and
+        // the library then needs TLS.
+        mysql_optionsv(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+    }
+}
+
 MYSQL* newHandle()
 {
     MYSQL* h = mysql_init(nullptr);
@@ -211,6 +247,27 @@ QString cMySQL::ansiPrefix(const QString& text, qint32 bytes) const
 
 // ---------------------------------------------------------------- connect
 
+void cMySQL::setConnectionSecurity(const ConnectionSecurity& s)
+{
+    security() = s;
+}
+
+const cMySQL::ConnectionSecurity& cMySQL::connectionSecurity()
+{
+    return security();
+}
+
+cMySQL::ConnectionSecurity cMySQL::securityOf(const SiteConfig& site)
+{
+    ConnectionSecurity s;
+    const QString w = site.dbTls.trimmed().toLower();
+    s.tls = w == QLatin1String("off")        ? ConnectionSecurity::Tls::Off
+        : w == QLatin1String("required") ? ConnectionSecurity::Tls::Required
+                                          : ConnectionSecurity::Tls::Preferred;
+    s.caFile = site.dbCaFile;
+    return s;
+}
+
 bool cMySQL::real_connect(const QString& host, const QString& user, const QString& passwd,
                           const QString& db, qint32 port, const QString& unix_socket,
                           qint32 clientflag, bool NoErrMsg, const QString& sCharSet)
@@ -248,6 +305,7 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
                           source("real_connect"));
         MYSQL* h = handle();
         mysql_options(h, MYSQL_SET_CHARSET_NAME, wire.name);
+        applySecurity(h);
         m_wireUtf8 = wire.utf8;
 
         const QByteArray hostBytes = m_host.toUtf8();
@@ -603,8 +661,14 @@ QString cMySQL::escape_string(const QString& from_)
     if (n == static_cast<unsigned long>(-1))
         throw RhError(2000, QStringLiteral("Cannot escape the text"), source("escape_string"));
     out.truncate(qsizetype(n));
-    // Raw decode: blanks at the end belong to the value.
-    return fromWireRaw(out);
+    // Raw decode: blanks at the end belong to the value. The statement is
+    // encoded again when it is sent; a text whose escaped bytes would not come
+    // back the same (a code page that cannot carry them) is refused rather
+    // than sent with other bytes than the library escaped.
+    const QString escaped = fromWireRaw(out);
+    if (toWire(escaped) != out)
+        throw RhError(2000, QStringLiteral("Cannot escape the text"), source("escape_string"));
+    return escaped;
 }
 
 QString cMySQL::get_client_info()

@@ -26,8 +26,26 @@ struct st_mysql_res;
 
 namespace rh {
 
+struct SiteConfig;
+
 class cMySQL {
 public:
+    // How every connection of the process protects itself, set once at
+    // start-up from site.ini [Database] Tls= and CaFile=. "preferred" uses TLS
+    // when the server offers it; "required" refuses a server without TLS or
+    // whose certificate does not check out against the CA file (or the
+    // system's CAs) and the host name. Authentication plugins that hand the
+    // password to the server in clear are refused whatever the setting.
+    struct ConnectionSecurity {
+        enum class Tls { Off, Preferred, Required };
+        Tls tls = Tls::Preferred;
+        QString caFile;
+    };
+    static void setConnectionSecurity(const ConnectionSecurity& security);
+    static const ConnectionSecurity& connectionSecurity();
+    // The setting site.ini names (checked when it was loaded).
+    static ConnectionSecurity securityOf(const SiteConfig& site);
+
     // Raises RhError 512 "Cannot Initialize a mysql record::Fatal" when the
     // library cannot create a handle.
     cMySQL();
@@ -71,6 +89,8 @@ public:
     // (character set, NO_BACKSLASH_ESCAPES).
     void escape_string(QString& to_, const QString& from_, qint32 from_length);
     QString escape_string(const QString& from_);
+    // `text` as the bytes this session sends (its wire encoding).
+    QByteArray wireBytes(const QString& text) const { return toWire(text); }
     QString get_client_info();
     QString get_host_info();
     qint32 get_proto_info();

@@ -17,6 +17,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QStringList>
 #include <QTimer>
 
@@ -266,6 +269,74 @@ int signingPollMsFromSite()
     return ok && ms > 0 ? ms : kSigningPollMs;
 }
 
+QStringList signingCertificatesFromSite()
+{
+    const ProfileFile site = ProfileFile::load(programFolder() + QStringLiteral("/site.ini"));
+    // site.ini is UTF-8, unlike the setup INIs.
+    const QString value = QString::fromUtf8(site.value(QStringLiteral("Signing"), QStringLiteral("Certificate"))
+                                                .value_or(QByteArray()));
+    QStringList out;
+    for (QString part : value.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        part = part.trimmed();
+        if (part.isEmpty())
+            continue;
+        out << (isNativeAbsolutePath(part) ? part : QDir::cleanPath(programFolder() + QLatin1Char('/') + part));
+    }
+    return out;
+}
+
+SignatureCheck checkAuthenticode(const QString& nativeFile, const QStringList& certificates)
+{
+    SignatureCheck r;
+    // One trust file for osslsigncode: the certificates one after another.
+    QTemporaryFile bundle;
+    if (!bundle.open()) {
+        r.found = QStringLiteral("인증서 묶음을 만들 수 없습니다");
+        return r;
+    }
+    for (const QString& c : certificates) {
+        QFile f(c);
+        if (!f.open(QIODevice::ReadOnly)) {
+            r.found = QStringLiteral("인증서를 읽을 수 없습니다: ") + c;
+            return r;
+        }
+        bundle.write(f.readAll() + '\n');
+    }
+    bundle.flush();
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("osslsigncode"),
+            {QStringLiteral("verify"), QStringLiteral("-in"), nativeFile, QStringLiteral("-CAfile"), bundle.fileName()});
+    if (!p.waitForStarted(10000)) {
+        r.found = QStringLiteral("osslsigncode를 실행할 수 없습니다");
+        return r;
+    }
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.found = QStringLiteral("osslsigncode가 끝나지 않습니다");
+        return r;
+    }
+    const QString out = QString::fromUtf8(p.readAll());
+    static const QRegularExpression subject(QStringLiteral("Signer's certificate:[\\s\\S]*?Subject: ([^\\n]*)"));
+    r.signer = subject.match(out).captured(1).trimmed();
+    r.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
+        && out.contains(QLatin1String("Signature verification: ok"));
+    if (r.ok) {
+        r.found = QStringLiteral("서명 확인됨");
+    } else if (out.contains(QLatin1String("No signature found"))) {
+        r.found = QStringLiteral("서명 없음");
+    } else if (out.contains(QLatin1String("unsupported input file type"))) {
+        r.found = QStringLiteral("서명 없음 (서명할 수 있는 형식의 파일이 아닙니다)");
+    } else {
+        static const QRegularExpression error(QStringLiteral("Error: ([^\\n]*)"));
+        const QString why = error.match(out).captured(1).trimmed();
+        r.found = QStringLiteral("설정된 인증서로 확인되지 않는 서명")
+            + (why.isEmpty() ? QString() : QStringLiteral(" (") + why + QLatin1Char(')'));
+    }
+    return r;
+}
+
 bool CodeSigning(Desk& desk, int firstCol, int secondCol)
 {
     const QString procedure = QStringLiteral("CodeSigning");
@@ -325,15 +396,31 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
         // it is in place: a failed copy keeps both the project's file and the
         // signed one.
         desk.AddLog(QStringLiteral("서명완료 파일 복사중..."));
+        const QStringList certificates = signingCertificatesFromSite();
         bool allPlaced = true;
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
             setStatus(desk, row, QStringLiteral("서명파일 복사중..."));
             bool rowPlaced = true;
+            bool rowRefused = false;
             for (const Awaited& a : awaited) {
                 if (a.row != row)
                     continue;
+                // What the station handed back must carry the site's
+                // signature before it may replace anything.
+                if (!certificates.isEmpty() && !journal().planning()) {
+                    const SignatureCheck sig = checkAuthenticode(a.native, certificates);
+                    if (!sig.ok) {
+                        desk.AddLog(QStringLiteral("[오류] ") + desk.grid.text(ColProjectName, row)
+                                    + QStringLiteral(" 서명이 올바르지 않아 배포하지 않습니다.(") + a.signedPath
+                                    + QStringLiteral(": ") + sig.found
+                                    + (sig.signer.isEmpty() ? QString() : QStringLiteral(", 서명자 ") + sig.signer)
+                                    + QLatin1Char(')'));
+                        rowRefused = true;
+                        continue;
+                    }
+                }
                 if (!shellCopy(a.signedPath, a.file, true).ok()) {
                     tell(QStringLiteral("Error copying File"));
                     desk.AddLog(QStringLiteral("[오류] ") + desk.grid.text(ColProjectName, row)
@@ -343,6 +430,12 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
                     continue;
                 }
                 trapped(procedure, [&] { stepDeleteFile(a.signedPath); });
+            }
+            if (rowRefused) {
+                // This product stops here; the others go on.
+                desk.grid.setText(ColStatus, row, QStringLiteral("서명 오류"));
+                desk.setTicked(row, false);
+                continue;
             }
             desk.grid.setText(ColStatus, row,
                               rowPlaced ? QStringLiteral("서명완료") : QStringLiteral("서명파일 복사 실패"));

@@ -3,6 +3,7 @@
 // the unsigned folder, come back under the same name in the signed folder and
 // replace the project's files.
 #include <QString>
+#include <QStringList>
 
 namespace rh {
 
@@ -18,9 +19,25 @@ constexpr int kSigningPollMs = 10000;
 // for sites whose station answers faster; kSigningPollMs when not set.
 int signingPollMsFromSite();
 
+// The certificates ([Signing] Certificate= of site.ini: PEM files separated by
+// ";", relative ones from the program folder) a signed file must chain to:
+// the issuing CA, or the signing certificate itself. Empty: not checked.
+QStringList signingCertificatesFromSite();
+
+// The Authenticode check of one file (osslsigncode verify).
+struct SignatureCheck {
+    bool ok = false;
+    QString signer; // subject of the signing certificate, when there is one
+    QString found;  // what was found, for messages: "서명 없음", the error
+};
+SignatureCheck checkAuthenticode(const QString& nativeFile, const QStringList& certificates);
+
 // Signs the files named by two ProjectRow columns of every ticked row
 // (secondCol 0: none). Waits without limit until every file has come back.
-// True when every file was handed over, came back and was put in place.
+// True when every file was handed over, came back and was put in place. A
+// file that comes back unsigned or signed by someone else (when certificates
+// are configured) is not put in place: its row is unticked, so that product
+// goes no further, with an "[오류] " line naming the file.
 bool CodeSigning(Desk& desk, int firstCol, int secondCol);
 
 } // namespace rh

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace rh {
@@ -162,6 +163,32 @@ void Desk::Form_Load()
 
 // The destinations of the release the test-version box asks for, so that no
 // reload can put production destinations under a test build.
+// The message for the first path key of a setup INI that holds a native
+// ("/...") path, or "" when every path is a Windows one.
+QString Desk::nativeIniPath(const ProfileFile& file) const
+{
+    QList<QPair<QString, QString>> keys = {{QStringLiteral("General"), QStringLiteral("UpxExePath")},
+                                           {QStringLiteral("General"), QStringLiteral("ISResultFolder")}};
+    for (const char* section : {"Distribute", "Distribute_Beta"})
+        for (int n = 1; !iniValue(file, QLatin1String(section), QStringLiteral("Path%1").arg(n), QString()).isEmpty(); ++n)
+            keys.append({QLatin1String(section), QStringLiteral("Path%1").arg(n)});
+    const long long count = std::clamp<long long>(
+        vbRound(vbVal(iniValue(file, QStringLiteral("Project"), QStringLiteral("ProjectCount"), QStringLiteral("1")))), 0, 32767);
+    for (long long i = 1; i <= count; ++i)
+        for (const QString& key : {QStringLiteral("VbpPath"), QStringLiteral("ExePath"), inikey::officialPath(),
+                                   QStringLiteral("ISProject1"), QStringLiteral("ISProject2"),
+                                   QStringLiteral("ISResult1"), QStringLiteral("ISResult2")})
+            keys.append({QStringLiteral("Project%1").arg(i), key});
+    for (const auto& [section, key] : keys) {
+        const QString v = iniValue(file, section, key, QString());
+        if (isNativeAbsolutePath(v) && !v.startsWith(QLatin1String("//")))
+            return QStringLiteral("설정파일 내용중 [%1] - %2의 값이 잘못되었습니다: \"%3\" "
+                                  "(드라이브(X:\\) 또는 \\\\서버\\공유 경로여야 합니다)")
+                .arg(section, key, v);
+    }
+    return QString();
+}
+
 void Desk::loadDestinations(const ProfileFile& file)
 {
     lstDest.clear();
@@ -232,6 +259,18 @@ void Desk::LoadConfig()
         auto ini = [&](const QString& section, const QString& key, const QString& def = QString()) {
             return iniValue(file, section, key, def);
         };
+        // A setup INI names Windows paths, which reach the disk only through
+        // the site's drive map. A native path would bypass it.
+        if (const QString refused = nativeIniPath(file); !refused.isEmpty()) {
+            tell(refused);
+            grid.clear();
+            selCount = 0;
+            lstDest.clear();
+            IniPath.clear();
+            cmdOpenINI.enabled = false;
+            Q_EMIT changed();
+            return;
+        }
         const QString general = QStringLiteral("General");
 
         // Groups.

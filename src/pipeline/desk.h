@@ -297,6 +297,7 @@ Q_SIGNALS:
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
+    QString nativeIniPath(const ProfileFile& file) const;
     void loadDestinations(const ProfileFile& file);
     void reportMissingProjects(const ProfileFile& file);
     void updateAllStepButton();

@@ -40,12 +40,13 @@ bool Step1_1(Desk& desk)
                             + vbp + QLatin1Char(')'));
             } else {
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" Running..."));
-                // Both paths unquoted, as the development environment is used to.
+                // Quoted: unquoted, a planted "C:\Program" would be the program.
                 LaunchOptions options;
                 options.mode = WindowMode::Normal;
                 QString why;
-                const qint64 pid = startCommandLine(
-                    developmentEnvironmentPath() + QStringLiteral(" /runexit ") + quoteArgument(vbp), options, &why);
+                const qint64 pid = startCommandLine(quoteArgument(developmentEnvironmentPath())
+                                                        + QStringLiteral(" /runexit ") + quoteArgument(vbp),
+                                                    options, &why);
                 if (pid == 0) {
                     desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
                     desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" Run 실패!(processID=0)"));

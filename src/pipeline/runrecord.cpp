@@ -3,6 +3,7 @@
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
 #include "pipeline/verification.h"
+#include "platform/profile.h"
 #include "platform/apphome.h"
 #include "platform/journal.h"
 
@@ -168,6 +169,9 @@ namespace {
 bool saveText(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
+    // The report and journal are the user's: never through a planted link.
+    if (!ownFileRefusal(path).isEmpty())
+        return false;
     QSaveFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
 }

@@ -5,6 +5,7 @@
 #include "net/download.h"
 #include "net/ftpsession.h"
 #include "pipeline/catalogue.h"
+#include "pipeline/codesigning.h"
 #include "pipeline/databases.h"
 #include "pipeline/desk.h"
 #include "pipeline/distribution.h"
@@ -48,7 +49,7 @@ bool sameVersion(const QString& a, const QString& b)
 
 class Verifier {
 public:
-    explicit Verifier(Desk& desk) : m_desk(desk) {}
+    explicit Verifier(Desk& desk) : m_desk(desk), m_certificates(signingCertificatesFromSite()) {}
 
     VerificationResult run()
     {
@@ -133,6 +134,21 @@ private:
             out << (e.kind == EffectKind::FtpUpload ? QStringLiteral("ftp:") + where : where);
         }
         return out;
+    }
+
+    // A file this run had signed: who signed what is published, and whether
+    // that chains to the site's certificates.
+    void signature(const QString& project, const QString& windowsPath, int step)
+    {
+        if (!m_desk.chkStep[size_t(step)].checked || m_certificates.isEmpty() || windowsPath.isEmpty()
+            || journal().planning())
+            return;
+        const QString native = nativePath(windowsPath);
+        if (native.isEmpty() || !QFileInfo(native).isFile())
+            return;
+        const SignatureCheck s = checkAuthenticode(native, m_certificates);
+        check(project, QStringLiteral("서명 ") + fileNameOf(windowsPath), QStringLiteral("[Signing] Certificate"),
+              (s.signer.isEmpty() ? QString() : s.signer + QStringLiteral(": ")) + s.found, s.ok);
     }
 
     void artefact(const QString& project, const QString& windowsPath, bool versioned)
@@ -236,6 +252,10 @@ private:
         const QString exe = cell(ColExePath, row);
         check(name, QStringLiteral("실행파일 버전"), version, GetFileVerText(exe, true, true));
         artefact(name, exe, true);
+        signature(name, exe, StepBuildSign);
+        if (!m_desk.chkPatchOnly.checked)
+            signature(name, cell(ColISResult1, row), StepSetupSign);
+        signature(name, cell(ColPatchResultPath, row), StepSetupSign);
 
         if (!m_desk.chkPatchOnly.checked) {
             for (int col : {ColISResult1, ColISResult2}) {
@@ -369,6 +389,7 @@ private:
     }
 
     Desk& m_desk;
+    QStringList m_certificates;
     VerificationResult m_result;
     QHash<QString, QString> m_digests;
     QHash<QString, QString> m_withheld; // remote file name -> project + "\n" + reason

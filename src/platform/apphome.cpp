@@ -32,9 +32,12 @@ QString preparePerUserFolder(const QString& home)
     const QString site = home + QLatin1Char('/') + QLatin1String(kSiteFile);
     if (QFileInfo::exists(site))
         return {};
+    // The folder and site.ini hold the site's passwords: the owner's alone.
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     QSaveFile f(site);
-    if (!QDir().mkpath(home + QStringLiteral("/inis")) || !f.open(QIODevice::WriteOnly)
-        || f.write(siteIniTemplate()) < 0 || !f.commit())
+    if (!QDir().mkpath(home + QStringLiteral("/inis"))
+        || !QFile::setPermissions(home, ownerOnly | QFileDevice::ExeOwner) || !f.open(QIODevice::WriteOnly)
+        || !f.setPermissions(ownerOnly) || f.write(siteIniTemplate()) < 0 || !f.commit())
         return QStringLiteral("프로그램 폴더를 만들 수 없습니다: ") + home;
     return QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home
         + QStringLiteral("\n- site.ini: 서버 주소와 포트, DB와 FTP 계정, [Drives]의 드라이브 연결을 채우세요"

@@ -1,6 +1,7 @@
 #pragma once
 // One running instance per program folder. The lock is an flock() on a file
-// in the user's runtime folder, named after the program folder, so that the
+// in a folder only the user can reach (the runtime folder, else one under the
+// state folder), named after the program folder, so that the
 // kernel drops it with the process: an instance that crashed or was killed
 // never keeps it. The descriptor is close-on-exec, so programs started by the
 // instance (the update companions above all) never inherit it.

@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace rh {
 namespace {
 
@@ -421,6 +424,29 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     if (!journal().fileWrite(path, bytes))
         return true;
     return replaceFile(path, bytes, error);
+}
+
+QString ownFileRefusal(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString(); // not there yet: made new
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("심볼릭 링크를 따라 쓰지 않습니다");
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("다른 사용자의 파일입니다");
+    return QString();
+}
+
+bool writeOwnFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const QString refusal = ownFileRefusal(path);
+    if (!refusal.isEmpty()) {
+        if (error)
+            *error = refusal;
+        return false;
+    }
+    return writeFileAtomically(path, bytes, error);
 }
 
 bool WritePrivateProfileBytes(const QString& section, const QString& key, const QByteArray& value,

@@ -128,5 +128,11 @@ bool WritePrivateProfileBytes(const QString& section, const QString& key, const 
 // Replaces the whole file through a temporary file in the same folder and a
 // rename, so no reader ever sees a half-written file.
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// The same for a file the program makes for its user (report, JUnit): refused
+// when `path` is a symbolic link or a file owned by another user, so nobody
+// can point the write at a file of the user's or make the user fill theirs.
+bool writeOwnFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// Why `path` may not be written as the user's own file, or "" when it may.
+QString ownFileRefusal(const QString& path);
 
 } // namespace rh

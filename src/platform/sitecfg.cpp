@@ -147,6 +147,21 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     r.number("Signing", "WaitTimeout", c.signingWaitTimeoutMin, 1, 10080,
              QStringLiteral("1부터 10080 사이의 분 단위 숫자여야 합니다"));
     r.text("Database", "CharSet", c.dbCharSet);
+    QString tls = c.dbTls;
+    r.text("Database", "Tls", tls);
+    tls = tls.trimmed().toLower();
+    if (tls == QLatin1String("off") || tls == QLatin1String("preferred") || tls == QLatin1String("required"))
+        c.dbTls = tls;
+    else
+        r.bad("Database", "Tls", tls, QStringLiteral("off, preferred 또는 required여야 합니다"));
+    r.text("Database", "CaFile", c.dbCaFile);
+    c.dbCaFile = c.dbCaFile.trimmed();
+    if (!c.dbCaFile.isEmpty()) {
+        if (!isNativeAbsolutePath(c.dbCaFile))
+            c.dbCaFile = QDir::cleanPath(QFileInfo(path).absolutePath() + QLatin1Char('/') + c.dbCaFile);
+        if (!QFileInfo(c.dbCaFile).isReadable())
+            r.bad("Database", "CaFile", c.dbCaFile, QStringLiteral("읽을 수 있는 파일이 아닙니다"));
+    }
     r.host("Ftp", "Host", c.ftpHost);
     r.port("Ftp", "Port", c.ftpPort);
     r.text("Update", "CheckerName", c.updateCheckerName);
@@ -198,6 +213,25 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     return c;
 }
 
+QStringList SiteConfig::missingAccounts() const
+{
+    const struct {
+        const char* section;
+        const char* key;
+        const QString& value;
+    } required[] = {
+        {"Database", "User", dbUser},         {"Database", "Password", dbPassword},
+        {"Database", "WebUser", webDbUser},   {"Database", "WebPassword", webDbPassword},
+        {"Ftp", "User", ftpUser},             {"Ftp", "Password", ftpPassword},
+    };
+    QStringList out;
+    for (const auto& r : required)
+        if (r.value.isEmpty())
+            out << QStringLiteral("site.ini [") + QLatin1String(r.section) + QStringLiteral("] ")
+                    + QLatin1String(r.key) + QStringLiteral(" 값이 없습니다 (이 사이트의 계정 값을 채우세요)");
+    return out;
+}
+
 QByteArray siteIniTemplate()
 {
     const SiteConfig d;
@@ -221,13 +255,14 @@ QByteArray siteIniTemplate()
         ";FileServerHost=%8\n"
         "\n"
         "[Database]\n"
-        ";User=\n"
-        ";Password=\n"
+        "; Accounts and passwords have no built-in value: fill these four in.\n"
+        "User=\n"
+        "Password=\n"
         ";Name=%9\n"
-        ";WebUser=\n"
-        ";WebPassword=\n"
+        "WebUser=\n"
+        "WebPassword=\n"
         ";WebName=%10\n"
-        "; The account whose deadlocks are retried.\n"
+        "; The account whose deadlocks are retried (empty: none).\n"
         ";DeveloperAccount=\n"
         "; Seconds a database may take to accept a connection, answer, take a statement.\n"
         ";ConnectTimeout=10\n"
@@ -236,6 +271,10 @@ QByteArray siteIniTemplate()
         "; Connection character set: utf8mb4, or ansi-bytes for tables shared with older\n"
         "; CP949 tools (latin1 columns holding CP949 bytes).\n"
         ";CharSet=utf8mb4\n"
+        "; TLS: off, preferred (when the server offers it) or required (the server's\n"
+        "; certificate and host name are checked against CaFile, a PEM file).\n"
+        ";Tls=preferred\n"
+        ";CaFile=\n"
         "\n"
         "[Signing]\n"
         "; Minutes a headless run waits for the signing station before it stops\n"
@@ -246,8 +285,8 @@ QByteArray siteIniTemplate()
         "; Download FTP server.\n"
         ";Host=%11\n"
         ";Port=%12\n"
-        ";User=\n"
-        ";Password=\n"
+        "User=\n"
+        "Password=\n"
         "; Seconds to connect, and without a byte moving before a transfer fails.\n"
         ";ConnectTimeout=30\n"
         ";StallTimeout=60\n"
@@ -258,6 +297,12 @@ QByteArray siteIniTemplate()
         "; Proxy (host:port or URL); empty: a direct connection, whatever ftp_proxy or\n"
         "; all_proxy say.\n"
         ";Proxy=\n"
+        "\n"
+        "[Signing]\n"
+        "; PEM file(s), \";\"-separated: the CA that issues the code-signing certificate, or the\n"
+        "; certificate itself. When set, a file the signing station hands back replaces the\n"
+        "; build only with an Authenticode signature that chains to one of them.\n"
+        ";Certificate=\n"
         "\n"
         "[Text]\n"
         "; Code page of setup INIs, version files and database texts.\n"
@@ -315,6 +360,7 @@ const SiteConfig& loadSiteConfig(QStringList* errors)
 {
     lastErrors().clear();
     setSite(SiteConfig::load(programFolder() + QStringLiteral("/site.ini"), &lastErrors()));
+    lastErrors() << current().missingAccounts();
     if (errors)
         *errors = lastErrors();
     return current();

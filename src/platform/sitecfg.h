@@ -14,8 +14,9 @@ struct SiteConfig {
     // In-house MySQL (work diary, login). Port 3306 in the original; tests use others.
     QString dbServerAddress = QStringLiteral("db.tarvelsoft.local");
     int dbPort = 3306;
-    QString dbUser = QStringLiteral("tv_inhouse");
-    QString dbPassword = QStringLiteral("tv!n2020");
+    // Accounts and passwords have no built-in value: site.ini must name them.
+    QString dbUser;
+    QString dbPassword;
     QString dbName = QStringLiteral("tv_inhouse");
     QString dbSocket; // Unix socket path; empty: TCP
     // Connection character set of both databases: "utf8mb4", or "ansi-bytes"
@@ -23,13 +24,18 @@ struct SiteConfig {
     // as they are (the connection then declares latin1, which the server
     // passes through unchanged).
     QString dbCharSet = QStringLiteral("utf8mb4");
+    // TLS of both databases: "off", "preferred" (when the server offers it) or
+    // "required" (server certificate and host name checked). A CA file given
+    // is checked in either TLS mode.
+    QString dbTls = QStringLiteral("preferred");
+    QString dbCaFile;
 
     // Web server: update downloads, server-address checker, web-host database.
     QString webServerAddress = QStringLiteral("www.tarvelsoft.local");
     int webHttpPort = 80;
     int webDbPort = 3306;
-    QString webDbUser = QStringLiteral("WebHostUser");
-    QString webDbPassword = QStringLiteral("webH0st!2020");
+    QString webDbUser;
+    QString webDbPassword;
     QString webDbName = QStringLiteral("webhost");
     QString webDbSocket;
 
@@ -46,8 +52,8 @@ struct SiteConfig {
     // Download FTP server.
     QString ftpHost = QStringLiteral("ftp.tarvelsoft.local");
     int ftpPort = 21;
-    QString ftpUser = QStringLiteral("tvc1");
-    QString ftpPassword = QStringLiteral("ftp#Tarvel21");
+    QString ftpUser;
+    QString ftpPassword;
     // "host:port" or a proxy URL; empty: a direct connection, whatever the
     // environment's ftp_proxy or all_proxy says.
     QString ftpProxy;
@@ -56,8 +62,8 @@ struct SiteConfig {
     QString fileServerHost = QStringLiteral("fileserver");
 
     // The one developer account whose deadlocks are retried; never the
-    // program's own user, whose sessions must not take that path.
-    QString developerAccount = QStringLiteral("tv_developer");
+    // program's own user, whose sessions must not take that path. Empty: none.
+    QString developerAccount;
 
     QString codePage = QStringLiteral("CP949");
 
@@ -83,6 +89,9 @@ struct SiteConfig {
     // an unknown code page, an unreadable file) adds one message naming its
     // key to *errors; the default stays in its place.
     static SiteConfig load(const QString& path, QStringList* errors = nullptr);
+    // One message per account or password key left empty; a program that
+    // connects must not start with any.
+    QStringList missingAccounts() const;
 };
 
 // The process-wide site configuration (defaults until one is installed).
@@ -93,8 +102,8 @@ void setSite(const SiteConfig& cfg);
 QByteArray siteIniTemplate();
 
 // Loads <program folder>/site.ini, installs it, applies its code page and
-// drive map. Returns the installed configuration; *errors as in load(). A
-// program must not start a run when errors came back.
+// drive map. Returns the installed configuration; *errors as in load() plus
+// missingAccounts(). A program must not start when errors came back.
 const SiteConfig& loadSiteConfig(QStringList* errors = nullptr);
 // The messages of the last loadSiteConfig (empty when every value was usable).
 const QStringList& siteConfigErrors();

@@ -2,6 +2,7 @@
 
 #include "app/login.h"
 #include "app/startup.h"
+#include "db/cmysql.h"
 #include "pipeline/steps.h"
 #include "ui/frmlogin.h"
 
@@ -71,6 +72,8 @@ int windowExitCode(StartUp::Outcome outcome)
 
 int runGui(int argc, char** argv)
 {
+    // Read by the headless runner only; no tool of a run may inherit it.
+    qunsetenv("ROLLHAVEN2_PASSWORD");
     QApplication app(argc, argv);
     setupGuiApplication(app);
     return runWindowProgram(app);
@@ -78,6 +81,7 @@ int runGui(int argc, char** argv)
 
 int runWindowProgram(QApplication& app)
 {
+    qunsetenv("ROLLHAVEN2_PASSWORD");
     resolveProgramFolder(app.arguments());
     loadSiteConfig();
 
@@ -91,6 +95,7 @@ int runWindowProgram(QApplication& app)
         tell(siteConfigErrors().join(QStringLiteral("\r\n")), MsgIcon::Critical);
         return 1;
     }
+    cMySQL::setConnectionSecurity(cMySQL::securityOf(site()));
     StartUp startUp;
     startUp.log = [](const QString& line) { QTextStream(stderr) << "start-up: " << line << Qt::endl; };
     startUp.showLogin = [&startUp](Login& login) {

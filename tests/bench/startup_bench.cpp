@@ -166,7 +166,8 @@ int main(int argc, char** argv)
                       .arg(db.port())
                       .arg(http.port())
                       .arg(c.port)
-                      .toUtf8());
+                      .toUtf8()
+                      + rh::test::Sandbox::accountKeys());
         QList<double> w, h;
         for (int k = 0; k < kStarts; ++k) {
             QFile::remove(home + QStringLiteral("/server_address_setting.json"));

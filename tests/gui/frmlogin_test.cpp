@@ -135,7 +135,8 @@ TEST(FrmLogin, WindowStartUpShowsTheLoginAndCancelEndsTheProgram)
     site.write(QStringLiteral("[Servers]\nDBServerAddress=127.0.0.1\nDBPort=%1\nCheckerHost=127.0.0.1\nCheckerPort=1\n"
                               "WebServerAddress=127.0.0.1\nWebHttpPort=1\n")
                    .arg(server->port())
-                   .toUtf8());
+                   .toUtf8()
+               + Sandbox::accountKeys());
     site.close();
     qputenv("ROLLHAVEN2_HOME", QFile::encodeName(box.home()));
 

@@ -5,6 +5,7 @@
 #include "pipeline/codesigning.h"
 #include "pipeline/desk.h"
 #include "pipeline/steps.h"
+#include "pefixtures.h"
 #include "sandbox.h"
 #include "standins.h"
 #include "testinteraction.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -346,4 +348,65 @@ TEST_F(SigningFixture, DriverCompilesAndSignsWithTheStandIns)
     EXPECT_TRUE(exe.contains(signatureMarker()));
     EXPECT_EQ(desk.grid.text(ColStatus, 1), QStringLiteral("서명완료"));
     EXPECT_EQ(desk.grid.text(ColStatus, 2), QString());
+}
+
+// A file the station hands back is put in place only when its Authenticode
+// signature chains to a certificate site.ini names; unsigned or foreign-signed
+// files stop their product, named in the log, and replace nothing.
+TEST_F(SigningFixture, OnlyFilesSignedWithTheSiteCertificateAreTakenBack)
+{
+    auto makeCertificate = [&](const QString& stem, const QString& cn) {
+        QProcess p;
+        p.start(QStringLiteral("openssl"),
+                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                 QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                 QStringLiteral("/CN=") + cn, QStringLiteral("-keyout"), box.home() + QLatin1Char('/') + stem + QStringLiteral("-key.pem"),
+                 QStringLiteral("-out"), box.home() + QLatin1Char('/') + stem + QStringLiteral(".pem")});
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    ASSERT_TRUE(makeCertificate(QStringLiteral("site"), QStringLiteral("Site Signing")));
+    ASSERT_TRUE(makeCertificate(QStringLiteral("foreign"), QStringLiteral("Someone Else")));
+    Sandbox::writeAnsi(box.home() + QStringLiteral("/site.ini"), QStringLiteral("[Signing]\nCertificate=site.pem\n"));
+    ASSERT_EQ(signingCertificatesFromSite(), QStringList{box.home() + QStringLiteral("/site.pem")});
+
+    const struct {
+        const char* station; // what the station signs with
+        QString found;       // empty: taken back
+    } cases[] = {
+        {"site", QString()},
+        {"foreign", QStringLiteral("설정된 인증서로 확인되지 않는 서명 (self-signed certificate), 서명자 /CN=Someone Else")},
+        {"missing", QStringLiteral("서명 없음")}, // cannot sign: hands the file back as it was
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.station);
+        ui.log.clear();
+        desk.grid.clear();
+        const QString exe = box.drive(QStringLiteral("C")) + QStringLiteral("/Src/Ledger/Ledger.exe");
+        QDir().mkpath(QFileInfo(exe).absolutePath());
+        QString error;
+        ASSERT_FALSE(makePe(exe, {QStringLiteral("--version"), QStringLiteral("1.2.3.4")}, &error).isEmpty())
+            << error.toStdString();
+        const QByteArray built = Sandbox::readBytes(exe);
+        const int row = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), {});
+        SigningStation station(box, 0.05);
+        station.signWith(box.home() + QLatin1Char('/') + QLatin1String(c.station) + QStringLiteral(".pem"),
+                         box.home() + QLatin1Char('/') + QLatin1String(c.station) + QStringLiteral("-key.pem"));
+        startStation(station);
+        EXPECT_TRUE(CodeSigning(desk, ColExePath, 0));
+        const SignatureCheck now = checkAuthenticode(exe, signingCertificatesFromSite());
+        if (c.found.isEmpty()) {
+            EXPECT_EQ(ui.log, kSigningLog);
+            EXPECT_TRUE(now.ok) << now.found.toStdString();
+            EXPECT_EQ(now.signer, QStringLiteral("/CN=Site Signing"));
+            EXPECT_TRUE(desk.isTicked(row));
+            continue;
+        }
+        EXPECT_EQ(ui.log.mid(3), QStringList{QStringLiteral("[오류] 원장관리 서명이 올바르지 않아 배포하지 않습니다."
+                                                            "(S:\\Codesigning\\signed\\Ledger.exe: ")
+                                              + c.found + QLatin1Char(')')});
+        EXPECT_EQ(Sandbox::readBytes(exe), built) << "the build stays as it was";
+        EXPECT_FALSE(desk.isTicked(row)) << "the product goes no further";
+        EXPECT_EQ(status(row), QStringLiteral("서명 오류"));
+        QFile::remove(signedDir + QStringLiteral("/Ledger.exe"));
+    }
 }

@@ -100,7 +100,7 @@ struct HeadlessFixture : ::testing::Test {
                                     "[Project3]\r\nISResult1=D:\\o\\pay_setup_2.exe\r\n"));
         QFile site(box.home() + QStringLiteral("/site.ini"));
         ASSERT_TRUE(site.open(QIODevice::WriteOnly));
-        site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n");
+        site.write("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n" + Sandbox::accountKeys());
         site.close();
         writeServers(1);
     }
@@ -200,6 +200,24 @@ TEST_F(HeadlessFixture, FinishedRunExitsZeroAndKeepsItsLog)
     EXPECT_TRUE(QFile::exists(base + QStringLiteral(".json")));
     // Closing saved the selection into the setup INI, as the window does.
     EXPECT_TRUE(Sandbox::readBytes(box.iniPath(QStringLiteral("demo.ini"))).contains("RecentProjects=;1;3"));
+}
+
+// The JUnit file is the user's own: a planted link does not lead the write to
+// another file of the user's.
+TEST_F(HeadlessFixture, JunitIsNeverWrittenThroughALink)
+{
+    const QString victim = box.home() + QStringLiteral("/victim.txt"), link = box.home() + QStringLiteral("/junit.xml");
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly) && v.write("keep\n") == 5);
+    v.close();
+    ASSERT_TRUE(QFile::link(victim, link));
+    Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("none"),
+                     QStringLiteral("--junit"), link, QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_TRUE(r.err.contains(QStringLiteral("JUnit 파일을 만들 수 없습니다: ") + link
+                               + QStringLiteral(" (심볼릭 링크를 따라 쓰지 않습니다)")))
+        << r.err.toStdString();
+    EXPECT_EQ(Sandbox::readBytes(victim), QByteArray("keep\n"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
 }
 
 TEST_F(HeadlessFixture, RefusedRunsExitNonZeroWithTheReason)

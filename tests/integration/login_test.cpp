@@ -7,6 +7,7 @@
 #include "sandbox.h"
 #include "testinteraction.h"
 
+#include "platform/codepage.h"
 #include "platform/macaddress.h"
 #include "platform/sitecfg.h"
 #include "platform/usersettings.h"
@@ -145,7 +146,6 @@ TEST_F(LoginTest, UnlistedBlockedUnreadableOrUncheckableMachinesEndTheProgram)
 
 TEST_F(LoginTest, HostileAndKoreanTextsAreCheckedAndSavedExactly)
 {
-    EXPECT_EQ(EscapeSqlText(QStringLiteral("\\'")), QStringLiteral("\\\\''"));
     add(QStringLiteral("o'neil\\x"), kHard, QStringLiteral("A45E60010203"));
     adapters({QStringLiteral("a4:5e:60:01:02:03")});
     auto l = open();
@@ -206,6 +206,42 @@ TEST_F(LoginTest, FailedCheckShowsTheErrorWithoutThePassword)
     EXPECT_FALSE(shown.contains(QStringLiteral("p4ss"))) << shown.toStdString();
     EXPECT_TRUE(l->visible);
     EXPECT_TRUE(tryPassword(*l, QStringLiteral("secret")));
+}
+
+// The password never leaves the program: the login compares its digest. And
+// a code page whose trail byte is "\" (Shift-JIS, GBK) over the ansi-bytes
+// connection cannot turn an escaped quote into a closing one.
+TEST_F(LoginTest, NoPasswordReachesTheServerAndTrailBytesCannotBreakOut)
+{
+    const QString password = QStringLiteral("Pl41n-Secret-한글");
+    root(QStringLiteral("UPDATE tv_inhouse.user SET password2 = SHA1(%1) WHERE id = 'kim'").arg(lit(password)));
+    auto l = open();
+    EXPECT_TRUE(tryPassword(*l, password));
+    const QString log = server->generalLog();
+    EXPECT_TRUE(log.contains(QStringLiteral("password2 = '")));
+    EXPECT_FALSE(log.contains(QStringLiteral("Pl41n-Secret"))) << "the password reached the server";
+    EXPECT_FALSE(log.contains(site().dbPassword));
+
+    const struct {
+        const char* codePage;
+        QString user, password;
+    } attacks[] = {
+        {"CP932", QStringLiteral("ソ' OR 1=1 #"), QStringLiteral("x")},
+        {"CP932", QStringLiteral("kim"), QStringLiteral("ソ') OR 1=1 #")},
+        {"GBK", QStringLiteral("乗' OR 1=1 #"), QStringLiteral("x")},
+    };
+    for (const auto& a : attacks) {
+        SCOPED_TRACE(a.codePage);
+        box.site().dbCharSet = QStringLiteral("ansi-bytes");
+        box.site().codePage = QLatin1String(a.codePage);
+        box.apply();
+        const QString lead = a.user == QLatin1String("kim") ? a.password : a.user;
+        ASSERT_EQ(toAnsi(lead.left(1)).right(1), QByteArray("\\")) << "a trail byte 0x5C is the point";
+        auto attacked = open();
+        ASSERT_NE(attacked->session(), nullptr);
+        attacked->txtUserName = a.user;
+        EXPECT_FALSE(tryPassword(*attacked, a.password));
+    }
 }
 
 } // namespace

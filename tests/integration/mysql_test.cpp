@@ -18,12 +18,14 @@
 
 #include <gtest/gtest.h>
 
+#include <errmsg.h>
 #include <mysql.h>
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 using namespace rh;
@@ -754,6 +756,88 @@ TEST_F(MySqlTest, ProgramStatementsSucceedWithTheConfiguredAccounts)
         "update cate3_info as a  set a.DemoDownFile  = 'abc.exe'where a.idx = 62")));
     EXPECT_EQ(web.affected_rows(), 1);
     EXPECT_TRUE(ui.tells().isEmpty()) << s(ui.tells().join("|"));
+}
+
+} // namespace
+
+namespace {
+
+// Connection security against a server serving TLS with a certificate made
+// for 127.0.0.1, and offering an account that authenticates through PAM,
+// which asks the client for the cleartext plugin.
+class MySqlSecurityTest : public MySqlTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        MariaDbServer::Options o;
+        o.tls = true;
+        o.cleartextAccount = true;
+        tlsServer = new MariaDbServer(o);
+        if (!tlsServer->start())
+            ADD_FAILURE() << s(tlsServer->diagnostics());
+    }
+    static void TearDownTestSuite()
+    {
+        delete tlsServer;
+        tlsServer = nullptr;
+        cMySQL::setConnectionSecurity({});
+    }
+    // Connects to `srv` as tv_inhouse; the session's TLS cipher, "" without
+    // TLS, or nullopt when the connection was refused.
+    std::optional<QString> cipherOf(const MariaDbServer& srv)
+    {
+        cMySQL db;
+        if (!db.real_connect(srv.host(), QStringLiteral("tv_inhouse"), site().dbPassword, QStringLiteral("tv_inhouse"),
+                             srv.port(), QString(), 0, true))
+            return std::nullopt;
+        RecordsetPtr rs = db.query(QStringLiteral("SHOW SESSION STATUS LIKE 'Ssl_cipher'"));
+        return rs && !rs->isEOF() ? rs->value(1) : QStringLiteral("<no row>");
+    }
+    static inline MariaDbServer* tlsServer = nullptr;
+};
+
+TEST_F(MySqlSecurityTest, TlsSettingsAndServerCertificateChecks)
+{
+    ASSERT_NE(tlsServer, nullptr);
+    using Tls = cMySQL::ConnectionSecurity::Tls;
+    const struct {
+        const char* name;
+        Tls tls;
+        QString ca;
+        const MariaDbServer* srv;
+        bool connects, encrypted;
+    } cases[] = {
+        {"required, the issuing CA", Tls::Required, tlsServer->caFile(), tlsServer, true, true},
+        {"required, a foreign CA", Tls::Required, tlsServer->foreignCaFile(), tlsServer, false, false},
+        {"required, a server without TLS", Tls::Required, tlsServer->caFile(), server, false, false},
+        {"preferred, no CA", Tls::Preferred, QString(), tlsServer, true, true},
+        {"preferred, a foreign CA", Tls::Preferred, tlsServer->foreignCaFile(), tlsServer, false, false},
+        {"preferred, a server without TLS", Tls::Preferred, QString(), server, true, false},
+        {"off", Tls::Off, QString(), tlsServer, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cMySQL::setConnectionSecurity({c.tls, c.ca});
+        const std::optional<QString> cipher = cipherOf(*c.srv);
+        ASSERT_EQ(cipher.has_value(), c.connects);
+        if (cipher)
+            EXPECT_EQ(!cipher->isEmpty(), c.encrypted) << s(*cipher);
+    }
+}
+
+TEST_F(MySqlSecurityTest, CleartextAuthenticationIsRefusedBeforeThePasswordLeaves)
+{
+    ASSERT_NE(tlsServer, nullptr);
+    using Tls = cMySQL::ConnectionSecurity::Tls;
+    for (Tls tls : {Tls::Off, Tls::Required}) {
+        cMySQL::setConnectionSecurity({tls, tlsServer->caFile()});
+        cMySQL db;
+        EXPECT_FALSE(db.real_connect(tlsServer->host(), MariaDbServer::pamUser(), QStringLiteral("Cl34r-Pw"), QString(),
+                                     tlsServer->port(), QString(), 0, true));
+        // Refused by the client, not by the server's check of a password it
+        // received (1045).
+        EXPECT_EQ(db.err_no(), CR_PLUGIN_NOT_ALLOWED) << s(db.err_description());
+    }
 }
 
 } // namespace

@@ -73,5 +73,14 @@ TEST(ProgramFolder, FirstStartSaysWhatToFillInOnStandardError)
         runProgram({QStringLiteral("--headless"), QStringLiteral("--list")}, envWith({{"XDG_CONFIG_HOME", config.path()}}));
     EXPECT_TRUE(first.err.contains(QStringLiteral("처음 실행입니다. 프로그램 폴더를 만들었습니다: ") + home + QStringLiteral("\n- site.ini: ")))
         << first.err.toStdString();
-    EXPECT_TRUE(QFileInfo::exists(home + QStringLiteral("/site.ini")));
+    // The folder and the file that will hold the site's passwords are the
+    // owner's alone, and no account has a built-in value to start with.
+    EXPECT_EQ(QFileInfo(home).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(QFileInfo(home + QStringLiteral("/site.ini")).permissions() & 0x7077,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_NE(first.code, 0);
+    for (const char* key : {"[Database] User", "[Database] Password", "[Database] WebUser", "[Database] WebPassword",
+                            "[Ftp] User", "[Ftp] Password"})
+        EXPECT_TRUE(first.err.contains(QStringLiteral("site.ini ") + QLatin1String(key) + QStringLiteral(" 값이 없습니다")))
+            << key << "\n" << first.err.toStdString();
 }

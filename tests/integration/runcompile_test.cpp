@@ -97,6 +97,26 @@ TEST_F(RunCompileFixture, RunStepWaitsForEachTickedProjectThenAsks)
     EXPECT_EQ(ui.log.size(), 2);
 }
 
+// The compiler's fixed path has blanks: a file planted at "C:\Program" must
+// not be taken for the program part of the command line.
+TEST_F(RunCompileFixture, APlantedProgramOnTheCompilerPathNeverRuns)
+{
+    installCompiler(box);
+    const QString planted = box.drive(QStringLiteral("C")) + QStringLiteral("/Program");
+    const QString ran = box.home() + QStringLiteral("/planted.ran");
+    QFile f(planted);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(ran).toUtf8());
+    f.close();
+    ASSERT_TRUE(f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
+    const int row = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    writeProject(row, {});
+    ui.answer(true);
+    EXPECT_TRUE(Step1_1(desk));
+    EXPECT_FALSE(QFile::exists(ran));
+    EXPECT_EQ(calls.lines(), QStringList{QStringLiteral("vb6 /runexit ") + nativeOf(vbpOf(row))});
+}
+
 TEST_F(RunCompileFixture, RunStepStopsWhenTheEnvironmentCannotBeStarted)
 {
     const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));

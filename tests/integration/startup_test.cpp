@@ -208,6 +208,9 @@ TEST_F(StartUpTest, ResolvedHostsServeTheUpdateAndTheLoginInThatOrder)
     EXPECT_EQ(DBServerAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(WebServerAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.1")) << "the login already uses the resolved host";
+    // The checker's variables are not left for the tools of the run.
+    for (const char* v : {kEnvUpdateUrl, kEnvUpdateDigest, kEnvExeFolder})
+        EXPECT_FALSE(qEnvironmentVariableIsSet(v)) << v;
     const QStringList asked = requestsSince(before);
     ASSERT_GE(asked.size(), 2);
     EXPECT_EQ(asked[0], QString::fromLatin1(kServerAddressCheckerPath)) << "first start: no query";

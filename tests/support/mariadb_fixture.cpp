@@ -1,5 +1,7 @@
 #include "mariadb_fixture.h"
 
+#include "sandbox.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -21,9 +23,36 @@ QString MariaDbServer::scriptPath()
     return QStringLiteral(RH_SUPPORT_DIR "/tools/mariadb_sandbox.sh");
 }
 
-MariaDbServer::MariaDbServer(QStringList serverArgs)
-    : m_dir(QStringLiteral("/tmp/rh-mariadb-XXXXXX")), m_serverArgs(std::move(serverArgs))
+MariaDbServer::MariaDbServer(const Options& options)
+    : m_options(options), m_dir(QStringLiteral("/tmp/rh-mariadb-XXXXXX"))
 {
+}
+
+// A CA, a server certificate it issues for 127.0.0.1, and a second CA that
+// issued nothing here.
+bool MariaDbServer::makeCertificates()
+{
+    const QString d = m_dir.path() + QLatin1Char('/');
+    const QStringList steps = {
+        QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=rh-test-ca -keyout %1ca-key.pem -out %1ca.pem"),
+        QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=rh-foreign-ca -keyout %1foreign-key.pem -out %1foreign-ca.pem"),
+        QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout %1server-key.pem -out %1server.csr"),
+        QStringLiteral("x509 -req -days 2 -in %1server.csr -CA %1ca.pem -CAkey %1ca-key.pem -CAcreateserial "
+                       "-extfile %1san.cnf -out %1server.pem"),
+    };
+    QFile san(d + QStringLiteral("san.cnf"));
+    if (!san.open(QIODevice::WriteOnly) || san.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return false;
+    san.close();
+    for (const QString& step : steps) {
+        QProcess p;
+        p.start(QStringLiteral("openssl"), step.arg(d).split(QLatin1Char(' ')));
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            m_diagnostics = QStringLiteral("openssl %1 failed: %2").arg(step, QString::fromUtf8(p.readAllStandardError()));
+            return false;
+        }
+    }
+    return true;
 }
 
 MariaDbServer::~MariaDbServer()
@@ -39,16 +68,26 @@ bool MariaDbServer::start()
         m_diagnostics = QStringLiteral("cannot create a temporary folder: ") + m_dir.errorString();
         return false;
     }
+    QStringList serverArgs = m_options.serverArgs;
+    if (m_options.tls) {
+        if (!makeCertificates())
+            return false;
+        const QString d = m_dir.path() + QLatin1Char('/');
+        serverArgs << QStringLiteral("--ssl-ca=%1ca.pem").arg(d) << QStringLiteral("--ssl-cert=%1server.pem").arg(d)
+                   << QStringLiteral("--ssl-key=%1server-key.pem").arg(d);
+    }
+    if (m_options.cleartextAccount)
+        serverArgs << QStringLiteral("--plugin-load-add=auth_pam") << QStringLiteral("--pam-use-cleartext-plugin=ON");
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!serverArgs.isEmpty())
+        env.insert(QStringLiteral("RH_SANDBOX_SERVER_ARGS"), serverArgs.join(QLatin1Char(' ')));
     env.insert(QStringLiteral("RH_SANDBOX_OWNER_PID"),
                QString::number(QCoreApplication::applicationPid()));
     // Initialise once per build tree; later starts copy the prepared folder.
     if (!env.contains(QStringLiteral("RH_SANDBOX_TEMPLATE")))
         env.insert(QStringLiteral("RH_SANDBOX_TEMPLATE"),
                    QStringLiteral(RH_BINARY_DIR "/mariadb-template"));
-    if (!m_serverArgs.isEmpty())
-        env.insert(QStringLiteral("RH_SANDBOX_SERVER_ARGS"), m_serverArgs.join(QLatin1Char(' ')));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral("bash"), {scriptPath(), QStringLiteral("start"), m_dir.path()});
     const bool finished = p.waitForFinished(90000);
@@ -69,6 +108,10 @@ bool MariaDbServer::start()
     }
     m_port = port;
     m_running = true;
+    if (m_options.cleartextAccount
+        && !exec(QStringLiteral("CREATE USER %1@'%' IDENTIFIED VIA pam USING 'rh-none'").arg(pamUser()), nullptr,
+                 &m_diagnostics))
+        return false;
     return true;
 }
 
@@ -88,6 +131,8 @@ SiteConfig MariaDbServer::siteConfig(SiteConfig base) const
     base.webDbPort = m_port;
     base.webDbSocket.clear();
     base.developerAccount = developerUser();
+    if (base.dbUser.isEmpty())
+        Sandbox::setAccounts(base);
     return base;
 }
 

@@ -23,9 +23,22 @@ public:
     static QString developerUser() { return QStringLiteral("tv_dev"); }
     static QString developerPassword() { return QStringLiteral("tvDev!2020"); }
 
-    // serverArgs go to mariadbd, e.g. "--version=5.7.44" for a server that
-    // announces itself as version 5.
-    explicit MariaDbServer(QStringList serverArgs = {});
+    struct Options {
+        // Serve TLS with a certificate for 127.0.0.1 that the fixture makes
+        // with openssl, issued by caFile(); foreignCaFile() is an unrelated CA.
+        bool tls = false;
+        // Load the PAM plugin, which asks clients for the cleartext plugin,
+        // and create the account pamUser() that authenticates through it.
+        bool cleartextAccount = false;
+        // More mariadbd options, e.g. "--version=5.7.44" for a server that
+        // announces itself as version 5.
+        QStringList serverArgs;
+    };
+    static QString pamUser() { return QStringLiteral("rh_pam"); }
+
+    MariaDbServer() : MariaDbServer(Options()) {}
+    explicit MariaDbServer(const Options& options);
+    explicit MariaDbServer(QStringList serverArgs) : MariaDbServer(Options{false, false, std::move(serverArgs)}) {}
     ~MariaDbServer(); // stops the server
     MariaDbServer(const MariaDbServer&) = delete;
     MariaDbServer& operator=(const MariaDbServer&) = delete;
@@ -49,15 +62,19 @@ public:
     // Every statement the server received since start (its general log).
     QString generalLog() const;
     QString diagnostics() const { return m_diagnostics; }
+    QString caFile() const { return m_dir.path() + QStringLiteral("/ca.pem"); }
+    QString foreignCaFile() const { return m_dir.path() + QStringLiteral("/foreign-ca.pem"); }
 
     static QString scriptPath();
 
 private:
+    bool makeCertificates();
+
+    Options m_options;
     QTemporaryDir m_dir;
     int m_port = 0;
     bool m_running = false;
     QString m_diagnostics;
-    QStringList m_serverArgs;
 };
 
 // Register with ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment).

@@ -20,9 +20,29 @@ Sandbox::Sandbox()
                        {QStringLiteral("D:"), home() + QStringLiteral("/drives/D")},
                        {QStringLiteral("S:"), home() + QStringLiteral("/drives/S")},
                        {QStringLiteral("\\\\fileserver"), home() + QStringLiteral("/drives/fileserver")}};
+    setAccounts(m_site);
     setProgramFolder(home());
     setUserSettingsFolder(home() + QStringLiteral("/settings"));
     apply();
+}
+
+void Sandbox::setAccounts(SiteConfig& site)
+{
+    site.dbUser = QStringLiteral("tv_inhouse");
+    site.dbPassword = QStringLiteral("tv!n2020");
+    site.webDbUser = QStringLiteral("WebHostUser");
+    site.webDbPassword = QStringLiteral("webH0st!2020");
+    site.ftpUser = QStringLiteral("tvc1");
+    site.ftpPassword = QStringLiteral("Tv#Ftp0912ab");
+}
+
+QByteArray Sandbox::accountKeys()
+{
+    SiteConfig s;
+    setAccounts(s);
+    return QStringLiteral("[Database]\nUser=%1\nPassword=%2\nWebUser=%3\nWebPassword=%4\n[Ftp]\nUser=%5\nPassword=%6\n")
+        .arg(s.dbUser, s.dbPassword, s.webDbUser, s.webDbPassword, s.ftpUser, s.ftpPassword)
+        .toUtf8();
 }
 
 Sandbox::~Sandbox()

@@ -24,6 +24,11 @@ public:
     static QByteArray readBytes(const QString& nativePath);
 
     SiteConfig& site() { return m_site; }
+    // The accounts of schema.sql and the FTP fixtures' default account, which
+    // the program has no built-in value for.
+    static void setAccounts(SiteConfig& site);
+    // The same as site.ini lines ([Database] and [Ftp] sections).
+    static QByteArray accountKeys();
     // Installs the sandbox's site configuration (after changing site()).
     void apply();
 

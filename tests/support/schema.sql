@@ -81,8 +81,9 @@ INSERT INTO cate3_info (idx, title, DemoDownFile) VALUES
   (62, 'TVledger2', 'TVledger2_setup.exe'), (63, 'TVledgerCS', 'TVledgerCS_setup.exe'),
   (65, 'TVplantCS', 'TVplantCS_setup.exe'), (88, 'TVplantProCS', 'TVplantProCS_setup.exe');
 
--- Accounts. The passwords are the site configuration's defaults; the developer
--- account is the one whose deadlocks are retried (site DeveloperAccount).
+-- Accounts, as the tests' and the demo's site configurations name them (the
+-- program has none built in); the developer account is the one whose
+-- deadlocks are retried (site DeveloperAccount).
 CREATE USER 'tv_inhouse'@'%' IDENTIFIED BY 'tv!n2020';
 GRANT ALL PRIVILEGES ON tv_inhouse.* TO 'tv_inhouse'@'%';
 CREATE USER 'WebHostUser'@'%' IDENTIFIED BY 'webH0st!2020';

@@ -115,10 +115,12 @@ bool SigningStation::start(QString* error)
 {
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("python3"),
-                     {standInTool(QStringLiteral("signstation.py")), QStringLiteral("--unsigned"), m_unsigned,
-                      QStringLiteral("--signed"), m_signed, QStringLiteral("--delay"),
-                      QString::number(m_delay), QStringLiteral("--poll"), QString::number(m_poll)});
+    QStringList args{standInTool(QStringLiteral("signstation.py")), QStringLiteral("--unsigned"), m_unsigned,
+                     QStringLiteral("--signed"), m_signed, QStringLiteral("--delay"),
+                     QString::number(m_delay), QStringLiteral("--poll"), QString::number(m_poll)};
+    if (!m_cert.isEmpty())
+        args << QStringLiteral("--cert") << m_cert << QStringLiteral("--key") << m_key;
+    m_process->start(QStringLiteral("python3"), args);
     if (!m_process->waitForStarted(10000)) {
         *error = QStringLiteral("signing station did not start: ") + m_process->errorString();
         return false;

@@ -68,12 +68,19 @@ public:
     // False with the reason in *error when the station did not come up.
     bool start(QString* error);
     void stop();
+    // Before start: sign for real (osslsigncode) with this certificate and key.
+    void signWith(const QString& certificate, const QString& key)
+    {
+        m_cert = certificate;
+        m_key = key;
+    }
     QString unsignedFolder() const { return m_unsigned; }
     QString signedFolder() const { return m_signed; }
 
 private:
     QString m_unsigned, m_signed;
     double m_delay, m_poll;
+    QString m_cert, m_key;
     std::unique_ptr<QProcess> m_process;
 };
 

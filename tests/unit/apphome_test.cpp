@@ -78,14 +78,15 @@ TEST(ProgramFolder, FirstStartLaysOutACommentedTemplateOnceAndKeepsTheUsersEdits
 
     const QByteArray tpl = readAll(home + QStringLiteral("/site.ini"));
     EXPECT_TRUE(tpl.contains("\n[Drives]\n"));
-    // Every value line is commented: the template keeps the built-in values,
-    // and shows no built-in secret.
+    // Value lines are commented and keep the built-in values, except the
+    // accounts, which have none: they stand empty, to be filled in.
     const SiteConfig loaded = SiteConfig::load(home + QStringLiteral("/site.ini"));
     EXPECT_EQ(loaded.dbServerAddress, SiteConfig().dbServerAddress);
-    EXPECT_EQ(loaded.ftpPassword, SiteConfig().ftpPassword);
     EXPECT_TRUE(loaded.driveMap.isEmpty());
-    EXPECT_FALSE(tpl.contains(SiteConfig().dbPassword.toUtf8()));
-    EXPECT_FALSE(tpl.contains(SiteConfig().ftpPassword.toUtf8()));
+    EXPECT_EQ(loaded.missingAccounts().size(), 6);
+    EXPECT_EQ(tpl.count("\nPassword=\n"), 2);
+    for (const char* old : {"tv!n2020", "webH0st!2020", "ftp#Tarvel21", "WebHostUser", "tvc1"})
+        EXPECT_FALSE(tpl.contains(old)) << old;
 
     // The user fills in a value by removing its ";".
     QByteArray edited = tpl;

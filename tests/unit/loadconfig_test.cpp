@@ -322,3 +322,37 @@ TEST_F(LoadFixture, AnIniWithoutProjectsSaysSoWhenLoaded)
     EXPECT_EQ(ui.tells(), QStringList{none + desk.IniPath
                                       + QStringLiteral("\r\n그룹이 가리키는 프로젝트 구역이 없습니다: Project1,Project2")});
 }
+
+// Paths of a setup INI reach the disk only through the drive map: a native
+// path in any path key is refused by name, and nothing of the file stays
+// loaded to run with.
+TEST_F(LoadFixture, NativePathsInTheIniAreRefusedByKey)
+{
+    const QString project = QStringLiteral("[Project]\r\nProjectCount=1\r\nProject1=one\r\n"
+                                           "[Project1]\r\nISResult1=D:\\o\\a_setup_2.exe\r\n");
+    const struct {
+        QString text, section, key, value;
+    } cases[] = {
+        {QStringLiteral("[General]\r\nUpxExePath=/usr/bin/upx\r\n") + project, QStringLiteral("General"),
+         QStringLiteral("UpxExePath"), QStringLiteral("/usr/bin/upx")},
+        {QStringLiteral("[Distribute]\r\nPath1=C:\\ok\r\nPath2=/srv/../etc\r\n") + project,
+         QStringLiteral("Distribute"), QStringLiteral("Path2"), QStringLiteral("/srv/../etc")},
+        {project + QStringLiteral("ExePath=/home/u/../../etc/passwd\r\n"), QStringLiteral("Project1"),
+         QStringLiteral("ExePath"), QStringLiteral("/home/u/../../etc/passwd")},
+        {project + QStringLiteral("정식버전경로=/srv/official\r\n"), QStringLiteral("Project1"),
+         QStringLiteral("정식버전경로"), QStringLiteral("/srv/official")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key.toStdString());
+        load(QString::fromUtf8(kSetup));
+        ASSERT_EQ(desk.grid.maxRows(), 2);
+        ui.messages.clear();
+        load(c.text, QStringLiteral("bad.ini"));
+        EXPECT_EQ(ui.tells(), QStringList{QStringLiteral("설정파일 내용중 [%1] - %2의 값이 잘못되었습니다: \"%3\" "
+                                                         "(드라이브(X:\\) 또는 \\\\서버\\공유 경로여야 합니다)")
+                                              .arg(c.section, c.key, c.value)});
+        EXPECT_EQ(desk.grid.maxRows(), 0);
+        EXPECT_TRUE(desk.lstDest.items.isEmpty());
+        EXPECT_TRUE(desk.IniPath.isEmpty());
+    }
+}

@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace rh;
@@ -251,4 +256,43 @@ TEST(ProfileWriteFile, MissingFolderFailsAndWritesNothing)
     const QString path = dir.filePath(QStringLiteral("no/such/dir/setup.ini"));
     EXPECT_FALSE(WritePrivateProfileText(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("v"), path));
     EXPECT_FALSE(QFile::exists(path));
+}
+
+// Files the program makes for its user (run report, journal, JUnit) are
+// never written through a planted link or into another user's file.
+TEST(WriteOwnFile, RefusesLinksAndOtherUsersFiles)
+{
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("victim")), target = dir.filePath(QStringLiteral("report.json"));
+    auto writeVictim = [&] {
+        QFile v(victim);
+        return v.open(QIODevice::WriteOnly | QIODevice::Truncate) && v.write("keep") == 4;
+    };
+    const struct {
+        const char* name;
+        std::function<bool()> plant;
+        QString refusal; // empty: written
+    } cases[] = {
+        {"new file", [] { return true; }, QString()},
+        {"own file", [&] { return writeVictim() && QFile::copy(victim, target); }, QString()},
+        {"symbolic link", [&] { return QFile::link(victim, target); }, QStringLiteral("심볼릭 링크를 따라 쓰지 않습니다")},
+        {"another user's file",
+         [&] { return QFile::copy(victim, target) && ::chown(QFile::encodeName(target).constData(), 65534, 65534) == 0; },
+         QStringLiteral("다른 사용자의 파일입니다")},
+    };
+    for (const auto& c : cases) {
+        if (QLatin1String(c.name) == QLatin1String("another user's file") && ::geteuid() != 0)
+            continue; // only root can give a file away
+        SCOPED_TRACE(c.name);
+        QFile::remove(target);
+        ASSERT_TRUE(writeVictim());
+        ASSERT_TRUE(c.plant());
+        QString error;
+        EXPECT_EQ(writeOwnFileAtomically(target, "new", &error), c.refusal.isEmpty());
+        EXPECT_EQ(error, c.refusal);
+        EXPECT_EQ(readAll(victim), QByteArray("keep"));
+        if (c.refusal.isEmpty()) {
+            EXPECT_EQ(readAll(target), QByteArray("new"));
+        }
+    }
 }

@@ -11,9 +11,9 @@
 # DIR also holds sock, port, mariadbd.pid, error.log and general.log (every
 # statement the server received). With RH_SANDBOX_OWNER_PID set, the server is
 # stopped when that process ends, so a crashed test leaves nothing behind.
-# RH_SANDBOX_SCHEMA overrides the schema file; RH_SANDBOX_TEMPLATE names a
-# folder that caches an initialised data folder between starts;
-# RH_SANDBOX_SERVER_ARGS adds options to mariadbd (e.g. --version=5.7.44).
+# RH_SANDBOX_SERVER_ARGS adds mariadbd options (blank-separated) to the
+# server that answers on the port. RH_SANDBOX_SCHEMA overrides the schema file; RH_SANDBOX_TEMPLATE names a
+# folder that caches an initialised data folder between starts.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -168,11 +168,12 @@ cmd_start() {
     init_data "$dir"
   fi
 
-  local port attempt
+  local port attempt extra=()
+  # shellcheck disable=SC2206  # options are blank-separated on purpose
+  if [[ -n ${RH_SANDBOX_SERVER_ARGS:-} ]]; then extra=($RH_SANDBOX_SERVER_ARGS); fi
   for attempt in 1 2 3 4 5; do
     port=$(pick_port)
-    # shellcheck disable=SC2086  # options split on blanks
-    if launch "$dir" --port="$port" --bind-address=127.0.0.1 ${RH_SANDBOX_SERVER_ARGS:-}; then break; fi
+    if launch "$dir" --port="$port" --bind-address=127.0.0.1 "${extra[@]}"; then break; fi
     if grep -q "already in use" "$dir/error.log" && (( attempt < 5 )); then continue; fi
     show_error_log "$dir"
     die "mariadbd did not start"

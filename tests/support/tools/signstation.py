@@ -6,17 +6,21 @@ Watches the unsigned folder; a file that has been there unchanged for
 name: the signed copy is written beside its final name and renamed into
 place, then the unsigned file is removed. Signing appends a certificate
 record (WIN_CERTIFICATE, revision 2.0, PKCS#7 type) holding a marker text
-and, for PE images, points the security directory at it.
+and, for PE images, points the security directory at it. With --cert and
+--key it signs for real instead (osslsigncode, Authenticode); a file that
+cannot be signed so is handed back unsigned, as a misconfigured station would.
 
   signstation.py --unsigned DIR --signed DIR [--delay S] [--poll S]
-                 [--pidfile FILE] [--owner-pid PID] [--once]
+                 [--cert PEM --key PEM] [--pidfile FILE] [--owner-pid PID] [--once]
 
 Stops on SIGTERM or SIGINT, or once the owner process has gone. Names starting with "." are temporary files of
 a copy in progress and are left alone. --once signs what is there and exits.
 """
 import argparse
 import os
+import shutil
 import signal
+import subprocess
 import struct
 import sys
 import time
@@ -57,13 +61,20 @@ def signed_bytes(data):
     return bytes(data) + cert
 
 
-def sign(name, unsigned, signed):
+def sign(name, unsigned, signed, cert=None, key=None):
     src = os.path.join(unsigned, name)
-    with open(src, "rb") as f:
-        data = f.read()
     tmp = os.path.join(signed, "." + name + ".signing")
-    with open(tmp, "wb") as f:
-        f.write(signed_bytes(data))
+    if cert:
+        done = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", src, "-out", tmp],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if done.returncode != 0:
+            print("not signed " + name + ": " + done.stderr.decode(errors="replace").strip(), flush=True)
+            shutil.copyfile(src, tmp)
+    else:
+        with open(src, "rb") as f:
+            data = f.read()
+        with open(tmp, "wb") as f:
+            f.write(signed_bytes(data))
     os.replace(tmp, os.path.join(signed, name))
     os.unlink(src)
 
@@ -93,7 +104,7 @@ def scan(args, seen, now, force=False):
                 continue
         if force or now - first >= args.delay:
             try:
-                sign(name, args.unsigned, args.signed)
+                sign(name, args.unsigned, args.signed, args.cert, args.key)
                 print("signed " + name, flush=True)
             except FileNotFoundError:
                 pass
@@ -118,6 +129,8 @@ def main():
     p.add_argument("--signed", required=True)
     p.add_argument("--delay", type=float, default=1.0, help="seconds a file waits before signing")
     p.add_argument("--poll", type=float, default=0.1, help="seconds between looks at the folder")
+    p.add_argument("--cert", help="PEM certificate to sign with (osslsigncode)")
+    p.add_argument("--key", help="PEM private key of --cert")
     p.add_argument("--pidfile")
     p.add_argument("--owner-pid", type=int, help="stop when this process has ended")
     p.add_argument("--once", action="store_true")
