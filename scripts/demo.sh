@@ -124,7 +124,7 @@ echo
 echo "== a newer build of the program is published =="
 updates="$SANDBOX/http/root/download/자동업데이트_v1"
 cp "$BUILD/next/rollhaven2" "$updates/rollhaven2"
-(cd "$updates" && sha256sum rollhaven2 > rollhaven2.sha256)
+minisign -S -s "$SANDBOX/http/keys/release.key" -m "$updates/rollhaven2" >/dev/null
 printf '1\r\n' > "$updates/rollhaven2_lastver.txt"
 old_sum=$(sha256sum < "$APP")
 set +e

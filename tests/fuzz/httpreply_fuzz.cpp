@@ -2,15 +2,17 @@
 // - a version file read through OpenUrlText: at most 20 characters, the bytes
 //   again when they are valid in the code page, and a latest revision that
 //   writes out and reads back as the same number;
-// - a "<file>.sha256" body: the digest taken from it holds no blank or capital
-//   and reads back the same from the line sha256sum would write for it;
+// - a "<file>.minisig" body: checked against a key nobody holds, it is never
+//   a good signature, whatever it says;
 // - (bit 2) a body handed to the GET's sink in pieces cut as the input says:
 //   whether it fails, and what a success keeps, is what one whole piece
 //   gives; the kept bytes are the body's first bytes and within the limit.
 #include "app/autoupdate.h"
-#include "net/download.h"
+#include "net/minisign.h"
 #include "net/httpsink.h"
 #include "platform/codepage.h"
+
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cmath>
@@ -32,15 +34,18 @@ void versionFile(const QByteArray& body)
         std::abort();
 }
 
-void digestFile(const QByteArray& body)
+void signatureFile(const QByteArray& body)
 {
-    const QString digest = rh::publishedSha256(body);
-    if (digest != digest.toLower())
-        std::abort();
-    for (QChar c : digest)
-        if (QStringView(u" \t\n\v\f\r").contains(c))
-            std::abort();
-    if (!digest.isEmpty() && rh::publishedSha256(digest.toLatin1() + "  file.exe\n") != digest)
+    static const QString file = [] {
+        static QTemporaryFile f;
+        f.open();
+        f.write("published file");
+        f.flush();
+        return f.fileName();
+    }();
+    // The key id the body names, so the check goes on to the signatures.
+    rh::MinisignKey key{QByteArray::fromBase64(body.split('\n').value(1)).mid(2, 8), QByteArray(32, '\x5a')};
+    if (rh::verifyMinisign(file, body, {key}, QStringLiteral("f")).ok)
         std::abort();
 }
 
@@ -111,6 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     else if ((data[0] & 1) == 0)
         versionFile(body);
     else
-        digestFile(body);
+        signatureFile(body);
     return 0;
 }

@@ -66,6 +66,8 @@ void HttpServer::writeRoutes()
         r.insert(QStringLiteral("body_b64"), QString::fromLatin1(it->body.toBase64()));
         r.insert(QStringLiteral("content_type"), it->contentType);
         r.insert(QStringLiteral("delay"), it->delaySec);
+        if (it->dripSec > 0)
+            r.insert(QStringLiteral("drip"), it->dripSec);
         if (!it->location.isEmpty())
             r.insert(QStringLiteral("location"), it->location);
         routes.insert(it.key(), r);

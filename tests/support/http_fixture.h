@@ -36,6 +36,7 @@ public:
         QByteArray body;
         QString contentType = QStringLiteral("application/json; charset=utf-8");
         double delaySec = 0;
+        double dripSec = 0; // the body one byte at a time, this far apart
         QString location; // Location header, for redirects
     };
     // `target` is a path ("/a/b.php") or a path with its query ("/a?x=1").
