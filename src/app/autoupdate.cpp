@@ -395,14 +395,14 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
     // than the installed one.
     StagedUpdate checker = stageUpdate(m_rules, fileUrl(checkerName), checkerName, localPath, latest, local);
     if (!checker.ok()) {
-        note(QStringLiteral("update: %1 discarded, the installed one kept").arg(checker.error));
+        note(QStringLiteral("update: %1; discarded, the installed one kept").arg(checker.error));
         return false;
     }
     StagedUpdate changer = stageUpdate(m_rules, fileUrl(changerName), changerName, changerPath(), -1,
                                        leadingNumber(companionRevision(changerPath())), true);
     if (!changer.ok()) {
         checker.discard();
-        note(QStringLiteral("update: %1 discarded, the installed companions kept").arg(changer.error));
+        note(QStringLiteral("update: %1; discarded, the installed companions kept").arg(changer.error));
         return false;
     }
     QString error;

@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
@@ -267,6 +268,43 @@ TEST_F(StartUpTest, CheckerThatNeverAnswersCostsItsTimeoutThenTheCacheServes)
     EXPECT_EQ(loginSawDb, QStringLiteral("10.1.1.1"));
 }
 
+TEST_F(StartUpTest, HttpsCheckerIsUsedOnlyWithACertificateThatChecksOut)
+{
+    QTemporaryDir dir;
+    const QString cert = dir.path() + QStringLiteral("/cert.pem"), key = dir.path() + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0) << openssl.readAll().toStdString();
+    put(dir.path() + QStringLiteral("/server.pem"), bytes(cert) + bytes(key));
+    HttpServer tls;
+    tls.tlsCertificate = dir.path() + QStringLiteral("/server.pem");
+    ASSERT_TRUE(tls.start()) << tls.diagnostics().toStdString();
+    tls.setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
+                 serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")));
+    box.site().https = true;
+    box.site().checkerPort = tls.port();
+    box.site().updatePublicKeys.clear();
+    box.apply();
+    EXPECT_TRUE(ServerAddressCheckerUrl(QString(), QString()).startsWith(QStringLiteral("https://")));
+
+    // A certificate no known authority vouches for: the checker is not believed.
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(tls.requests(), QStringList());
+
+    // With the site's authority it is.
+    box.site().httpCaFile = cert;
+    box.apply();
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(tls.requests().size(), 1);
+}
+
 // ------------------------------------------------------------------ update launcher
 
 TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
@@ -279,8 +317,8 @@ TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
     publishSigned(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
 
     // No local checker: revision 0, so both come whenever the latest is above 0.
-    publishRevision(QStringLiteral("1"));
-    EXPECT_TRUE(u.AutoUpdaterSelfUpdate());
+    publishRevision(QStringLiteral("2"));
+    EXPECT_TRUE(u.AutoUpdaterSelfUpdate()) << log.join(u'\n').toStdString();
     EXPECT_EQ(bytes(checker), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
     EXPECT_EQ(bytes(changer), bytes(kNext + QStringLiteral("filechanger.exe")));
     EXPECT_TRUE(QFileInfo(checker).isExecutable());
@@ -484,6 +522,7 @@ TEST_F(StartUpTest, HostsTheSiteDoesNotAllowAreIgnoredAndNeverCached)
                           Case{"db.tarvel.test.evil.example", false}, Case{"10.0.0.9", true},
                           Case{"10.0.0.99", false}}) {
         QFile::remove(serverAddressFilePath());
+        ClearServerAddressData();
         http->setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
                        serverList(QStringLiteral("127.0.0.1"), QLatin1String(c.db)));
         log.clear();

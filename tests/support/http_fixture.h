@@ -25,6 +25,9 @@ public:
     void kill();
     bool isRunning() const;
 
+    // Set before start(): speaks https with this certificate and key (PEM, one file).
+    QString tlsCertificate;
+
     int port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1"); }
     QString url(const QString& target) const;

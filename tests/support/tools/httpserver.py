@@ -102,6 +102,7 @@ def main():
     p.add_argument("--root", help="folder served for unrouted paths")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    p.add_argument("--tls-cert", help="certificate and key (PEM, one file): https instead of http")
     p.add_argument("--exit-with-parent", action="store_true",
                    help="stop when the starting process goes away, even if it crashed")
     args = p.parse_args()
@@ -110,6 +111,11 @@ def main():
     Handler.root = args.root
     server = http.server.ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
+    if args.tls_cert:
+        import ssl
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     say("PORT %d" % server.server_address[1])
 
     if args.exit_with_parent:
