@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -90,7 +91,7 @@ double leadingNumber(const QString& text)
     return ok ? v : 0.0;
 }
 
-QString companionRevision(const QString& path)
+QString companionRevision(const QString& path, int timeoutMs)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("0");
@@ -102,7 +103,7 @@ QString companionRevision(const QString& path)
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.start(path, {QStringLiteral("--revision")});
-    if (!p.waitForFinished(5000)) {
+    if (!p.waitForFinished(std::max(timeoutMs, 100))) {
         p.kill();
         p.waitForFinished(1000);
         return QStringLiteral("0");
@@ -138,6 +139,11 @@ bool UpdateRules::fromEnvironment(UpdateRules* rules, QString* error)
     }
     rules->deadline.setRemainingTime(qint64(seconds) * 1000);
     return true;
+}
+
+int UpdateRules::millisecondsLeft(int atMost) const
+{
+    return int(std::clamp<qint64>(deadline.remainingTime(), 0, atMost));
 }
 
 int UpdateRules::secondsLeft() const
@@ -188,7 +194,7 @@ StagedUpdate stageUpdate(const UpdateRules& rules, const QString& url, const QSt
     QFile::setPermissions(temp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                     | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
                                     | QFileDevice::ExeOther);
-    s.revision = companionRevision(temp);
+    s.revision = companionRevision(temp, rules.millisecondsLeft(5000));
     const double own = leadingNumber(s.revision);
     if (announced >= 0 && own != announced)
         return fail(QStringLiteral("its own revision %1 is not the announced %2")
@@ -248,7 +254,7 @@ bool AutoUpdater::waitingBuildIsGood(const QString& waiting)
     if (!check.ok) {
         why = QStringLiteral("bad or missing signature: ") + check.error;
     } else {
-        const QString revision = companionRevision(waiting);
+        const QString revision = companionRevision(waiting, std::max(1000, m_rules.millisecondsLeft(5000)));
         if (leadingNumber(revision) <= programRevision)
             why = QStringLiteral("its revision %1 is not above this build's %2").arg(revision).arg(programRevision);
     }
@@ -313,10 +319,10 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         qputenv(kEnvUpdateLimits, QByteArray::number(m_rules.maxBytes) + ';' + QByteArray::number(m_rules.secondsLeft()));
         qputenv(kEnvUpdateCaFile, QFile::encodeName(site().httpCaFile));
         QString error;
-        // The checker keeps to the deadline itself; a little grace for its own end.
+        // The checker keeps to the deadline itself; past it, it is stopped.
         ShellExecuteAndWait(checkerPath(), 0,
                             QString::number(programRevision) + QLatin1Char(';') + programFile, exeFolder,
-                            false, false, &error, m_rules.secondsLeft() * 1000 + 2000);
+                            false, false, &error, std::max(1000, m_rules.millisecondsLeft(INT_MAX)));
         if (!error.isEmpty())
             note(QStringLiteral("update: ") + error);
     } catch (const RhError& e) {
@@ -370,7 +376,7 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
     const QString checkerName = site().updateCheckerName;
     const QString changerName = site().updateChangerName;
     const QString localPath = checkerPath();
-    const QString localRevision = companionRevision(localPath);
+    const QString localRevision = companionRevision(localPath, m_rules.millisecondsLeft(5000));
     const QString versionFile = QFileInfo(checkerName).completeBaseName() + QStringLiteral("_lastver.txt");
 
     UpdateBaseUrl = GetUpdateBaseUrl();
@@ -399,7 +405,8 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
         return false;
     }
     StagedUpdate changer = stageUpdate(m_rules, fileUrl(changerName), changerName, changerPath(), -1,
-                                       leadingNumber(companionRevision(changerPath())), true);
+                                       leadingNumber(companionRevision(changerPath(), m_rules.millisecondsLeft(5000))),
+                                       true);
     if (!changer.ok()) {
         checker.discard();
         note(QStringLiteral("update: %1; discarded, the installed companions kept").arg(changer.error));

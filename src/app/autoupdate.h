@@ -50,8 +50,8 @@ double leadingNumber(const QString& text);
 
 // The revision of a companion file: the last part of a PE image's version
 // block, or what a native program prints for --revision; "0" when the file is
-// missing or answers nothing.
-QString companionRevision(const QString& path);
+// missing or answers nothing within `timeoutMs`.
+QString companionRevision(const QString& path, int timeoutMs = 5000);
 
 // Environment variables between the launcher and its companions.
 inline constexpr char kEnvUpdateUrl[] = "ROLLHAVEN2_UPDATE_URL";
@@ -82,6 +82,8 @@ struct UpdateRules {
     static bool fromEnvironment(UpdateRules* rules, QString* error);
     // Whole seconds left for one more transfer (at least 1).
     int secondsLeft() const;
+    // Milliseconds left, at most `atMost`.
+    int millisecondsLeft(int atMost) const;
 };
 
 // One update file, downloaded beside its target and checked.
