@@ -164,9 +164,12 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     r.port("Ftp", "Port", c.ftpPort);
     r.text("Update", "CheckerName", c.updateCheckerName);
     r.text("Update", "ChangerName", c.updateChangerName);
-    r.list("Update", "PublicKey", c.updatePublicKeys);
-    for (const QString& key : std::as_const(c.updatePublicKeys)) {
-        if (!isMinisignPublicKey(key))
+    QStringList keys;
+    r.list("Update", "PublicKey", keys);
+    for (const QString& key : std::as_const(keys)) {
+        if (isMinisignPublicKey(key))
+            c.updatePublicKeys.append(key);
+        else
             r.bad("Update", "PublicKey", key, QStringLiteral("minisign 공개 키가 아닙니다"));
     }
     int maxMiB = int(c.updateMaxBytes >> 20);
