@@ -418,7 +418,7 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
         note(QStringLiteral("update: ") + error);
         return false;
     }
-    note(QStringLiteral("update: %1 revision %2 and %3 revision %4 installed, signatures good")
+    note(QStringLiteral("update: downloaded %1 revision %2 and %3 revision %4, signatures good")
              .arg(checkerName, checker.revision, changerName, changer.revision));
     return true;
 }
