@@ -55,6 +55,9 @@ TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, expected);
     }
+    // The revision the update launcher and the file changer compare.
+    const Outcome revision = runProgram({QStringLiteral("--revision")}, env);
+    EXPECT_EQ(revision.out, QStringLiteral("%1\n").arg(RH_VERSION_PATCH));
     // Asking for the version creates nothing.
     EXPECT_TRUE(QDir(config.path()).isEmpty());
 }
