@@ -295,8 +295,9 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         CompanionEnvironment(const QString& folder) { qputenv(kEnvExeFolder, QFile::encodeName(folder)); }
         ~CompanionEnvironment()
         {
+            // ROLLHAVEN2_HOME stays: it may be the user's own, and names this program folder.
             for (const char* name : {kEnvExeFolder, kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits,
-                                     kEnvUpdateCaFile, kEnvHome, kEnvRestartArgs})
+                                     kEnvUpdateCaFile, kEnvRestartArgs})
                 qunsetenv(name);
         }
     } environment(exeFolder);

@@ -19,7 +19,8 @@
 // environment (ROLLHAVEN2_UPDATE_*), and the program file's folder from
 // ROLLHAVEN2_EXE_FOLDER; the file changer also gets the program folder whose
 // instance lock it waits for (ROLLHAVEN2_HOME) and the arguments to restart
-// with (ROLLHAVEN2_RESTART_ARGS). All are removed again once the companion has
+// with (ROLLHAVEN2_RESTART_ARGS). All but ROLLHAVEN2_HOME (the program folder,
+// possibly the user's own setting) are removed again once the companion has
 // been started, so the tools of a run inherit none of them.
 #include "net/minisign.h"
 
