@@ -176,7 +176,7 @@ if [[ $APP == "$SANDBOX"/* ]]; then
   updates="$SANDBOX/http/root/download/자동업데이트_v1"
   published=${DEMO_PUBLISHED_BUILD:-$BUILD/next/rollhaven2}
   cp "$published" "$updates/rollhaven2"
-  (cd "$updates" && sha256sum rollhaven2 > rollhaven2.sha256)
+  minisign -S -s "$SANDBOX/http/keys/release.key" -m "$updates/rollhaven2" >/dev/null
   printf '1\r\n' > "$updates/rollhaven2_lastver.txt"
   old_sum=$(sha256sum < "$APP")
   new_sum=$(sha256sum < "$published")

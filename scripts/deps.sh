@@ -6,6 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev curl
+  libsodium-dev minisign openssl
   libmariadb-dev mariadb-server mariadb-client
   python3 python3-pyftpdlib vsftpd python3-jsonschema libxml2-utils
   googletest libgtest-dev libgmock-dev

@@ -18,6 +18,11 @@ int main(int argc, char** argv)
             std::printf("rollhaven2 %s\n", qPrintable(rh::versionText()));
             return 0;
         }
+        // What the update launcher and the file changer ask a build for.
+        if (qstrcmp(argv[i], "--revision") == 0) {
+            std::printf("%d\n", rh::versionRevision());
+            return 0;
+        }
         if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0)
             headless = true;
     }

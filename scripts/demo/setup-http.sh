@@ -3,7 +3,9 @@
 # free port). It answers the server-address checker with the hosts of the
 # sandbox and serves the update folder (/download/자동업데이트_v1/) from
 # $SANDBOX/http/root. Its port goes into site.ini under [Servers];
-# $SANDBOX/pids/http.stop stops it when the demo ends.
+# $SANDBOX/pids/http.stop stops it when the demo ends. The update folder is
+# signed with a demo release key made here with minisign (no password,
+# $SANDBOX/http/keys); its public half goes into site.ini under [Update].
 set -euo pipefail
 : "${ROOT:?}" "${SANDBOX:?}"
 source "$ROOT/scripts/demo/siteini.sh"
@@ -44,8 +46,13 @@ KEYS
 )
 put_site_keys Servers "$keys"
 
+# The demo's release key: every file of the update folder carries its signature.
+mkdir -p "$dir/keys"
+minisign -G -W -p "$dir/keys/release.pub" -s "$dir/keys/release.key" >/dev/null
+put_site_keys Update "PublicKey=$(sed -n 2p "$dir/keys/release.pub")"
+
 # The update folder: the program's current revision, and a checker (with the
-# file changer) one revision newer than the installed ones, with digests.
+# file changer) one revision newer than the installed ones, signed.
 updates="$dir/root/download/자동업데이트_v1"
 mkdir -p "$updates"
 printf '0\r\n' > "$updates/rollhaven2_lastver.txt" # the revision of this version of the program
@@ -53,7 +60,7 @@ checker_next=$("$BUILD/next/AutoVersionCheckerV1.exe" --revision)
 printf '%s\r\n' "$checker_next" > "$updates/AutoVersionCheckerV1_lastver.txt"
 for f in AutoVersionCheckerV1.exe filechanger.exe; do
   cp "$BUILD/next/$f" "$updates/$f"
-  (cd "$updates" && sha256sum "$f" > "$f.sha256")
+  minisign -S -s "$dir/keys/release.key" -m "$updates/$f" >/dev/null
 done
 
 echo "HTTP server up on 127.0.0.1:$port (server-address checker; update folder publishes" \

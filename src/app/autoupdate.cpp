@@ -21,6 +21,13 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
 namespace rh {
 namespace {
 
@@ -40,11 +47,11 @@ bool isPeImage(const QString& path)
 
 } // namespace
 
-QString OpenUrlText(const QString& url)
+QString OpenUrlText(const QString& url, int timeoutSec)
 {
     HttpOptions o;
-    o.connectTimeoutSec = 3;
-    o.timeoutSec = 10;
+    o.connectTimeoutSec = std::min(3, timeoutSec);
+    o.timeoutSec = timeoutSec;
     o.firstBytes = kOpenUrlTextBytes;
     o.noCache = true;
     o.userAgent = "VB OpenUrl";
@@ -61,12 +68,12 @@ QString urlTextOfBody(const QByteArray& body)
 
 QString GetUpdateBaseUrl()
 {
-    return httpBaseUrl(WebServerAddress(), site().webHttpPort) + QStringLiteral("/download/")
+    return httpBaseUrl(WebServerAddress(), site().webHttpPort, site().https) + QStringLiteral("/download/")
         + QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral("자동업데이트_v1")))
         + QLatin1Char('/');
 }
 
-QString companionRevision(const QString& path)
+QString companionRevision(const QString& path, int timeoutMs)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("0");
@@ -78,7 +85,7 @@ QString companionRevision(const QString& path)
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.start(path, {QStringLiteral("--revision")});
-    if (!p.waitForFinished(5000)) {
+    if (!p.waitForFinished(std::max(timeoutMs, 100))) {
         p.kill();
         p.waitForFinished(1000);
         return QStringLiteral("0");
@@ -86,6 +93,109 @@ QString companionRevision(const QString& path)
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && !out.isEmpty() ? out
                                                                                        : QStringLiteral("0");
+}
+
+UpdateRules UpdateRules::fromSite()
+{
+    UpdateRules r;
+    r.keys = parseMinisignKeys(site().updatePublicKeys.join(QLatin1Char(' ')));
+    r.maxBytes = site().updateMaxBytes;
+    r.deadline.setRemainingTime(qint64(site().updateDeadlineSec) * 1000);
+    return r;
+}
+
+bool UpdateRules::fromEnvironment(UpdateRules* rules, QString* error)
+{
+    rules->keys = parseMinisignKeys(qEnvironmentVariable(kEnvUpdateKeys));
+    const QStringList limits = qEnvironmentVariable(kEnvUpdateLimits).split(QLatin1Char(';'));
+    bool bytesOk = false, secondsOk = false;
+    rules->maxBytes = limits.value(0).toLongLong(&bytesOk);
+    const int seconds = limits.value(1).toInt(&secondsOk);
+    if (rules->keys.isEmpty()) {
+        *error = QStringLiteral("%1 names no release key; nothing is downloaded").arg(QLatin1String(kEnvUpdateKeys));
+        return false;
+    }
+    if (!bytesOk || !secondsOk || rules->maxBytes <= 0 || seconds <= 0) {
+        *error = QStringLiteral("%1 is not \"max bytes;seconds\"").arg(QLatin1String(kEnvUpdateLimits));
+        return false;
+    }
+    rules->deadline.setRemainingTime(qint64(seconds) * 1000);
+    return true;
+}
+
+int UpdateRules::millisecondsLeft(int atMost) const
+{
+    return int(std::clamp<qint64>(deadline.remainingTime(), 0, atMost));
+}
+
+int UpdateRules::secondsLeft() const
+{
+    return int(std::max<qint64>(1, (deadline.remainingTime() + 999) / 1000));
+}
+
+void StagedUpdate::discard()
+{
+    if (!temp.isEmpty())
+        QFile::remove(temp);
+    temp.clear();
+}
+
+StagedUpdate stageUpdate(const UpdateRules& rules, const QString& url, const QString& name, const QString& target,
+                         double announced, double installed, bool mayEqual)
+{
+    StagedUpdate s;
+    const QFileInfo t(target);
+    const QString temp = t.absolutePath() + QStringLiteral("/.") + t.fileName() + QStringLiteral(".download");
+    QFile::remove(temp);
+    const auto fail = [&](const QString& why) {
+        QFile::remove(temp);
+        s.temp.clear();
+        s.error = name + QStringLiteral(": ") + why;
+        return s;
+    };
+    if (rules.deadline.hasExpired())
+        return fail(QStringLiteral("the update step's deadline has passed"));
+    const DownloadResult got = downloadBounded(url, temp, rules.maxBytes, rules.secondsLeft());
+    if (!got.ok)
+        return fail(got.error);
+    s.temp = temp;
+
+    HttpOptions small = HttpOptions::fromSite();
+    small.timeoutSec = rules.secondsLeft();
+    small.maxBodyBytes = 4096;
+    small.noCache = true;
+    const HttpResult sig = httpGet(url + QStringLiteral(".minisig"), small);
+    if (!sig.ok())
+        return fail(QStringLiteral("no signature (%1.minisig: %2)").arg(url, sig.describe()));
+    const MinisignCheck check = verifyMinisign(temp, sig.body, rules.keys, name);
+    if (!check.ok)
+        return fail(QStringLiteral("bad signature: ") + check.error);
+    s.signature = sig.body;
+
+    // Signed by the release key: only now may it say its revision.
+    QFile::setPermissions(temp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                    | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                    | QFileDevice::ExeOther);
+    s.revision = companionRevision(temp, rules.millisecondsLeft(5000));
+    const double own = vbVal(s.revision);
+    if (announced >= 0 && own != announced)
+        return fail(QStringLiteral("its own revision %1 is not the announced %2")
+                        .arg(s.revision, QString::number(announced, 'f', 0)));
+    if (own < installed || (own == installed && !mayEqual))
+        return fail(QStringLiteral("its own revision %1 is not above the installed %2")
+                        .arg(s.revision, QString::number(installed, 'f', 0)));
+    return s;
+}
+
+bool commitUpdate(StagedUpdate& staged, const QString& target, QString* error)
+{
+    if (std::rename(QFile::encodeName(staged.temp).constData(), QFile::encodeName(target).constData()) != 0) {
+        *error = QStringLiteral("cannot replace %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno)));
+        staged.discard();
+        return false;
+    }
+    staged.temp.clear();
+    return true;
 }
 
 AutoUpdater::AutoUpdater()
@@ -117,22 +227,36 @@ void AutoUpdater::note(const QString& line) const
         log(line);
 }
 
-bool AutoUpdater::download(const QString& url, const QString& path)
+bool AutoUpdater::waitingBuildIsGood(const QString& waiting)
 {
-    const DownloadResult r = downloadVerified(url, path, site().updateRequireDigest, true);
-    if (!r.ok) {
-        note(QStringLiteral("update: download failed, %1 kept: %2").arg(QFileInfo(path).fileName(), r.error));
-        return false;
+    QFile sig(waiting + QStringLiteral(".minisig"));
+    const QByteArray signature = sig.open(QIODevice::ReadOnly) ? sig.read(4096) : QByteArray();
+    const MinisignCheck check = verifyMinisign(waiting, signature, m_rules.keys, programFile);
+    QString why;
+    if (!check.ok) {
+        why = QStringLiteral("bad or missing signature: ") + check.error;
+    } else {
+        const QString revision = companionRevision(waiting, std::max(1000, m_rules.millisecondsLeft(5000)));
+        if (vbVal(revision) <= programRevision)
+            why = QStringLiteral("its revision %1 is not above this build's %2").arg(revision).arg(programRevision);
     }
-    note(QStringLiteral("update: downloaded %1 (SHA-256 %2%3)")
-             .arg(QFileInfo(path).fileName(), r.digest,
-                  r.digestChecked ? QStringLiteral(", matches the published digest") : QString()));
-    return true;
+    if (why.isEmpty())
+        return true;
+    QFile::remove(waiting);
+    QFile::remove(waiting + QStringLiteral(".minisig"));
+    note(QStringLiteral("update: %1 discarded, %2").arg(waiting, why));
+    return false;
 }
 
 AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
 {
     const QString proc = QStringLiteral("RunAutoUpdate");
+    // The file changer restarted this program: no second hand-over in a row.
+    // Read and removed at once, so that no tool of a run inherits them.
+    const bool restarted = qEnvironmentVariableIsSet(kEnvUpdateFailed) || qEnvironmentVariableIsSet(kEnvUpdateReplaced);
+    qunsetenv(kEnvUpdateFailed);
+    qunsetenv(kEnvUpdateReplaced);
+
     // A packaged install is updated by its package manager. Root may write
     // under /usr, so the place counts as well as the permission. An installed
     // layout elsewhere (a prefix of the user's) updates itself like a build folder.
@@ -143,11 +267,22 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
             return Result::Continue;
         }
     }
-    // For the companions only: the tools a release starts do not inherit it.
-    qputenv(kEnvExeFolder, QFile::encodeName(exeFolder));
-    struct Unset {
-        ~Unset() { qunsetenv(kEnvExeFolder); }
-    } unset;
+    m_rules = UpdateRules::fromSite();
+    if (m_rules.keys.isEmpty()) {
+        note(QStringLiteral("update: skipped, site.ini names no release key ([Update] PublicKey)"));
+        return Result::Continue;
+    }
+    // For the companions only; removed again before anything else runs.
+    struct CompanionEnvironment {
+        CompanionEnvironment(const QString& folder) { qputenv(kEnvExeFolder, QFile::encodeName(folder)); }
+        ~CompanionEnvironment()
+        {
+            // ROLLHAVEN2_HOME stays: it may be the user's own, and names this program folder.
+            for (const char* name : {kEnvExeFolder, kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits,
+                                     kEnvUpdateCaFile, kEnvRestartArgs})
+                qunsetenv(name);
+        }
+    } environment(exeFolder);
     try {
         if (!skip && !AutoUpdaterSelfUpdate())
             return Result::Continue;
@@ -161,26 +296,26 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         return Result::Continue;
     }
 
-    // The file changer restarted the old build after a failed replacement:
-    // no second hand-over in a row.
-    const bool failedBefore = qEnvironmentVariableIsSet(kEnvUpdateFailed);
-    qunsetenv(kEnvUpdateFailed);
-
     try {
         // The checker's only: the tools of a run must not inherit them.
         struct UnsetUpdate {
             ~UnsetUpdate()
             {
                 qunsetenv(kEnvUpdateUrl);
-                qunsetenv(kEnvUpdateDigest);
+                qunsetenv(kEnvUpdateKeys);
+                qunsetenv(kEnvUpdateLimits);
+                qunsetenv(kEnvUpdateCaFile);
             }
         } unsetUpdate;
         qputenv(kEnvUpdateUrl, (UpdateBaseUrl.isEmpty() ? GetUpdateBaseUrl() : UpdateBaseUrl).toUtf8());
-        qputenv(kEnvUpdateDigest, site().updateRequireDigest ? QByteArray("required") : QByteArray());
+        qputenv(kEnvUpdateKeys, site().updatePublicKeys.join(QLatin1Char(' ')).toLatin1());
+        qputenv(kEnvUpdateLimits, QByteArray::number(m_rules.maxBytes) + ';' + QByteArray::number(m_rules.secondsLeft()));
+        qputenv(kEnvUpdateCaFile, QFile::encodeName(site().httpCaFile));
         QString error;
+        // The checker keeps to the deadline itself; past it, it is stopped.
         ShellExecuteAndWait(checkerPath(), 0,
                             QString::number(programRevision) + QLatin1Char(';') + programFile, exeFolder,
-                            false, false, &error);
+                            false, false, &error, std::max(1000, m_rules.millisecondsLeft(INT_MAX)));
         if (!error.isEmpty())
             note(QStringLiteral("update: ") + error);
     } catch (const RhError& e) {
@@ -190,10 +325,12 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
     const QString waiting = exeFolder + QStringLiteral("/New_") + programFile;
     if (!QFileInfo(waiting).isFile())
         return Result::Continue;
-    if (failedBefore) {
-        note(QStringLiteral("update: the last replacement failed; %1 waits for the next start").arg(waiting));
+    if (restarted) {
+        note(QStringLiteral("update: the file changer has just restarted this program; %1 waits for the next start").arg(waiting));
         return Result::Continue;
     }
+    if (!waitingBuildIsGood(waiting))
+        return Result::Continue;
 
     // A plan changes nothing, so it does not hand over either: it says so
     // and goes on to plan the release with the program that runs.
@@ -223,7 +360,6 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
     const qint64 pid = startCommandLine(QLatin1Char('"') + changer + QStringLiteral("\" ") + programFile
                                             + QStringLiteral(";New_") + programFile,
                                         o, &error);
-    qunsetenv(kEnvRestartArgs);
     if (pid <= 0) {
         // Ending now would leave nobody to replace the file or start the program.
         note(QStringLiteral("update: the file changer could not be started: ") + error);
@@ -235,13 +371,16 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
 
 bool AutoUpdater::AutoUpdaterSelfUpdate()
 {
+    if (m_rules.keys.isEmpty())
+        m_rules = UpdateRules::fromSite();
     const QString checkerName = site().updateCheckerName;
+    const QString changerName = site().updateChangerName;
     const QString localPath = checkerPath();
-    const QString localRevision = companionRevision(localPath);
+    const QString localRevision = companionRevision(localPath, m_rules.millisecondsLeft(5000));
     const QString versionFile = QFileInfo(checkerName).completeBaseName() + QStringLiteral("_lastver.txt");
 
     UpdateBaseUrl = GetUpdateBaseUrl();
-    const QString text = OpenUrlText(UpdateBaseUrl + versionFile);
+    const QString text = OpenUrlText(UpdateBaseUrl + versionFile, std::min(10, m_rules.secondsLeft()));
     if (text.trimmed().isEmpty()) {
         tell(checkerName + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), MsgIcon::Critical);
         return false;
@@ -255,9 +394,31 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
     const auto fileUrl = [this](const QString& name) {
         return UpdateBaseUrl + QString::fromLatin1(QUrl::toPercentEncoding(name));
     };
-    if (!download(fileUrl(checkerName), localPath))
+    // Both are checked before either is kept: a pair from one release, or
+    // neither. The file changer comes with the checker and must not be older
+    // than the installed one.
+    StagedUpdate checker = stageUpdate(m_rules, fileUrl(checkerName), checkerName, localPath, latest, local);
+    if (!checker.ok()) {
+        note(QStringLiteral("update: %1; discarded, the installed one kept").arg(checker.error));
         return false;
-    return download(fileUrl(site().updateChangerName), changerPath());
+    }
+    StagedUpdate changer = stageUpdate(m_rules, fileUrl(changerName), changerName, changerPath(), -1,
+                                       vbVal(companionRevision(changerPath(), m_rules.millisecondsLeft(5000))),
+                                       true);
+    if (!changer.ok()) {
+        checker.discard();
+        note(QStringLiteral("update: %1; discarded, the installed companions kept").arg(changer.error));
+        return false;
+    }
+    QString error;
+    if (!commitUpdate(checker, localPath, &error) || !commitUpdate(changer, changerPath(), &error)) {
+        changer.discard();
+        note(QStringLiteral("update: ") + error);
+        return false;
+    }
+    note(QStringLiteral("update: downloaded %1 revision %2 and %3 revision %4, signatures good")
+             .arg(checkerName, checker.revision, changerName, changer.revision));
+    return true;
 }
 
 } // namespace rh

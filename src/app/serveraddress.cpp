@@ -18,7 +18,8 @@ const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 
 struct State {
     JsonValue data;
-    HttpOptions http{10, 30};
+    HttpOptions http{10, 30, kServerAddressReplyMaxBytes};
+    std::function<void(const QString&)> log;
 };
 
 State& state()
@@ -37,6 +38,50 @@ JsonValue parseIntact(const QString& text)
     if (!errors.isEmpty() || !(v.isMap() || v.isList()))
         return JsonValue();
     return v;
+}
+
+QString normalHost(const QString& host)
+{
+    QString h = host.trimmed().toLower();
+    if (h.endsWith(QLatin1Char('.')))
+        h.chop(1);
+    return h;
+}
+
+} // namespace
+
+bool ServerHostAllowed(const QString& host)
+{
+    const QString h = normalHost(host);
+    if (h.isEmpty())
+        return false;
+    for (const QString& own : {site().dbServerAddress, site().webServerAddress, site().checkerHost}) {
+        if (normalHost(own) == h)
+            return true;
+    }
+    for (const QString& entry : site().allowedHosts) {
+        const QString pattern = normalHost(entry);
+        if (pattern.startsWith(QLatin1String("*."))) {
+            if (h.size() > pattern.size() - 1 && h.endsWith(pattern.mid(1)))
+                return true;
+        } else if (!pattern.isEmpty() && pattern == h) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void setServerAddressLog(std::function<void(const QString&)> log)
+{
+    state().log = std::move(log);
+}
+
+namespace {
+
+void note(const QString& line)
+{
+    if (state().log)
+        state().log(line);
 }
 
 } // namespace
@@ -63,7 +108,7 @@ QString ServerAddressCheckerUrl(const QString& version, const QString& userName)
         query.append({QStringLiteral("ver"), version});
     if (!userName.isEmpty())
         query.append({QStringLiteral("user"), userName});
-    return appendQuery(httpBaseUrl(site().checkerHost, site().checkerPort)
+    return appendQuery(httpBaseUrl(site().checkerHost, site().checkerPort, site().https)
                            + QLatin1String(kServerAddressCheckerPath),
                        query);
 }
@@ -103,7 +148,21 @@ bool TakeServerAddressReply(const QByteArray& replyBody)
         // Only a server list replaces the last good one; a success without an
         // object in "data" would otherwise leave an empty file behind.
         const JsonValue& data = answer[QStringLiteral("data")];
-        if (data.isMap()) {
+        bool allowed = true;
+        for (const JsonValue& entry : data[QStringLiteral("servers")].toList()) {
+            if (!entry.isMap())
+                continue;
+            const QString name = entry[QStringLiteral("name")].toText();
+            const QString host = entry[QStringLiteral("host")].toText();
+            if ((name == messengerDbServerName() || name == autoUpdateLauncherName()) && !host.isEmpty()
+                && !ServerHostAllowed(host)) {
+                note(QStringLiteral("servers: the checker names %1 for %2, which site.ini does not allow "
+                                    "([Servers] AllowedHosts); its reply is ignored")
+                         .arg(host, name));
+                allowed = false;
+            }
+        }
+        if (data.isMap() && allowed) {
             const QString text = JsonToString(data);
             // The writer leaves member names as they are; a name it cannot
             // write back faithfully would corrupt the file.

@@ -10,6 +10,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace rh {
 
 inline constexpr char kServerAddressFileName[] = "server_address_setting.json";
@@ -27,6 +29,17 @@ QString serverAddressFilePath();
 // left out.
 QString ServerAddressCheckerUrl(const QString& version, const QString& userName);
 
+// True when the checker may hand out `host`: one of site.ini's own hosts
+// (DBServerAddress, WebServerAddress, CheckerHost), or a name [Servers]
+// AllowedHosts names exactly or by "*.domain" (any name below domain); letter
+// case and a final "." do not count.
+bool ServerHostAllowed(const QString& host);
+// Where the checker's refused replies are reported; quiet when empty.
+void setServerAddressLog(std::function<void(const QString&)> log);
+
+// The checker's reply is capped: a larger one is a failed check.
+inline constexpr qint64 kServerAddressReplyMaxBytes = 64 * 1024;
+
 // Asks the checker and refreshes the cache file. True when the checker
 // answered with HTTP status 200, whether or not its reply was a success; false
 // on any network or reply error, and then the cache file is untouched. Only a
@@ -34,7 +47,8 @@ QString ServerAddressCheckerUrl(const QString& version, const QString& userName)
 bool CheckServerAddress(const QString& userName);
 // The part of CheckServerAddress after a 200 reply: false when the body is not
 // an intact JSON object or list; a success with an object in "data" replaces
-// the cache file.
+// the cache file, unless it names a host the site does not allow for one of
+// the servers the program asks for (then the reply is logged and ignored).
 bool TakeServerAddressReply(const QByteArray& body);
 
 // Reads the cache file, if there is one, into ServerAddressData(). A file that

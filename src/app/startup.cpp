@@ -26,10 +26,21 @@ void StartUp::resolveServerAddresses()
     setServerAddressCheckerTimeouts(checkerConnectTimeoutSec, checkerTotalTimeoutSec);
     // Neither result is looked at: a failed check leaves the cache file, and a
     // missing one leaves nothing loaded, so the defaults stay.
+    setServerAddressLog([this](const QString& line) { note(line); });
     CheckServerAddress(QString());
+    setServerAddressLog({});
     LoadServerAddress();
-    const QString web = GetServerHost(autoUpdateLauncherName());
-    const QString db = GetServerHost(messengerDbServerName());
+    // A cached host the site no longer allows is not used.
+    const auto allowed = [this](const QString& name) {
+        const QString host = GetServerHost(name);
+        if (host.isEmpty() || ServerHostAllowed(host))
+            return host;
+        note(QStringLiteral("servers: %1 of %2 is not allowed by site.ini ([Servers] AllowedHosts); the default stays")
+                 .arg(host, name));
+        return QString();
+    };
+    const QString web = allowed(autoUpdateLauncherName());
+    const QString db = allowed(messengerDbServerName());
     setServerAddresses(db, web);
     note(QStringLiteral("servers: DBServerAddress %1%2, WebServerAddress %3%4")
              .arg(DBServerAddress(), db.isEmpty() ? QStringLiteral(" (default)") : QString(),

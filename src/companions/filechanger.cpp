@@ -3,14 +3,18 @@
 // it waits until the program has ended (its instance lock is free), keeps the
 // old build as "<old>.bak", puts the new file in place of the old one by a
 // rename (with the old file's mode, so it stays executable) and starts the
-// program again with the arguments it had. Whatever fails, the old program
-// stays in place and runnable; it is then restarted with
-// ROLLHAVEN2_UPDATE_FAILED set so that it does not hand over again at once.
+// program again with the arguments it had. A new build that is not newer than
+// the old one is refused, and a "<old>.bak" newer than the old build is never
+// overwritten. Whatever fails, the old program stays in place and runnable.
+// The restarted program gets ROLLHAVEN2_UPDATE_REPLACED (or, after a failure,
+// ROLLHAVEN2_UPDATE_FAILED) so that it never hands over twice in a row, and
+// none of the updater's other variables.
 //
 // ROLLHAVEN2_HOME names the program folder whose lock is awaited (default: this
 // folder); ROLLHAVEN2_RESTART_ARGS holds the arguments as a JSON array.
 // Every step is logged to standard output and to filechanger.log in that folder.
 #include "app/autoupdate.h"
+#include "config/vbtext.h"
 #include "platform/instancelock.h"
 
 #include <QCoreApplication>
@@ -61,11 +65,21 @@ bool renameFile(const QString& from, const QString& to, QString* error)
     return false;
 }
 
+double revisionOf(const QString& path)
+{
+    return rh::vbVal(rh::companionRevision(path));
+}
+
 // The old build stays beside the new one: copied first, then renamed into
-// place, so a half-made backup never replaces an earlier good one.
+// place, so a half-made backup never replaces an earlier good one. A backup
+// newer than the old build (what an earlier update replaced) is kept.
 bool keepBackup(const QString& old, QString* error)
 {
     const QString backup = old + QStringLiteral(".bak");
+    if (QFileInfo(backup).isFile() && revisionOf(backup) > revisionOf(old)) {
+        log(QStringLiteral("%1 is newer than %2 and is kept").arg(backup, old));
+        return true;
+    }
     const QString temp = old + QStringLiteral(".bak.tmp");
     QFile::remove(temp);
     if (!QFile::copy(old, temp)) {
@@ -88,9 +102,10 @@ bool restart(const QString& program, bool afterFailure)
         args << v.toString();
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QLatin1String(rh::kEnvRestartArgs));
-    if (afterFailure)
-        env.insert(QLatin1String(rh::kEnvUpdateFailed), QStringLiteral("1"));
+    for (const char* name : {rh::kEnvRestartArgs, rh::kEnvUpdateUrl, rh::kEnvUpdateKeys, rh::kEnvUpdateLimits,
+                             rh::kEnvUpdateCaFile, rh::kEnvExeFolder, rh::kEnvChangerWait})
+        env.remove(QLatin1String(name));
+    env.insert(QLatin1String(afterFailure ? rh::kEnvUpdateFailed : rh::kEnvUpdateReplaced), QStringLiteral("1"));
     p.setProcessEnvironment(env);
     p.setProgram(program);
     p.setArguments(args);
@@ -149,6 +164,17 @@ int main(int argc, char** argv)
         ok = false;
     }
     const bool hadOld = QFileInfo(old).isFile();
+    if (ok && hadOld) {
+        const QString freshRevision = rh::companionRevision(fresh);
+        const QString oldRevision = rh::companionRevision(old);
+        if (rh::vbVal(freshRevision) <= rh::vbVal(oldRevision)) {
+            error = QStringLiteral("%1 (revision %2) is not newer than %3 (revision %4)")
+                        .arg(fresh, freshRevision, old, oldRevision);
+            QFile::remove(fresh);
+            QFile::remove(fresh + QStringLiteral(".minisig"));
+            ok = false;
+        }
+    }
     if (ok && hadOld)
         ok = keepBackup(old, &error);
     if (ok) {
@@ -169,6 +195,7 @@ int main(int argc, char** argv)
             restart(old, true);
         return Failed;
     }
+    QFile::remove(fresh + QStringLiteral(".minisig"));
     log(QStringLiteral("%1 replaced by %2, previous build kept as %3")
             .arg(old, QFileInfo(fresh).fileName(), QFileInfo(old).fileName() + QStringLiteral(".bak")));
     return restart(old, false) ? Replaced : Failed;

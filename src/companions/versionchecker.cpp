@@ -1,19 +1,29 @@
 // The version checker companion. Given "revision;file name" it asks the update
 // folder for the program's latest revision ("<name without extension>_lastver.txt")
 // and, when that is newer, downloads the new build into the program's folder
-// (ROLLHAVEN2_EXE_FOLDER, else its own) as "New_" + file name (through a temporary file and a rename, checked against a
-// published "<file>.sha256"). "--revision" prints its own revision.
+// (ROLLHAVEN2_EXE_FOLDER, else its own) as "New_" + file name, with its
+// signature beside it ("New_<file>.minisig"), through a temporary file and a
+// rename. The build is kept only with a good signature of a release key and
+// when its own revision is the announced one and above the running one.
+// "--revision" prints its own revision.
 //
-// The update folder comes from ROLLHAVEN2_UPDATE_URL, set by the program that
-// runs it; ROLLHAVEN2_UPDATE_DIGEST=required refuses downloads without a digest.
+// The update folder, the keys and the limits come from the environment
+// (ROLLHAVEN2_UPDATE_URL, _KEYS, _LIMITS, _CAFILE), set by the program that
+// runs it.
 #include "app/autoupdate.h"
 #include "config/vbtext.h"
 #include "net/download.h"
+#include "platform/profile.h"
+#include "platform/sitecfg.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -51,8 +61,18 @@ int main(int argc, char** argv)
         return Usage;
     }
 
+    rh::UpdateRules rules;
+    QString why;
+    if (!rh::UpdateRules::fromEnvironment(&rules, &why)) {
+        QTextStream(stderr) << name << ": " << why << Qt::endl;
+        return Usage;
+    }
+    rh::SiteConfig cfg;
+    cfg.httpCaFile = qEnvironmentVariable(rh::kEnvUpdateCaFile);
+    rh::setSite(cfg);
+
     const QString lastver = base + QFileInfo(file).completeBaseName() + QStringLiteral("_lastver.txt");
-    const QString text = rh::OpenUrlText(lastver);
+    const QString text = rh::OpenUrlText(lastver, std::min(10, rules.secondsLeft()));
     if (text.trimmed().isEmpty()) {
         out() << name << ": the latest revision of " << file << " cannot be read (" << lastver << ")"
               << Qt::endl;
@@ -68,14 +88,20 @@ int main(int argc, char** argv)
     if (folder.isEmpty())
         folder = QCoreApplication::applicationDirPath();
     const QString target = folder + QStringLiteral("/New_") + file;
-    const bool require = qEnvironmentVariable(rh::kEnvUpdateDigest) == QLatin1String("required");
-    const rh::DownloadResult r = rh::downloadVerified(
-        base + QString::fromLatin1(QUrl::toPercentEncoding(file)), target, require, true);
-    if (!r.ok) {
-        out() << name << ": " << r.error << Qt::endl;
+    const QString signature = target + QStringLiteral(".minisig");
+    rh::StagedUpdate staged = rh::stageUpdate(rules, base + QString::fromLatin1(QUrl::toPercentEncoding(file)), file,
+                                              target, latest, revision);
+    QString error = staged.error;
+    // The signature first: a "New_" file never waits without one.
+    if (staged.ok() && !rh::writeFileAtomically(signature, staged.signature, &error))
+        staged.discard();
+    if (error.isEmpty() && !rh::commitUpdate(staged, target, &error))
+        QFile::remove(signature);
+    if (!error.isEmpty()) {
+        out() << name << ": " << error << "; nothing downloaded" << Qt::endl;
         return Failed;
     }
-    out() << name << ": " << file << " revision " << revision << " -> " << latest << ", downloaded "
-          << QFileInfo(target).fileName() << " (SHA-256 " << r.digest << ")" << Qt::endl;
+    out() << name << ": " << file << " revision " << revision << " -> " << staged.revision << ", downloaded "
+          << QFileInfo(target).fileName() << " (signature good)" << Qt::endl;
     return Downloaded;
 }

@@ -1,9 +1,7 @@
 #pragma once
-// Downloads of the update folder: into a temporary file beside the target,
-// checked against the folder's "<file>.sha256" when one is published (or
-// required), and only then renamed over the target. A failed or rejected
-// download leaves the target as it was.
-#include <QByteArray>
+// Downloads of the update folder: bounded in size and in time (a deadline for
+// the whole transfer besides the stall timeout), into a file that is replaced
+// only when the transfer is complete.
 #include <QString>
 
 namespace rh {
@@ -11,17 +9,11 @@ namespace rh {
 struct DownloadResult {
     bool ok = false;
     QString error; // why not, for a log line; empty on success
-    QString digest; // SHA-256 (hex) of what was kept
-    bool digestChecked = false;
 };
 
-// `executable` gives the file mode 0755 (companions, new builds), else 0644.
-DownloadResult downloadVerified(const QString& url, const QString& path, bool requireDigest,
-                                bool executable);
-
-// The digest a "<file>.sha256" body publishes, as sha256sum writes it (the
-// digest first, a name after), in lower case; empty when there is none.
-QString publishedSha256(const QByteArray& body);
+// GET `url` into `path`: no more than `maxBytes` (0: no cap) and no longer than
+// `deadlineSec` (0: none). On failure `path` is left as it was.
+DownloadResult downloadBounded(const QString& url, const QString& path, qint64 maxBytes, int deadlineSec);
 
 // Hex SHA-256 of a file's bytes; empty when it cannot be read.
 QString fileSha256(const QString& path);

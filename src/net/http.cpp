@@ -5,6 +5,7 @@
 #include "platform/journal.h"
 #include "platform/sitecfg.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
@@ -74,6 +75,15 @@ HttpResult perform(const QString& url, const HttpOptions& options, HttpSink* sin
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(options.stallTimeoutSec));
     }
+    // Refused at once when the length is announced; a body read only for its
+    // first bytes never fails for the size of the rest.
+    if (options.maxBodyBytes > 0 && options.firstBytes == 0)
+        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    const QByteArray caFile = QFile::encodeName(site().httpCaFile);
+    if (!caFile.isEmpty())
+        curl_easy_setopt(c, CURLOPT_CAINFO, caFile.constData());
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, ""); // whatever curl can decode
     curl_easy_setopt(c, CURLOPT_USERAGENT, options.userAgent.constData());
     struct curl_slist* headers = nullptr;
@@ -138,13 +148,13 @@ QString appendQuery(QString url, const QList<QPair<QString, QString>>& query)
     return url;
 }
 
-QString httpBaseUrl(const QString& host, int port)
+QString httpBaseUrl(const QString& host, int port, bool https)
 {
     QString h = host;
     if (h.contains(QLatin1Char(':')) && !h.startsWith(QLatin1Char('[')))
         h = QLatin1Char('[') + h + QLatin1Char(']');
-    QString url = QStringLiteral("http://") + h;
-    if (port > 0 && port != 80)
+    QString url = (https ? QStringLiteral("https://") : QStringLiteral("http://")) + h;
+    if (port > 0 && port != (https ? 443 : 80))
         url += QLatin1Char(':') + QString::number(port);
     return url;
 }
@@ -177,6 +187,7 @@ HttpResult httpGetToFile(const QString& url, const QString& path, const HttpOpti
     }
     HttpSink sink;
     sink.file = &file;
+    sink.limit = options.maxBodyBytes;
     HttpResult r = perform(url, options, &sink);
     if (!r.ok()) {
         file.cancelWriting(); // the old file stays as it was

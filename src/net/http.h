@@ -2,7 +2,8 @@
 // Plain HTTP GET over libcurl on the calling thread: into memory (status,
 // body, error text) or into a file. Redirects are followed as a browser's
 // request object follows them; only http and https are spoken. Loopback hosts
-// never go through a proxy from the environment.
+// never go through a proxy from the environment. https checks the server's
+// certificate and name, against the site's CaFile when one is set.
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -14,7 +15,7 @@ struct HttpOptions {
     int connectTimeoutSec = 10;
     // Whole request, redirects included; 0: no limit.
     int timeoutSec = 60;
-    // A reply larger than this fails instead of filling memory (memory GETs only).
+    // A reply larger than this fails instead of filling memory or the disk.
     qint64 maxBodyBytes = 64 * 1024 * 1024;
     // A transfer that moves no byte for this long fails; 0: no limit.
     int stallTimeoutSec = 60;
@@ -53,9 +54,9 @@ QString urlEncodeQueryValue(const QString& value);
 // encoded with urlEncodeQueryValue, keys are taken as they are.
 QString appendQuery(QString url, const QList<QPair<QString, QString>>& query);
 
-// "http://host[:port]" with the port left out when it is 80; IPv6 literals in
-// brackets.
-QString httpBaseUrl(const QString& host, int port);
+// "http://host[:port]" (or "https://") with the port left out when it is the
+// scheme's own; IPv6 literals in brackets.
+QString httpBaseUrl(const QString& host, int port, bool https = false);
 
 HttpResult httpGet(const QString& url, const HttpOptions& options = {});
 

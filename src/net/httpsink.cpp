@@ -7,6 +7,10 @@ namespace rh {
 size_t HttpSink::take(const char* data, size_t n)
 {
     if (!memory) {
+        if (limit > 0 && received + qint64(n) > limit) {
+            error = QStringLiteral("reply larger than %1 bytes").arg(limit);
+            return 0;
+        }
         received += qint64(n);
         if (file->write(data, qint64(n)) != qint64(n)) {
             error = QStringLiteral("writing %1 failed: %2").arg(file->fileName(), file->errorString());

@@ -14,7 +14,7 @@ namespace rh {
 struct HttpSink {
     QByteArray* memory = nullptr;
     QSaveFile* file = nullptr;
-    qint64 limit = 0; // memory only; 0: none
+    qint64 limit = 0; // 0: none
     qint64 firstBytes = 0; // memory only: stop quietly once this many are kept
     bool cutShort = false; // stopped after firstBytes, not a failure
     qint64 received = 0;

@@ -4,6 +4,7 @@
 #include "platform/interaction.h"
 #include "platform/journal.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -739,7 +740,7 @@ bool WaitForProcessEnded(qint64 id)
 }
 
 bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
-                         const QString& directory, bool hidden, bool minimized, QString* error)
+                         const QString& directory, bool hidden, bool minimized, QString* error, int timeoutMs)
 {
     (void)ownerWindow;
     LaunchPlan plan;
@@ -755,10 +756,25 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
         return false;
     const pid_t pid = pid_t(id);
     int status = 0;
+    if (timeoutMs >= 0) {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            const pid_t r = ::waitpid(pid, &status, WNOHANG);
+            if (r == pid || (r < 0 && errno != EINTR)) {
+                children().erase(pid);
+                return true;
+            }
+            if (deadline.hasExpired())
+                break;
+            ::usleep(20000);
+        }
+        ::kill(pid, SIGKILL);
+        fail(error, QStringLiteral("%1 did not end within %2 ms and was stopped").arg(file).arg(timeoutMs));
+    }
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     children().erase(pid);
-    return true;
+    return timeoutMs < 0;
 }
 
 } // namespace rh

@@ -98,9 +98,11 @@ bool WaitForProcessEnded(qint64 pid);
 // from hidden/minimized) and blocks until the process ends, without pumping.
 // The owner window has no use here; it is kept for the callers' sake.
 // False when nothing could be started, with the reason in *error.
+// `timeoutMs` >= 0 bounds the wait: a process still running then is killed
+// and the result is false, with *error saying so.
 bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
                          const QString& directory, bool hidden, bool minimized,
-                         QString* error = nullptr);
+                         QString* error = nullptr, int timeoutMs = -1);
 
 // Reaps children that have ended and were not waited for.
 void reapEndedChildren();

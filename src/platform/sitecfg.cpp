@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <optional>
@@ -92,6 +93,13 @@ public:
             m_errors->append(message);
     }
     const ProfileFile& file() const { return m_file; }
+    bool has(const char* section, const char* key) const { return raw(section, key).has_value(); }
+    void list(const char* section, const char* key, QStringList& target) const
+    {
+        static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+        if (auto v = raw(section, key))
+            target = v->split(separators, Qt::SkipEmptyParts);
+    }
 
 private:
     std::optional<QString> raw(const char* section, const char* key) const
@@ -106,6 +114,13 @@ private:
     bool m_exists = false;
     QStringList* m_errors;
 };
+
+// "RW...": base64 of "Ed", a key id and an Ed25519 key, as minisign writes it.
+bool isMinisignPublicKey(const QString& text)
+{
+    const auto raw = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return raw && raw.decoded.size() == 42 && raw.decoded.startsWith("Ed");
+}
 
 bool isDrivePrefix(const QString& p)
 {
@@ -166,9 +181,28 @@ SiteConfig SiteConfig::load(const QString& path, QStringList* errors)
     r.port("Ftp", "Port", c.ftpPort);
     r.text("Update", "CheckerName", c.updateCheckerName);
     r.text("Update", "ChangerName", c.updateChangerName);
-    int requireDigest = c.updateRequireDigest ? 1 : 0;
-    r.number("Update", "RequireDigest", requireDigest, 0, 1, QStringLiteral("0 또는 1이어야 합니다"));
-    c.updateRequireDigest = requireDigest != 0;
+    QStringList keys;
+    r.list("Update", "PublicKey", keys);
+    for (const QString& key : std::as_const(keys)) {
+        if (isMinisignPublicKey(key))
+            c.updatePublicKeys.append(key);
+        else
+            r.bad("Update", "PublicKey", key, QStringLiteral("minisign 공개 키가 아닙니다"));
+    }
+    int maxMiB = int(c.updateMaxBytes >> 20);
+    r.number("Update", "MaxFileMiB", maxMiB, 1, 65536, QStringLiteral("1부터 65536 사이의 MiB 단위 숫자여야 합니다"));
+    c.updateMaxBytes = qint64(maxMiB) << 20;
+    r.seconds("Update", "Deadline", c.updateDeadlineSec);
+    r.list("Servers", "AllowedHosts", c.allowedHosts);
+    int https = c.https ? 1 : 0;
+    r.number("Http", "Https", https, 0, 1, QStringLiteral("0 또는 1이어야 합니다"));
+    c.https = https != 0;
+    r.text("Http", "CaFile", c.httpCaFile);
+    // The scheme's own port unless one is named.
+    if (c.https && !r.has("Servers", "WebHttpPort"))
+        c.webHttpPort = 443;
+    if (c.https && !r.has("Servers", "CheckerPort"))
+        c.checkerPort = 443;
     r.text("Ftp", "User", c.ftpUser);
     r.text("Ftp", "Password", c.ftpPassword);
     r.text("Ftp", "Proxy", c.ftpProxy);
@@ -253,6 +287,8 @@ QByteArray siteIniTemplate()
         ";CheckerPort=%7\n"
         "; Host of the file-server shares in the setup INIs (\\\\host\\share).\n"
         ";FileServerHost=%8\n"
+        "; Hosts the checker may hand out besides the ones above: names or *.domain.\n"
+        ";AllowedHosts=\n"
         "\n"
         "[Database]\n"
         "; Accounts and passwords have no built-in value: fill these four in.\n"
@@ -297,6 +333,18 @@ QByteArray siteIniTemplate()
         "; Proxy (host:port or URL); empty: a direct connection, whatever ftp_proxy or\n"
         "; all_proxy say.\n"
         ";Proxy=\n"
+        "; 1: https for the update folder and the checker, certificates checked\n"
+        "; (against CaFile's authorities when given).\n"
+        ";Https=0\n"
+        ";CaFile=\n"
+        "\n"
+        "[Update]\n"
+        "; The release key(s), minisign public keys (RW...), that sign the update folder's\n"
+        "; files; several during a key rotation. None: the program never updates itself.\n"
+        ";PublicKey=\n"
+        "; Largest update file (MiB), and seconds the whole update step may take.\n"
+        ";MaxFileMiB=512\n"
+        ";Deadline=120\n"
         "\n"
         "[Signing]\n"
         "; PEM file(s), \";\"-separated: the CA that issues the code-signing certificate, or the\n"

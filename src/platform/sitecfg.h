@@ -43,11 +43,27 @@ struct SiteConfig {
     QString checkerHost = QStringLiteral("www.tarvelsoft.local");
     int checkerPort = 80;
 
+    // Hosts the checker may hand out: exact names or "*.domain" patterns.
+    // site.ini's own hosts are always allowed; empty: only those.
+    QStringList allowedHosts;
+
     // Update companions as the update folder publishes them, beside the
-    // program; a download must match a published "<file>.sha256" when required.
+    // program.
     QString updateCheckerName = QStringLiteral("AutoVersionCheckerV1.exe");
     QString updateChangerName = QStringLiteral("filechanger.exe");
-    bool updateRequireDigest = false;
+    // The release key(s) whose minisign signature every update file must
+    // carry (base64 public keys; several during a key rotation). None: the
+    // program never updates itself.
+    QStringList updatePublicKeys;
+    // Largest update file, and the limit of the whole update step (downloads
+    // and the version checker together), besides the stall timeout.
+    qint64 updateMaxBytes = 512LL * 1024 * 1024;
+    int updateDeadlineSec = 120;
+
+    // https:// for the update folder and the checker; the certificate is
+    // checked against the system's authorities, or CaFile's when given.
+    bool https = false;
+    QString httpCaFile;
 
     // Download FTP server.
     QString ftpHost = QStringLiteral("ftp.tarvelsoft.local");

@@ -2,19 +2,18 @@
 // - a version file read through OpenUrlText: at most 20 characters, the bytes
 //   again when they are valid in the code page, and a latest revision that
 //   writes out and reads back as the same number;
-// - a "<file>.sha256" body: the digest taken from it holds no blank or
-//   capital, and the line sha256sum writes for the body's own digest gives
-//   that digest back;
+// - a "<file>.minisig" body: checked against a key nobody holds, it is never
+//   a good signature, whatever it says;
 // - (bit 2) a body handed to the GET's sink in pieces cut as the input says:
 //   whether it fails, and what a success keeps, is what one whole piece
 //   gives; the kept bytes are the body's first bytes and within the limit.
 #include "app/autoupdate.h"
 #include "config/vbtext.h"
-#include "net/download.h"
+#include "net/minisign.h"
 #include "net/httpsink.h"
 #include "platform/codepage.h"
 
-#include <QCryptographicHash>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdint>
@@ -36,30 +35,19 @@ void versionFile(const QByteArray& body)
         std::abort();
 }
 
-void digestFile(const QByteArray& body)
+void signatureFile(const QByteArray& body)
 {
-    const QString digest = rh::publishedSha256(body);
-    if (digest != digest.toLower())
+    static const QString file = [] {
+        static QTemporaryFile f;
+        f.open();
+        f.write("published file");
+        f.flush();
+        return f.fileName();
+    }();
+    // The key id the body names, so the check goes on to the signatures.
+    rh::MinisignKey key{QByteArray::fromBase64(body.split('\n').value(1)).mid(2, 8), QByteArray(32, '\x5a')};
+    if (rh::verifyMinisign(file, body, {key}, QStringLiteral("f")).ok)
         std::abort();
-    for (QChar c : digest)
-        if (QStringView(u" \t\n\v\f\r").contains(c))
-            std::abort();
-    // The line sha256sum writes for the body's own digest, under a name from
-    // the input: text ("  ") or binary (" *") mode, a CR LF from a Windows
-    // server, capitals from another tool; the digest is what comes back.
-    const QByteArray hex = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
-    QByteArray name = body.left(40);
-    for (char& c : name)
-        if (c == '\n' || c == '\r' || c == '\\') // sha256sum would escape the line
-            c = '_';
-    const uint8_t how = body.isEmpty() ? 0 : uint8_t(body[0]);
-    const QByteArray line = (how & 1 ? hex.toUpper() : hex) + (how & 2 ? " *" : "  ")
-        + (name.isEmpty() ? QByteArray("rollhaven2") : name) + (how & 4 ? "\r\n" : "\n");
-    if (rh::publishedSha256(line) != QString::fromLatin1(hex)) {
-        std::fprintf(stderr, "httpreply_fuzz: the digest of \"%s\" reads as \"%s\"\n", line.trimmed().constData(),
-                     qPrintable(rh::publishedSha256(line)));
-        std::abort();
-    }
 }
 
 struct Kept {
@@ -129,6 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     else if ((data[0] & 1) == 0)
         versionFile(body);
     else
-        digestFile(body);
+        signatureFile(body);
     return 0;
 }

@@ -133,7 +133,9 @@ TEST(FrmLogin, WindowStartUpShowsTheLoginAndCancelEndsTheProgram)
     QFile site(box.home() + QStringLiteral("/site.ini"));
     ASSERT_TRUE(site.open(QIODevice::WriteOnly));
     site.write(QStringLiteral("[Servers]\nDBServerAddress=127.0.0.1\nDBPort=%1\nCheckerHost=127.0.0.1\nCheckerPort=1\n"
-                              "WebServerAddress=127.0.0.1\nWebHttpPort=1\n")
+                              "WebServerAddress=127.0.0.1\nWebHttpPort=1\n"
+                              // A release key, so that the update step asks its folder.
+                              "[Update]\nPublicKey=RWTBFPMAP4paIw2YLE1qNJ0KQulw9G3YAFYyG2tEGO9PGwabqkhl9Rz1\n")
                    .arg(server->port())
                    .toUtf8()
                + Sandbox::accountKeys());

@@ -3,6 +3,7 @@
 // machine) and a loopback HTTP server (the update folder).
 #include "http_fixture.h"
 #include "mariadb_fixture.h"
+#include "minisign_fixture.h"
 #include "sandbox.h"
 #include "standins.h"
 
@@ -472,6 +473,14 @@ TEST_F(HeadlessFixture, NewerBuildIsDownloadedHandedOverReplacedBackedUpAndResta
         QFile f(folder + QLatin1String(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
+    }
+    // Signed with the release key that site.ini names.
+    rh::test::ReleaseKey release;
+    ASSERT_TRUE(release.ok() && release.sign(folder + QStringLiteral("rollhaven2"))) << release.diagnostics().toStdString();
+    {
+        QFile site(box.home() + QStringLiteral("/site.ini"));
+        ASSERT_TRUE(site.open(QIODevice::Append));
+        site.write("[Update]\nPublicKey=" + release.publicKey().toLatin1() + "\n");
     }
     const QByteArray old = fileBytes(bin + QStringLiteral("/rollhaven2"));
     const QString pw = box.home() + QStringLiteral("/pw.txt");

@@ -61,6 +61,9 @@ TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
         outputs << r.out;
     }
     EXPECT_EQ(outputs.first(), outputs.last());
+    // The revision the update launcher and the file changer compare.
+    const Outcome revision = runProgram({QStringLiteral("--revision")}, env);
+    EXPECT_EQ(revision.out, QStringLiteral("%1\n").arg(RH_VERSION_PATCH));
     // Asking for the version creates nothing.
     EXPECT_TRUE(QDir(config.path()).isEmpty());
 }

@@ -63,6 +63,7 @@ protected:
         server->clearReplies();
         sandbox.site().checkerHost = server->host();
         sandbox.site().checkerPort = server->port();
+        sandbox.site().allowedHosts = {QStringLiteral("10.1.2.3"), QStringLiteral("web.first"), QStringLiteral("web.second")};
         sandbox.apply();
         ClearServerAddressData();
         setServerAddressCheckerTimeouts(5, 10);

@@ -8,12 +8,12 @@
 #include "app/startup.h"
 #include "http_fixture.h"
 #include "mariadb_fixture.h"
+#include "minisign_fixture.h"
 #include "ports.h"
 #include "privatemount.h"
 #include "sandbox.h"
 #include "testinteraction.h"
 
-#include "net/download.h"
 #include "platform/instancelock.h"
 #include "platform/macaddress.h"
 #include "platform/serveraddresses.h"
@@ -23,7 +23,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,9 @@ auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnviro
 const QString kRunning = QStringLiteral("이미 프로그램이 실행중입니다.");
 const QString kNoLastVer = QStringLiteral("AutoVersionCheckerV1.exe의 최신버전 정보를 읽어올 수 없습니다!");
 const QString kUpdateFolder = QStringLiteral("/download/자동업데이트_v1/");
+// The update folder as a request names it.
+const QString kUpdateRoute =
+    QStringLiteral("/download/") + QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral("자동업데이트_v1"))) + u'/';
 const QString kBuilt = QStringLiteral(RH_BINARY_DIR "/src/");
 const QString kNext = QStringLiteral(RH_BINARY_DIR "/next/");
 
@@ -94,16 +99,20 @@ protected:
     {
         http = new HttpServer;
         httpOk = http->start();
+        release = new rh::test::ReleaseKey;
     }
     static void TearDownTestSuite()
     {
         delete http;
         http = nullptr;
+        delete release;
+        release = nullptr;
     }
 
     void SetUp() override
     {
         ASSERT_TRUE(httpOk) << http->diagnostics().toStdString();
+        ASSERT_TRUE(release->ok()) << release->diagnostics().toStdString();
         db = MariaDbEnvironment::server();
         ASSERT_NE(db, nullptr) << "the MariaDB server did not start";
         http->clearReplies();
@@ -114,6 +123,7 @@ protected:
         box.site().webHttpPort = http->port();
         box.site().checkerHost = http->host();
         box.site().checkerPort = http->port();
+        box.site().updatePublicKeys = {release->publicKey()};
         box.apply();
         ClearServerAddressData();
         resetServerAddresses();
@@ -162,6 +172,13 @@ protected:
     void publish(const QString& name, const QByteArray& data) const
     {
         put(http->root() + kUpdateFolder + name, data);
+        QFile::remove(http->root() + kUpdateFolder + name + QStringLiteral(".minisig"));
+    }
+    // ... with the release key's signature beside it.
+    void publishSigned(const QString& name, const QByteArray& data) const
+    {
+        publish(name, data);
+        ASSERT_TRUE(release->sign(http->root() + kUpdateFolder + name)) << release->diagnostics().toStdString();
     }
     void publishRevision(const QString& text) const
     {
@@ -170,6 +187,7 @@ protected:
     QStringList requestsSince(qsizetype n) const { return http->requests().mid(n); }
 
     static inline HttpServer* http = nullptr;
+    static inline rh::test::ReleaseKey* release = nullptr;
     static inline bool httpOk = false;
     rh::test::MariaDbServer* db = nullptr;
     rh::test::Sandbox box;
@@ -209,7 +227,7 @@ TEST_F(StartUpTest, ResolvedHostsServeTheUpdateAndTheLoginInThatOrder)
     EXPECT_EQ(WebServerAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.1")) << "the login already uses the resolved host";
     // The checker's variables are not left for the tools of the run.
-    for (const char* v : {kEnvUpdateUrl, kEnvUpdateDigest, kEnvExeFolder})
+    for (const char* v : {kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits, kEnvExeFolder})
         EXPECT_FALSE(qEnvironmentVariableIsSet(v)) << v;
     const QStringList asked = requestsSince(before);
     ASSERT_GE(asked.size(), 2);
@@ -221,6 +239,7 @@ TEST_F(StartUpTest, ResolvedHostsServeTheUpdateAndTheLoginInThatOrder)
 TEST_F(StartUpTest, OfflineStartsWithCacheOrDefaultsAndEmptyHostsKeepTheDefault)
 {
     box.site().checkerPort = rh::test::refusingPort();
+    box.site().allowedHosts = {QStringLiteral("10.9.8.7")};
     box.apply();
 
     // No cache: both defaults, and the login is still reached.
@@ -242,6 +261,8 @@ TEST_F(StartUpTest, CheckerThatNeverAnswersCostsItsTimeoutThenTheCacheServes)
     hang.delaySec = 120;
     http->setReply(QString::fromLatin1(kServerAddressCheckerPath), hang);
     put(serverAddressFilePath(), serverData(QStringLiteral("127.0.0.1"), QStringLiteral("10.1.1.1")));
+    box.site().allowedHosts = {QStringLiteral("10.1.1.1")};
+    box.apply();
 
     StartUp& s = fresh(false);
     // Never flaky, yet a timeout several times too long fails.
@@ -253,6 +274,43 @@ TEST_F(StartUpTest, CheckerThatNeverAnswersCostsItsTimeoutThenTheCacheServes)
     EXPECT_EQ(loginSawDb, QStringLiteral("10.1.1.1"));
 }
 
+TEST_F(StartUpTest, HttpsCheckerIsUsedOnlyWithACertificateThatChecksOut)
+{
+    QTemporaryDir dir;
+    const QString cert = dir.path() + QStringLiteral("/cert.pem"), key = dir.path() + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0) << openssl.readAll().toStdString();
+    put(dir.path() + QStringLiteral("/server.pem"), bytes(cert) + bytes(key));
+    HttpServer tls;
+    tls.tlsCertificate = dir.path() + QStringLiteral("/server.pem");
+    ASSERT_TRUE(tls.start()) << tls.diagnostics().toStdString();
+    tls.setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
+                 serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")));
+    box.site().https = true;
+    box.site().checkerPort = tls.port();
+    box.site().updatePublicKeys.clear();
+    box.apply();
+    EXPECT_TRUE(ServerAddressCheckerUrl(QString(), QString()).startsWith(QStringLiteral("https://")));
+
+    // A certificate no known authority vouches for: the checker is not believed.
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(tls.requests(), QStringList());
+
+    // With the site's authority it is.
+    box.site().httpCaFile = cert;
+    box.apply();
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(tls.requests().size(), 1);
+}
+
 // ------------------------------------------------------------------ update launcher
 
 TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
@@ -261,12 +319,12 @@ TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
     const QString changer = bin + QStringLiteral("/filechanger.exe");
     AutoUpdater& u = startPtr->updater();
     setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
-    publish(QStringLiteral("AutoVersionCheckerV1.exe"), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
-    publish(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
+    publishSigned(QStringLiteral("AutoVersionCheckerV1.exe"), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
+    publishSigned(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
 
     // No local checker: revision 0, so both come whenever the latest is above 0.
-    publishRevision(QStringLiteral("1"));
-    EXPECT_TRUE(u.AutoUpdaterSelfUpdate());
+    publishRevision(QStringLiteral("2"));
+    EXPECT_TRUE(u.AutoUpdaterSelfUpdate()) << log.join(u'\n').toStdString();
     EXPECT_EQ(bytes(checker), bytes(kNext + QStringLiteral("AutoVersionCheckerV1.exe")));
     EXPECT_EQ(bytes(changer), bytes(kNext + QStringLiteral("filechanger.exe")));
     EXPECT_TRUE(QFileInfo(checker).isExecutable());
@@ -300,34 +358,197 @@ TEST_F(StartUpTest, CompanionsAreDownloadedOnlyWhenThePublishedRevisionIsNewer)
     EXPECT_EQ(ui.messages.value(0).icon, MsgIcon::Critical);
 }
 
-TEST_F(StartUpTest, DownloadsWhoseDigestDiffersOrIsMissingWhenRequiredAreDiscarded)
+TEST_F(StartUpTest, UnsignedBadlySignedDowngradedOrMisannouncedUpdatesAreNeverKeptOrRun)
 {
+    AutoUpdater& u = startPtr->updater();
+    const QString checker = bin + QStringLiteral("/AutoVersionCheckerV1.exe");
+    const QString ran = bin + QStringLiteral("/ran");
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    // Whoever runs it, for whatever reason, leaves a mark.
+    const QByteArray hostile = "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran\"\necho 3\n";
+    rh::test::ReleaseKey stranger;
+    ASSERT_TRUE(stranger.ok());
+    const auto misSigned = [&](const QString& name) {
+        publish(name, hostile);
+        ASSERT_TRUE(stranger.sign(http->root() + kUpdateFolder + name));
+    };
+    const auto tampered = [&](const QString& name) {
+        publishSigned(name, hostile);
+        put(http->root() + kUpdateFolder + name, hostile + "rm -rf ~\n");
+    };
+    const auto signedAs = [&](const QString& from, const QString& name) {
+        publish(name, bytes(from));
+        ASSERT_TRUE(release->sign(http->root() + kUpdateFolder + name));
+    };
+
+    // Companions: revision 2 installed, 3 announced.
+    struct Case {
+        const char* what;
+        std::function<void()> publishChecker;
+        const char* logged;
+    };
+    const QString name = QStringLiteral("AutoVersionCheckerV1.exe");
+    const QList<Case> companions{
+        {"unsigned", [&] { publish(name, hostile); }, "no signature"},
+        {"signed by another key", [&] { misSigned(name); }, "which site.ini does not name"},
+        {"changed after signing", [&] { tampered(name); }, "does not match the file"},
+        {"older build, signed", [&] { signedAs(kBuilt + name, name); }, "its own revision 1 is not the announced 3"},
+        {"revision 2 announced as 3", [&] { signedAs(kNext + name, name); }, "its own revision 2 is not the announced 3"},
+        {"the file changer, signed, served as the checker",
+         [&] {
+             publish(name, bytes(kNext + QStringLiteral("filechanger.exe")));
+             ASSERT_TRUE(release->sign(kNext + QStringLiteral("filechanger.exe"),
+                                       http->root() + kUpdateFolder + name + QStringLiteral(".minisig")));
+         },
+         "signed as filechanger.exe, published as AutoVersionCheckerV1.exe"},
+    };
+    publishSigned(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
+    publishRevision(QStringLiteral("3"));
+    for (const Case& c : companions) {
+        copyExecutable(kNext + name, checker);
+        log.clear();
+        c.publishChecker();
+        EXPECT_FALSE(u.AutoUpdaterSelfUpdate()) << c.what;
+        EXPECT_EQ(bytes(checker), bytes(kNext + name)) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(ran)) << c.what;
+        EXPECT_TRUE(log.join(u'\n').contains(QLatin1String(c.logged))) << c.what << ": " << log.join(u'\n').toStdString();
+        EXPECT_EQ(QDir(bin).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{QStringLiteral("AutoVersionCheckerV1.exe")}))
+            << c.what << ": nothing else kept";
+    }
+
+    // The program: revision 0 runs, 1 is announced; a file changer waits to
+    // take over whatever the checker leaves.
+    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho 0\n");
+    copyExecutable(kBuilt + name, checker);
+    copyExecutable(kBuilt + QStringLiteral("filechanger.exe"), bin + QStringLiteral("/filechanger.exe"));
+    publishRevision(QStringLiteral("1"));
+    publish(QStringLiteral("rollhaven2_lastver.txt"), "1");
+    const QByteArray says0 = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 0; exit; }\ntouch ran\n";
+    const QByteArray says2 = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 2; exit; }\ntouch ran\n";
+    const QString program = QStringLiteral("rollhaven2");
+    const QList<Case> builds{
+        {"unsigned", [&] { publish(program, hostile); }, "no signature"},
+        {"signed by another key", [&] { misSigned(program); }, "which site.ini does not name"},
+        {"changed after signing", [&] { tampered(program); }, "does not match the file"},
+        {"the running revision again, signed", [&] { publishSigned(program, says0); }, "not the announced 1"},
+        {"revision 2 announced as 1", [&] { publishSigned(program, says2); }, "not the announced 1"},
+    };
+    for (const Case& c : builds) {
+        c.publishChecker();
+        EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::Continue) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2"))) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(ran)) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/rollhaven2.bak"))) << c.what << ": nothing handed over";
+    }
+
+    // A "New_" build left by an earlier version, without a good signature:
+    // discarded before any hand-over.
+    put(bin + QStringLiteral("/New_rollhaven2"), hostile);
+    publish(QStringLiteral("rollhaven2_lastver.txt"), "0");
+    log.clear();
+    EXPECT_EQ(u.RunAutoUpdate(true), AutoUpdater::Result::Continue);
+    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+    EXPECT_TRUE(log.join(u'\n').contains(QStringLiteral("discarded, bad or missing signature"))) << log.join(u'\n').toStdString();
+
+    // No release key: nothing is asked or run, one line says so.
+    box.site().updatePublicKeys.clear();
+    box.apply();
+    log.clear();
+    const qsizetype before = http->requests().size();
+    EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::Continue);
+    EXPECT_EQ(log, QStringList{QStringLiteral("update: skipped, site.ini names no release key ([Update] PublicKey)")});
+    EXPECT_EQ(requestsSince(before), QStringList());
+}
+
+TEST_F(StartUpTest, OversizedOrEndlessUpdatesAndCheckerRepliesAreCutOffInTime)
+{
+    AutoUpdater& u = startPtr->updater();
     const QString checker = bin + QStringLiteral("/AutoVersionCheckerV1.exe");
     copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), checker);
-    const QByteArray old = bytes(checker);
     setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
     publishRevision(QStringLiteral("2"));
-    publish(QStringLiteral("AutoVersionCheckerV1.exe"), QByteArray("tampered"));
-    publish(QStringLiteral("AutoVersionCheckerV1.exe.sha256"),
-            QByteArray(64, 'a') + "  AutoVersionCheckerV1.exe\n");
-    EXPECT_FALSE(startPtr->updater().AutoUpdaterSelfUpdate());
-    EXPECT_EQ(bytes(checker), old);
-    EXPECT_TRUE(log.join(u'\n').contains(QStringLiteral("does not match"))) << log.join(u'\n').toStdString();
-    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/.AutoVersionCheckerV1.exe.download")));
-
-    QFile::remove(http->root() + kUpdateFolder + QStringLiteral("AutoVersionCheckerV1.exe.sha256"));
-    box.site().updateRequireDigest = true;
+    publishSigned(QStringLiteral("filechanger.exe"), bytes(kNext + QStringLiteral("filechanger.exe")));
+    box.site().updateMaxBytes = 1 << 20;
+    box.site().updateDeadlineSec = 3;
     box.apply();
-    EXPECT_FALSE(startPtr->updater().AutoUpdaterSelfUpdate());
-    EXPECT_EQ(bytes(checker), old);
 
-    // A matching digest lets it through.
-    publish(QStringLiteral("AutoVersionCheckerV1.exe.sha256"),
-            fileSha256(http->root() + kUpdateFolder + QStringLiteral("AutoVersionCheckerV1.exe")).toLatin1() + "\n");
-    publish(QStringLiteral("filechanger.exe"), QByteArray("changer"));
-    publish(QStringLiteral("filechanger.exe.sha256"), fileSha256(http->root() + kUpdateFolder + QStringLiteral("filechanger.exe")).toLatin1());
-    EXPECT_TRUE(startPtr->updater().AutoUpdaterSelfUpdate());
-    EXPECT_EQ(bytes(checker), QByteArray("tampered"));
+    struct Case {
+        const char* what;
+        HttpServer::Reply reply;
+        const char* logged;
+    };
+    HttpServer::Reply big;
+    big.body = QByteArray(2 << 20, 'x');
+    HttpServer::Reply endless;
+    endless.body = QByteArray(1000, 'x');
+    endless.dripSec = 0.05; // always moving, never done
+    for (const Case& c : {Case{"over the size cap", big, "curl error 63"}, Case{"endless", endless, "curl error 28"}}) {
+        http->setReply(kUpdateRoute + QStringLiteral("AutoVersionCheckerV1.exe"), c.reply);
+        log.clear();
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(u.AutoUpdaterSelfUpdate()) << c.what;
+        EXPECT_LT(t.elapsed(), 15000) << c.what << ": bounded by the 3 s deadline";
+        EXPECT_EQ(bytes(checker), bytes(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"))) << c.what;
+        EXPECT_TRUE(log.join(u'\n').contains(QLatin1String(c.logged))) << c.what << ": " << log.join(u'\n').toStdString();
+    }
+
+    // The checker: a reply over 64 KiB, or one that trickles, costs its 3 s at
+    // most and changes nothing.
+    HttpServer::Reply huge;
+    huge.body = serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")) + QByteArray(100 << 10, ' ');
+    HttpServer::Reply trickle;
+    trickle.body = serverList(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"));
+    trickle.dripSec = 0.05;
+    box.site().updatePublicKeys.clear();
+    box.apply();
+    for (const HttpServer::Reply& r : {huge, trickle}) {
+        http->setReply(QString::fromLatin1(kServerAddressCheckerPath), r);
+        QElapsedTimer t;
+        t.start();
+        EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.2"));
+        EXPECT_FALSE(QFileInfo::exists(serverAddressFilePath()));
+    }
+}
+
+TEST_F(StartUpTest, HostsTheSiteDoesNotAllowAreIgnoredAndNeverCached)
+{
+    box.site().allowedHosts = {QStringLiteral("*.tarvel.test"), QStringLiteral("10.0.0.9")};
+    box.site().updatePublicKeys.clear();
+    box.apply();
+    struct Case {
+        const char* db;
+        bool allowed;
+    };
+    for (const Case& c : {Case{"evil.example", false}, Case{"db.tarvel.test", true}, Case{"DB.Tarvel.Test.", true},
+                          Case{"tarvel.test", false}, Case{"eviltarvel.test", false},
+                          Case{"db.tarvel.test.evil.example", false}, Case{"10.0.0.9", true},
+                          Case{"10.0.0.99", false}}) {
+        QFile::remove(serverAddressFilePath());
+        ClearServerAddressData();
+        http->setReply(QString::fromLatin1(kServerAddressCheckerPath), 200,
+                       serverList(QStringLiteral("127.0.0.1"), QLatin1String(c.db)));
+        log.clear();
+        EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+        EXPECT_EQ(loginSawDb, c.allowed ? QLatin1String(c.db) : QStringLiteral("127.0.0.2")) << c.db;
+        EXPECT_EQ(QFileInfo::exists(serverAddressFilePath()), c.allowed) << c.db << ": cached only when allowed";
+        EXPECT_EQ(log.join(u'\n').contains(QStringLiteral("does not allow")), !c.allowed)
+            << c.db << ": " << log.join(u'\n').toStdString();
+    }
+
+    // A host cached while it was allowed is no longer used once it is not,
+    // and a failing checker does not bring it back.
+    http->setReply(QString::fromLatin1(kServerAddressCheckerPath), 503, "busy");
+    put(serverAddressFilePath(), serverData(QStringLiteral("127.0.0.1"), QStringLiteral("db.tarvel.test")));
+    box.site().allowedHosts.clear();
+    box.apply();
+    EXPECT_EQ(fresh(false).Main(), StartUp::Outcome::NoLogin);
+    EXPECT_EQ(loginSawDb, QStringLiteral("127.0.0.2"));
+    EXPECT_TRUE(log.join(u'\n').contains(QStringLiteral("db.tarvel.test of 사내메신저DB서버 is not allowed")))
+        << log.join(u'\n').toStdString();
 }
 
 TEST_F(StartUpTest, ReadOnlyProgramFolderSkipsTheUpdateWithOneLineAndStartsOn)
@@ -362,8 +583,9 @@ TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFil
     copyExecutable(kBuilt + QStringLiteral("AutoVersionCheckerV1.exe"), bin + QStringLiteral("/AutoVersionCheckerV1.exe"));
     publishRevision(QStringLiteral("1"));
     publish(QStringLiteral("rollhaven2_lastver.txt"), "1");
-    const QByteArray newBuild = "#!/bin/sh\nprintf '%s\\n' new \"$@\" > restarted.txt\n";
-    publish(QStringLiteral("rollhaven2"), newBuild);
+    const QByteArray newBuild = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 1; exit; }\n"
+                                "printf '%s\\n' new \"$@\" \"replaced=$ROLLHAVEN2_UPDATE_REPLACED\" > restarted.txt\n";
+    publishSigned(QStringLiteral("rollhaven2"), newBuild);
 
     // The program file is not in its folder: the checker is not run.
     qsizetype before = http->requests().size();
@@ -372,7 +594,7 @@ TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFil
 
     // Present and older: the checker leaves New_rollhaven2, and without a file
     // changer the Part's message ends the program with the folder shown.
-    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho old build\n");
+    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho 0\n");
     EXPECT_EQ(u.RunAutoUpdate(false), AutoUpdater::Result::End);
     EXPECT_EQ(bytes(bin + QStringLiteral("/New_rollhaven2")), newBuild);
     EXPECT_EQ(ui.tells().value(0), QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n") + bin
@@ -392,11 +614,13 @@ TEST_F(StartUpTest, CheckerRunsOnlyForAPresentProgramAndAWaitingBuildNeedsTheFil
     // Replaced, backed up, still executable and restarted with its arguments.
     ASSERT_TRUE(waitFor([&] { return QFileInfo(bin + QStringLiteral("/restarted.txt")).size() > 0; }))
         << bytes(bin + QStringLiteral("/filechanger.log")).toStdString();
-    EXPECT_EQ(bytes(bin + QStringLiteral("/restarted.txt")), QStringLiteral("new\n--flag\n두 단어\n").toUtf8());
+    // The restarted build is told it was just put in place.
+    EXPECT_EQ(bytes(bin + QStringLiteral("/restarted.txt")), QStringLiteral("new\n--flag\n두 단어\nreplaced=1\n").toUtf8());
     EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2")), newBuild);
     EXPECT_TRUE(QFileInfo(bin + QStringLiteral("/rollhaven2")).isExecutable());
-    EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2.bak")), QByteArray("#!/bin/sh\necho old build\n"));
+    EXPECT_EQ(bytes(bin + QStringLiteral("/rollhaven2.bak")), QByteArray("#!/bin/sh\necho 0\n"));
     EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2")));
+    EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/New_rollhaven2.minisig")));
 }
 
 TEST_F(StartUpTest, AnInstalledLayoutKeepsItsCompanionsInItsLibraryFolder)
@@ -407,15 +631,13 @@ TEST_F(StartUpTest, AnInstalledLayoutKeepsItsCompanionsInItsLibraryFolder)
     AutoUpdater& u = startPtr->updater();
     EXPECT_EQ(u.checkerPath(), lib + QStringLiteral("/AutoVersionCheckerV1.exe"));
     setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
-    for (const char* name : {"AutoVersionCheckerV1.exe", "filechanger.exe"}) {
-        publish(QLatin1String(name), bytes(kNext + QLatin1String(name)));
-        publish(QLatin1String(name) + QStringLiteral(".sha256"), fileSha256(kNext + QLatin1String(name)).toLatin1());
-    }
+    for (const char* name : {"AutoVersionCheckerV1.exe", "filechanger.exe"})
+        publishSigned(QLatin1String(name), bytes(kNext + QLatin1String(name)));
     publishRevision(QStringLiteral("2"));
     publish(QStringLiteral("rollhaven2_lastver.txt"), "1");
-    const QByteArray newBuild = "#!/bin/sh\necho new > restarted.txt\n";
-    publish(QStringLiteral("rollhaven2"), newBuild);
-    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho old build\n");
+    const QByteArray newBuild = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 1; exit; }\necho new > restarted.txt\n";
+    publishSigned(QStringLiteral("rollhaven2"), newBuild);
+    putScript(bin + QStringLiteral("/rollhaven2"), "#!/bin/sh\necho 0\n");
 
     // The companions are brought up to date where they live; the new build
     // lands beside the program, which the changer replaces and restarts.
@@ -435,7 +657,8 @@ TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
     const QString waiting = bin + QStringLiteral("/New_rollhaven2");
     const QString marker = bin + QStringLiteral("/restarted.txt");
     copyExecutable(kBuilt + QStringLiteral("filechanger.exe"), bin + QStringLiteral("/filechanger.exe"));
-    putScript(program, "#!/bin/sh\necho \"failed=$ROLLHAVEN2_UPDATE_FAILED\" > restarted.txt\n");
+    putScript(program, "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 1; exit; }\n"
+                       "echo \"failed=$ROLLHAVEN2_UPDATE_FAILED replaced=$ROLLHAVEN2_UPDATE_REPLACED\" > restarted.txt\n");
     const QByteArray old = bytes(program);
     const auto change = [&] {
         QProcess p;
@@ -464,7 +687,39 @@ TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
     EXPECT_EQ(bytes(program), old);
     EXPECT_FALSE(QFileInfo::exists(program + QStringLiteral(".bak")));
     ASSERT_TRUE(waitFor([&] { return bytes(marker).endsWith('\n'); }));
-    EXPECT_EQ(bytes(marker), QByteArray("failed=1\n"));
+    EXPECT_EQ(bytes(marker), QByteArray("failed=1 replaced=\n"));
+
+    // A build that is not newer than the running one is refused.
+    QFile::remove(marker);
+    putScript(waiting, "#!/bin/sh\necho 1\n");
+    EXPECT_EQ(change(), 1);
+    EXPECT_EQ(bytes(program), old);
+    EXPECT_FALSE(QFileInfo::exists(waiting));
+    ASSERT_TRUE(waitFor([&] { return bytes(marker).endsWith('\n'); }));
+    EXPECT_EQ(bytes(marker), QByteArray("failed=1 replaced=\n"));
+
+    // A backup newer than the replaced build (what an earlier update
+    // replaced) is kept; the newer build goes in and is told so.
+    QFile::remove(marker);
+    putScript(program + QStringLiteral(".bak"), "#!/bin/sh\necho 5\n");
+    const QByteArray newer = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 2; exit; }\n"
+                             "echo \"replaced=$ROLLHAVEN2_UPDATE_REPLACED\" > restarted.txt\n";
+    putScript(waiting, newer);
+    EXPECT_EQ(change(), 0);
+    EXPECT_EQ(bytes(program), newer);
+    EXPECT_EQ(bytes(program + QStringLiteral(".bak")), QByteArray("#!/bin/sh\necho 5\n"));
+    ASSERT_TRUE(waitFor([&] { return bytes(marker).endsWith('\n'); }));
+    EXPECT_EQ(bytes(marker), QByteArray("replaced=1\n"));
+
+    // So restarted, the program leaves a waiting build for the next start
+    // instead of handing over twice in a row, and no tool inherits the mark.
+    putScript(waiting, newer);
+    qputenv(kEnvUpdateReplaced, "1");
+    setServerAddresses(QString(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(startPtr->updater().RunAutoUpdate(true), AutoUpdater::Result::Continue);
+    EXPECT_FALSE(qEnvironmentVariableIsSet(kEnvUpdateReplaced));
+    EXPECT_TRUE(QFileInfo::exists(waiting));
+    EXPECT_TRUE(log.join(u'\n').contains(QStringLiteral("waits for the next start"))) << log.join(u'\n').toStdString();
 }
 
 } // namespace

@@ -34,7 +34,10 @@ QString HttpServer::root() const
 
 QString HttpServer::url(const QString& target) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(target);
+    return QStringLiteral("%1://127.0.0.1:%2%3")
+        .arg(tlsCertificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"))
+        .arg(m_port)
+        .arg(target);
 }
 
 void HttpServer::setReply(const QString& target, const Reply& reply)
@@ -66,6 +69,8 @@ void HttpServer::writeRoutes()
         r.insert(QStringLiteral("body_b64"), QString::fromLatin1(it->body.toBase64()));
         r.insert(QStringLiteral("content_type"), it->contentType);
         r.insert(QStringLiteral("delay"), it->delaySec);
+        if (it->dripSec > 0)
+            r.insert(QStringLiteral("drip"), it->dripSec);
         if (!it->location.isEmpty())
             r.insert(QStringLiteral("location"), it->location);
         routes.insert(it.key(), r);
@@ -85,11 +90,12 @@ bool HttpServer::start()
     writeRoutes();
     const QString log = m_dir.path() + QStringLiteral("/server.log");
     QFile::remove(log);
-    m_port = startScriptServer(m_proc,
-                               {scriptPath(), QStringLiteral("--routes"), m_dir.path() + QStringLiteral("/routes.json"),
-                                QStringLiteral("--root"), root(), QStringLiteral("--host"), host(),
-                                QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--exit-with-parent")},
-                               log, QStringLiteral("HTTP"), &m_error);
+    QStringList args{scriptPath(), QStringLiteral("--routes"), m_dir.path() + QStringLiteral("/routes.json"),
+                     QStringLiteral("--root"), root(), QStringLiteral("--host"), host(),
+                     QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--exit-with-parent")};
+    if (!tlsCertificate.isEmpty())
+        args << QStringLiteral("--tls-cert") << tlsCertificate;
+    m_port = startScriptServer(m_proc, args, log, QStringLiteral("HTTP"), &m_error);
     return m_port != 0;
 }
 

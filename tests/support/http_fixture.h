@@ -25,6 +25,9 @@ public:
     void kill();
     bool isRunning() const;
 
+    // Set before start(): speaks https with this certificate and key (PEM, one file).
+    QString tlsCertificate;
+
     int port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1"); }
     QString url(const QString& target) const;
@@ -36,6 +39,7 @@ public:
         QByteArray body;
         QString contentType = QStringLiteral("application/json; charset=utf-8");
         double delaySec = 0;
+        double dripSec = 0; // the body one byte at a time, this far apart
         QString location; // Location header, for redirects
     };
     // `target` is a path ("/a/b.php") or a path with its query ("/a?x=1").

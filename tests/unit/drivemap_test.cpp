@@ -112,3 +112,30 @@ TEST(SiteConfig, ReadsValuesAndDrivesOverDefaults)
     // A folder starting with ":" is relative like any other, not a Qt resource.
     EXPECT_EQ(c.driveMap[2].second, dir.path() + QStringLiteral("/:fs"));
 }
+
+TEST(SiteConfig, UpdateKeysLimitsHttpsAndAllowedHostsAreReadAndCheckedByKey)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("site.ini"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    const QByteArray key = "RWTBFPMAP4paIw2YLE1qNJ0KQulw9G3YAFYyG2tEGO9PGwabqkhl9Rz1"; // made by minisign -G
+    f.write("[Servers]\nAllowedHosts=db.example, *.tarvel.test\n[Update]\nPublicKey=" + key
+            + ",RWQnotakey\nMaxFileMiB=0\nDeadline=30\n[Http]\nHttps=1\n");
+    f.close();
+    QStringList errors;
+    const SiteConfig c = SiteConfig::load(path, &errors);
+    EXPECT_EQ(c.allowedHosts, (QStringList{QStringLiteral("db.example"), QStringLiteral("*.tarvel.test")}));
+    EXPECT_EQ(c.updatePublicKeys, QStringList{QString::fromLatin1(key)});
+    EXPECT_EQ(c.updateMaxBytes, SiteConfig().updateMaxBytes);
+    EXPECT_EQ(c.updateMaxBytes, 512LL << 20);
+    EXPECT_EQ(c.updateDeadlineSec, 30);
+    EXPECT_TRUE(c.https);
+    EXPECT_EQ(c.webHttpPort, 443) << "https's own port unless one is named";
+    EXPECT_EQ(c.checkerPort, 443);
+    const QString bad = QStringLiteral(" 값이 잘못되었습니다: ");
+    EXPECT_EQ(errors, (QStringList{
+                          QStringLiteral("site.ini [Update] PublicKey") + bad + QStringLiteral("\"RWQnotakey\" (minisign 공개 키가 아닙니다)"),
+                          QStringLiteral("site.ini [Update] MaxFileMiB") + bad + QStringLiteral("\"0\" (1부터 65536 사이의 MiB 단위 숫자여야 합니다)"),
+                      }));
+}

@@ -1,4 +1,3 @@
-#include "net/download.h"
 #include "net/ftpreply.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +30,3 @@ TEST(FtpReply, SizeThatDoesNotFitIsUnknownNotZero)
     EXPECT_EQ(info.size, -1);
 }
 
-TEST(Sha256File, DigestIsTheFirstFieldBetweenAsciiBlanks)
-{
-    EXPECT_EQ(publishedSha256("\r\n  ABC123 *a.exe\r\n"), QStringLiteral("abc123"));
-    // A no-break space is no blank of sha256sum's: it stays in the field.
-    EXPECT_EQ(publishedSha256("ab\xA0" "cd  a.exe"), QStringLiteral("ab\u00A0cd"));
-    EXPECT_EQ(publishedSha256(" \t\n"), QString());
-}

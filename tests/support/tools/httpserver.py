@@ -5,7 +5,10 @@ Answers GET requests with canned replies from a routes file (JSON) that is read
 again for every request, so callers change replies without a restart:
 
     {"/path": {"status": 200, "body_b64": "...", "content_type": "...",
-               "delay": 0.0, "location": "/elsewhere"}}
+               "delay": 0.0, "drip": 0.0, "location": "/elsewhere"}}
+
+"drip" sends the body one byte at a time, that many seconds apart: a reply
+that keeps moving but never ends in time.
 
 A key may also be a path with its query ("/a?x=1"); that key wins over the
 bare path. Unrouted paths are served from --root when a file is there, else
@@ -45,15 +48,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except FileNotFoundError:
             return {}
 
-    def reply(self, status, body, content_type="application/octet-stream", location=None):
+    def reply(self, status, body, content_type="application/octet-stream", location=None, drip=0.0):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         if location:
             self.send_header("Location", location)
         self.end_headers()
-        if self.command != "HEAD":
+        if self.command == "HEAD":
+            return
+        if not drip:
             self.wfile.write(body)
+            return
+        try:
+            for i in range(len(body)):
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+                time.sleep(drip)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
     def do_GET(self):
         say("REQUEST %s %s" % (self.command, self.path))
@@ -66,7 +79,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = base64.b64decode(route.get("body_b64", ""))
             self.reply(int(route.get("status", 200)), body,
                        route.get("content_type", "application/json; charset=utf-8"),
-                       route.get("location"))
+                       route.get("location"), float(route.get("drip", 0)))
             return
         if self.root:
             local = os.path.realpath(os.path.join(self.root, urllib.parse.unquote(path).lstrip("/")))
@@ -89,6 +102,7 @@ def main():
     p.add_argument("--root", help="folder served for unrouted paths")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    p.add_argument("--tls-cert", help="certificate and key (PEM, one file): https instead of http")
     p.add_argument("--exit-with-parent", action="store_true",
                    help="stop when the starting process goes away, even if it crashed")
     args = p.parse_args()
@@ -97,6 +111,11 @@ def main():
     Handler.root = args.root
     server = http.server.ThreadingHTTPServer((args.host, args.port), Handler)
     server.daemon_threads = True
+    if args.tls_cert:
+        import ssl
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     say("PORT %d" % server.server_address[1])
 
     if args.exit_with_parent:
