@@ -56,9 +56,11 @@ bool connectInhouseDatabase(cMySQL& db)
                            cfg.dbPort, cfg.dbSocket, 0, false, QString());
 }
 
-QString GetAllowMyPC()
+QString GetAllowMyPC(bool* databaseReached)
 {
     QString result;
+    if (databaseReached)
+        *databaseReached = true;
     std::unique_ptr<cMySQL> db;
     try {
         const QString mac = GetMyMacAddress();
@@ -75,6 +77,8 @@ QString GetAllowMyPC()
             if (rs && db->affected_rows() > 0 && !rs->isEOF())
                 result = rs->value(QStringLiteral("user_id"));
             CloseRecordset(rs);
+        } else if (databaseReached) {
+            *databaseReached = false;
         }
         db->free_result();
     } catch (const RhError& e) {
@@ -118,7 +122,13 @@ void Login::Form_Activate()
         return;
     m_firstActivation = false;
 
-    const QString account = GetAllowMyPC();
+    bool reached = true;
+    const QString account = GetAllowMyPC(&reached);
+    if (account.isEmpty() && !reached) {
+        // The session has shown why; the machine may well be allowed.
+        refuseUnreachable();
+        return;
+    }
     if (account.isEmpty()) {
         tell(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") + kCrLf
              + QStringLiteral("MAC: ") + GetMyMacAddress());
@@ -143,13 +153,20 @@ void Login::Form_Activate()
         return;
     }
     if (!connectInhouseDatabase(*m_db)) {
-        hide(); // the session has shown why
+        refuseUnreachable(); // after the session's own message
         return;
     }
 
     // A saved password logs in without a click.
     if (!txtUserName.isEmpty() && !txtPassword.isEmpty())
         cmdOK_Click();
+}
+
+void Login::refuseUnreachable()
+{
+    databaseUnreachable = true;
+    tell(QStringLiteral("데이터베이스에 접속할 수 없어 로그인할 수 없습니다."), MsgIcon::Exclamation);
+    hide();
 }
 
 void Login::Form_Unload()

@@ -63,15 +63,19 @@ StartUp::Outcome StartUp::Main()
 
     bool refused = false;
     bool succeeded = false;
+    bool unreachable = false;
     {
         Login login;
         login.endProgram = [&refused] { refused = true; };
         if (showLogin)
             showLogin(login);
         succeeded = login.LoginSucceeded && !refused;
+        unreachable = login.databaseUnreachable;
         if (succeeded)
             note(QStringLiteral("login: %1 on %2").arg(login.txtUserName, DBServerAddress()));
     } // unloads the dialog's session
+    if (unreachable)
+        return Outcome::DatabaseUnreachable;
     if (refused)
         return Outcome::NotAllowed;
     return succeeded ? Outcome::Proceed : Outcome::NoLogin;

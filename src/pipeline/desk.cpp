@@ -412,6 +412,11 @@ void Desk::setEndUnload(bool ticked)
 
 void Desk::onCellChanged(int col, int row, const QString& oldText)
 {
+    // The status bar names the unit of work by the status the step writes.
+    if (col == ColStatus && progress.active()) {
+        progress.setUnitText(grid.text(col, row));
+        Q_EMIT progressChanged();
+    }
     if (col != ColSelected)
         return;
     const bool was = oldText == QLatin1String("1");

@@ -4,6 +4,7 @@
 // this object and the headless runner and the tests drive the same code.
 #include "config/grid.h"
 #include "db/cmysql.h"
+#include "pipeline/runprogress.h"
 #include "pipeline/runrecord.h"
 #include "platform/profile.h"
 
@@ -80,6 +81,9 @@ struct FtpStatusFrame {
     QString speed;     // lbSpeed
     int progressMax = 100;
     int progressValue = 0;
+    // The last upload failed: the window shows the frame in red with the reason.
+    bool failed = false;
+    QString failure;
 };
 
 enum StepBox : int {
@@ -196,6 +200,21 @@ public:
     // The signing step is waiting for the station: closing becomes a cancel request.
     bool signingWaiting = false;
 
+    // --- the whole run in view --------------------------------------------------
+    // Units of work of the run the options describe: each ticked step with a
+    // step attached, for each ticked project, in run order.
+    QList<RunUnit> plannedUnits() const;
+    RunProgress progress;
+    // How long the event loop went without a turn during the run.
+    ResponsivenessProbe probe;
+    // 중지: the run ends at the next boundary between units of work. Sets the
+    // cancel request as closing does, so an upload or the signing wait asks now.
+    void requestStop();
+    bool stopRequested = false;
+    // Called by the steps between units of work: true when the run is to end
+    // here (logged once).
+    bool stopBetweenUnits();
+
     // --- start-up ------------------------------------------------------------
     void Form_Load();
     void LoadConfig();
@@ -280,6 +299,8 @@ Q_SIGNALS:
     void logAppended(const QString& line);
     void logCleared();
     void closeRequested();
+    // The run moved on (unit, step, project, unit text).
+    void progressChanged();
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
@@ -292,6 +313,11 @@ private:
     void beginStep(int box);
     void onActiveCellChanged(int col, int row);
     void endRecord(const QDateTime& start);
+    // The run's progress, probe and dry-run cell snapshot (deskprogress.cpp).
+    void beginProgress();
+    void endStepProgress();
+    void endProgress();
+    void restoreDryRunCells();
 
     QList<RunLine> m_runLines;
     bool m_verificationFailed = false;
@@ -301,6 +327,9 @@ private:
     bool m_running = false;
     RunResult m_lastResult = RunResult::Refused;
     QStringList m_runErrors; // "[오류] " lines since the run started
+    bool m_stopLogged = false;
+    // A dry run's grid cells (all but the tick column) as they were before it.
+    QList<QPair<QPair<int, int>, QString>> m_dryRunCells;
 };
 
 } // namespace rh

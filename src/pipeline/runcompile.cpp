@@ -32,6 +32,8 @@ bool Step1_1(Desk& desk)
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             setStatus(desk, row, QStringLiteral("Run..."));
             const QString name = desk.grid.text(ColProjectName, row);
             const QString vbp = desk.grid.text(ColVbpPath, row);
@@ -84,6 +86,8 @@ bool Step1_2(Desk& desk)
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             setStatus(desk, row, QStringLiteral("컴파일..."));
             const QString name = desk.grid.text(ColProjectName, row);
             const QString exe = desk.grid.text(ColExePath, row);
@@ -104,13 +108,20 @@ bool Step1_2(Desk& desk)
             const QString vbp = desk.grid.text(ColVbpPath, row);
             // A compiler that cannot be started says so; the check below then
             // offers the retry (a drive may be mapped in the meantime).
+            // A compiler that could not start or a missing project file stays
+            // so on a retry: the question then defaults to No.
+            bool retryCanHelp = true;
             auto make = [&] {
                 QString why;
+                retryCanHelp = true;
                 if (!ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + quoteArgument(vbp),
-                                         folder, false, true, &why))
+                                         folder, false, true, &why)) {
                     desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
+                    retryCanHelp = false;
+                }
             };
             if (!stepFileExists(vbp)) {
+                retryCanHelp = false;
                 // No make run; the check below fails and offers the retry.
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" VBP파일이 존재하지 않습니다.(")
                             + vbp + QLatin1Char(')'));
@@ -120,13 +131,14 @@ bool Step1_2(Desk& desk)
             }
             while (!stepOutputExists(exe, QStringLiteral("컴파일러"))) {
                 if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
-                                            QStringLiteral("컴파일 재시도"))) {
+                                            QStringLiteral("컴파일 재시도"), retryCanHelp)) {
                     desk.AddLog(QStringLiteral("[오류] ") + name
                                 + QStringLiteral(" 컴파일된 EXE파일이 존재하지 않습니다.(") + exe
                                 + QLatin1Char(')'));
                     return false;
                 }
-                make();
+                if (stepFileExists(vbp))
+                    make();
             }
 
             // The packer's results are not examined: only the executable

@@ -126,6 +126,7 @@ void Desk::beginRecord(const QDateTime& start)
     m_runProject.clear();
     m_verification = QJsonArray();
     stepClock.startRun();
+    beginProgress();
 }
 
 void Desk::beginStep(int box)
@@ -133,6 +134,8 @@ void Desk::beginStep(int box)
     journal().setStep(stepCaption(box));
     stepClock.startStep(stepCaption(box));
     m_runProject.clear();
+    progress.enterStep(stepCaption(box));
+    Q_EMIT progressChanged();
 }
 
 void Desk::onActiveCellChanged(int, int row)
@@ -148,6 +151,10 @@ void Desk::workOnRow(int row)
     journal().setProject(name);
     stepClock.project(name);
     m_runProject = name;
+    if (progress.project() != name) {
+        progress.enterProject(name);
+        Q_EMIT progressChanged();
+    }
 }
 
 namespace {
@@ -241,6 +248,7 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
                        {QStringLiteral("start"), start.toString(Qt::ISODate)},
                        {QStringLiteral("end"), end.toString(Qt::ISODate)},
                        {QStringLiteral("durationMs"), double(stepClock.runMs())},
+                       {QStringLiteral("longestGapMs"), double(probe.longestGapMs())},
                        {QStringLiteral("result"), resultName(m_lastResult)},
                        {QStringLiteral("setup"), IniPath},
                        {QStringLiteral("selection"), selection},
@@ -266,6 +274,8 @@ void Desk::endRecord(const QDateTime& start)
 {
     const bool dryRun = journal().planning();
     journal().end();
+    if (dryRun)
+        restoreDryRunCells();
     // A distribution that went through is checked against what landed.
     const bool distributed = std::any_of(stepClock.steps().begin(), stepClock.steps().end(),
                                          [](const StepTiming& s) { return s.step == stepCaption(StepDistribute); });
@@ -297,6 +307,7 @@ void Desk::endRecord(const QDateTime& start)
         AddLog(QStringLiteral("  검증: ") + secondsText(checksMs) + QStringLiteral(" (")
                + QString::number(100.0 * double(checksMs) / double(std::max<qint64>(1, stepClock.runMs())), 'f', 1)
                + QStringLiteral("%)"));
+    endProgress();
     const QDateTime end = now();
     const qint64 reportStarted = monotonicNowMs();
     const QString reportPath = runFileBase + QStringLiteral(".json");

@@ -306,9 +306,13 @@ int openPidFd(pid_t pid)
 #endif
 }
 
-void sleep100ms()
+// The waits look at the process this often and yield to the event loop in
+// between, so a window stays answering (well under 100 ms) while a tool runs.
+constexpr int kWaitStepMs = 20;
+
+void sleepWaitStep()
 {
-    struct timespec ts{0, 100 * 1000 * 1000};
+    struct timespec ts{0, kWaitStepMs * 1000 * 1000};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -708,7 +712,7 @@ bool WaitForProcessEnded(qint64 id)
         bool ended = false;
         if (fd >= 0) {
             struct pollfd p{fd, POLLIN, 0};
-            ended = ::poll(&p, 1, 100) > 0;
+            ended = ::poll(&p, 1, kWaitStepMs) > 0;
         } else if (own) {
             int status = 0;
             const pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -716,10 +720,10 @@ bool WaitForProcessEnded(qint64 id)
                 noteEnded(pid);
                 ended = true;
             } else {
-                sleep100ms();
+                sleepWaitStep();
             }
         } else {
-            sleep100ms();
+            sleepWaitStep();
             ended = ::kill(pid, 0) != 0 && errno == ESRCH;
         }
         if (ended)
@@ -753,11 +757,8 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
     const qint64 id = startPlan(plan, o, error);
     if (id <= 0)
         return false;
-    const pid_t pid = pid_t(id);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    children().erase(pid);
+    // A compiler or setup builder may run for minutes: the wait pumps events.
+    WaitForProcessEnded(id);
     return true;
 }
 

@@ -68,6 +68,8 @@ int windowExitCode(StartUp::Outcome outcome)
         return 11;
     case StartUp::Outcome::NoLogin:
         return 12;
+    case StartUp::Outcome::DatabaseUnreachable:
+        return 14;
     case StartUp::Outcome::HandedOver:
     case StartUp::Outcome::UpdateEnded:
         return 13;
