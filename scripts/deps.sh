@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-translations-l10n
   libcurl4-openssl-dev curl
   libmariadb-dev mariadb-server mariadb-client
   python3 python3-pyftpdlib vsftpd python3-jsonschema libxml2-utils

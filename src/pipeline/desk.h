@@ -20,6 +20,8 @@
 #include <functional>
 #include <memory>
 
+class QFileSystemWatcher;
+
 namespace rh {
 
 struct FtpConnection;
@@ -221,6 +223,8 @@ public:
     void SaveRecentProjects();
     QString GetIni(const QString& section, const QString& key, const QString& defaultValue) const;
     QString setupChooserText() const;
+    // Lists inis/ again (the folder changed): the loaded file stays chosen.
+    void refreshSetupList();
 
     // --- handlers ------------------------------------------------------------
     void optWeekClick(int index);
@@ -246,7 +250,11 @@ public:
     bool ended = false;
     // Installed by the front ends (the headless runner exits); empty in tests.
     std::function<void()> endProgram;
+    // INI 열기: the desktop's application (openDocument, installed by the
+    // window), else the editor of $VISUAL or $EDITOR, else a message naming
+    // the file. Without a window: the editor the launcher finds.
     void OpenIni();
+    std::function<bool(const QString& nativePath)> openDocument;
     void btnSourceMerge_Click();
     void cmdVerUp_Click();
     bool ProcVerUp(int row);
@@ -308,6 +316,8 @@ private:
     void reportMissingProjects(const ProfileFile& file);
     void updateAllStepButton();
     void resetGroupButtons();
+    QStringList listSetupNames() const;
+    void logIniError(const QString& section, const QString& key, const QString& value, const QString& why);
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
     void beginRecord(const QDateTime& start);
     void beginStep(int box);
@@ -328,6 +338,7 @@ private:
     RunResult m_lastResult = RunResult::Refused;
     QStringList m_runErrors; // "[오류] " lines since the run started
     bool m_stopLogged = false;
+    QFileSystemWatcher* m_iniWatcher = nullptr;
     // A dry run's grid cells (all but the tick column) as they were before it.
     QList<QPair<QPair<int, int>, QString>> m_dryRunCells;
 };

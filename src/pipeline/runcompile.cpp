@@ -110,18 +110,16 @@ bool Step1_2(Desk& desk)
             // offers the retry (a drive may be mapped in the meantime).
             // A compiler that could not start or a missing project file stays
             // so on a retry: the question then defaults to No.
-            bool retryCanHelp = true;
+            bool compilerStarted = false;
             auto make = [&] {
                 QString why;
-                retryCanHelp = true;
-                if (!ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + quoteArgument(vbp),
-                                         folder, false, true, &why)) {
+                compilerStarted = ShellExecuteAndWait(developmentEnvironmentPath(), 0,
+                                                      QStringLiteral("/make ") + quoteArgument(vbp), folder, false,
+                                                      true, &why);
+                if (!compilerStarted)
                     desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
-                    retryCanHelp = false;
-                }
             };
             if (!stepFileExists(vbp)) {
-                retryCanHelp = false;
                 // No make run; the check below fails and offers the retry.
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" VBP파일이 존재하지 않습니다.(")
                             + vbp + QLatin1Char(')'));
@@ -131,14 +129,14 @@ bool Step1_2(Desk& desk)
             }
             while (!stepOutputExists(exe, QStringLiteral("컴파일러"))) {
                 if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
-                                            QStringLiteral("컴파일 재시도"), retryCanHelp)) {
+                                            QStringLiteral("컴파일 재시도"),
+                                            compilerStarted && stepFileExists(vbp))) {
                     desk.AddLog(QStringLiteral("[오류] ") + name
                                 + QStringLiteral(" 컴파일된 EXE파일이 존재하지 않습니다.(") + exe
                                 + QLatin1Char(')'));
                     return false;
                 }
-                if (stepFileExists(vbp))
-                    make();
+                make();
             }
 
             // The packer's results are not examined: only the executable

@@ -213,16 +213,20 @@ TEST_F(FtpTransferTest, LargeUploadRefreshesOnEvery257thChunkWithSpeedAndTimes)
     EXPECT_EQ(st.remainderBytes, 100);
     EXPECT_EQ(st.refreshes, 2);
     EXPECT_EQ(st.forcedRefreshes, 1);
-    ASSERT_EQ(seen.size(), 3) << "initial frame, 257th chunk, remainder";
+    // Initial frame, the first chunk (more than half a second had passed
+    // since the frame was drawn), the 257th chunk, the remainder.
+    ASSERT_EQ(seen.size(), 4);
+    EXPECT_EQ(seen[0].far, QStringLiteral("0"));
+    EXPECT_EQ(seen[1].far, QStringLiteral("1,024"));
     // 257 KB in 2.56 s: 100.39 KB/s; 43 KB left take 0.43 s, rounded to 0.
-    EXPECT_EQ(seen[1].far, QStringLiteral("263,168"));
-    EXPECT_EQ(seen[1].left, QStringLiteral("44,132"));
-    EXPECT_EQ(seen[1].time, QStringLiteral("00:00:03"));
-    EXPECT_EQ(seen[1].speed, QStringLiteral("100.39"));
-    EXPECT_EQ(seen[1].timeLeft, QStringLiteral("00:00:00"));
-    EXPECT_EQ(seen[2].far, QStringLiteral("307,300"));
-    EXPECT_EQ(seen[2].left, QStringLiteral("0"));
-    EXPECT_EQ(seen[2].speed, QStringLiteral("117.23"));
+    EXPECT_EQ(seen[2].far, QStringLiteral("263,168"));
+    EXPECT_EQ(seen[2].left, QStringLiteral("44,132"));
+    EXPECT_EQ(seen[2].time, QStringLiteral("00:00:03"));
+    EXPECT_EQ(seen[2].speed, QStringLiteral("100.39"));
+    EXPECT_EQ(seen[2].timeLeft, QStringLiteral("00:00:00"));
+    EXPECT_EQ(seen[3].far, QStringLiteral("307,300"));
+    EXPECT_EQ(seen[3].left, QStringLiteral("0"));
+    EXPECT_EQ(seen[3].speed, QStringLiteral("117.23"));
     EXPECT_EQ(desk.ftpStatus.celkem, QStringLiteral("307,300"));
     EXPECT_EQ(desk.ftpStatus.progressValue, desk.ftpStatus.progressMax);
     FtpDisconnect(desk);
@@ -464,8 +468,16 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_EQ(closing, 0);
 
     // Yes: the upload stops before the next chunk, the public file stays as it
-    // was, and the window closes once the connection is closed.
+    // was, and the window closes once the connection is closed. The panel
+    // starts from nothing of the file before.
     putRemote(kDownload + QStringLiteral("c.exe"), "the good release");
+    EXPECT_EQ(desk.ftpStatus.left, QStringLiteral("0"));
+    QString leftAtStart;
+    QObject scope;
+    QObject::connect(&desk, &Desk::changed, &scope, [&] {
+        if (leftAtStart.isEmpty() && desk.ftpBusy && ftpConnection(desk).bytesSent == 0)
+            leftAtStart = desk.ftpStatus.far + QLatin1Char('/') + desk.ftpStatus.time;
+    });
     ui.messages.clear();
     ui.log.clear();
     asked = false;
@@ -475,8 +487,12 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_EQ(ui.questions(), QStringList{QStringLiteral("다운로드를 중단할까요?")});
     EXPECT_TRUE(ui.tells().isEmpty()) << ui.tells().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(ftpConnection(desk).lastUpload.chunkWrites, chunksAtRequest) << "no chunk after the answer";
+    EXPECT_EQ(leftAtStart, QStringLiteral("0/00:00:00")) << "the last file's figures stay on the panel";
     EXPECT_EQ(readAll(remote(kDownload + QStringLiteral("c.exe"))), QByteArray("the good release"));
     EXPECT_EQ(ui.log, QStringList{QStringLiteral("[오류] FTP파일명 _2제거취소: c_2.exe (전송이 끝나지 않았습니다.)")});
+    // The panel shows the failure with its reason, not a normal bar halfway.
+    EXPECT_TRUE(desk.ftpStatus.failed);
+    EXPECT_EQ(desk.ftpStatus.failure, QStringLiteral("전송을 중단했습니다."));
     EXPECT_TRUE(desk.cancelRequested);
     EXPECT_FALSE(desk.closed);
     FtpDisconnect(desk);
