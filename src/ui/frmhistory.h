@@ -42,9 +42,9 @@ public:
 private:
     void showRun(int index);
     void openPath(const QString& path);
-    QString m_logsFolder;
 
     QList<RunHistoryEntry> m_entries;
+    QString m_logsFolder;
 };
 
 } // namespace rh
