@@ -154,6 +154,7 @@ Desk::RunResult Desk::btnTrans_Click()
     }
 
     m_running = false;
+    Q_EMIT changed(); // 중지 is over before the completion message
     if (closedAfter)
         return m_lastResult;
     if (m_lastResult == RunResult::Finished && !chkEndUnload.checked)

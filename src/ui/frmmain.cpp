@@ -184,7 +184,9 @@ FrmMain::FrmMain(Desk& desk, QWidget* parent) : QWidget(parent), m_desk(desk)
     sideScroll->setWidgetResizable(true);
     sideScroll->setFrameShape(QFrame::NoFrame);
     sideScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    sideScroll->setMinimumWidth(kSideWidth - 40);
+    // Scrolls up and down only: never narrower than what it holds.
+    sideScroll->setMinimumWidth(side->minimumSizeHint().width()
+                                + sideScroll->verticalScrollBar()->sizeHint().width());
 
     m_upperSplitter = named(new QSplitter(Qt::Horizontal), QStringLiteral("upperSplitter"));
     m_upperSplitter->setChildrenCollapsible(false);
@@ -199,7 +201,7 @@ FrmMain::FrmMain(Desk& desk, QWidget* parent) : QWidget(parent), m_desk(desk)
     ftpScroll->setWidgetResizable(true);
     ftpScroll->setFrameShape(QFrame::NoFrame);
     ftpScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ftpScroll->setMinimumWidth(kSideWidth - 40);
+    ftpScroll->setMinimumWidth(ftp->minimumSizeHint().width() + ftpScroll->verticalScrollBar()->sizeHint().width());
     m_lowerSplitter = named(new QSplitter(Qt::Horizontal), QStringLiteral("lowerSplitter"));
     m_lowerSplitter->setChildrenCollapsible(false);
     m_lowerSplitter->addWidget(buildLogFrame());
@@ -789,8 +791,10 @@ void FrmMain::refreshProgress()
     if (!p.active() && p.planned() == 0) {
         lblStatus->setText(QStringLiteral("대기"));
         lblRunTime->clear();
+        pgbRun->setTextVisible(false);
         return;
     }
+    pgbRun->setTextVisible(true);
     pgbRun->setRange(0, std::max(1, p.planned()));
     pgbRun->setValue(p.done());
     QString status;

@@ -32,6 +32,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QThread>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -453,6 +454,17 @@ TEST_F(DailyWindowTest, HistoryFiltersByResultAndAClickOnTheChartOpensThatRun)
     EXPECT_TRUE(opened[0].endsWith(QStringLiteral(".json")));
     EXPECT_TRUE(opened[1].endsWith(QStringLiteral(".journal.txt")));
     EXPECT_EQ(opened[2], box.home() + QStringLiteral("/logs"));
+}
+
+TEST(QtKoreanTest, QtsOwnButtonTextsComeFromTheKoreanTranslation)
+{
+    const QString english = QCoreApplication::translate("QPlatformTheme", "&Yes");
+    ASSERT_TRUE(installQtTranslation(*qApp)) << "qtbase_ko from qt6-translations-l10n is missing";
+    const QString korean = QCoreApplication::translate("QPlatformTheme", "&Yes");
+    EXPECT_NE(korean, english);
+    EXPECT_TRUE(korean.contains(QStringLiteral("예"))) << korean.toStdString();
+    for (QTranslator* t : qApp->findChildren<QTranslator*>())
+        QCoreApplication::removeTranslator(t);
 }
 
 } // namespace

@@ -179,7 +179,8 @@ TEST_F(SigningFixture, TheWaitShowsItsTimeAndClosingCancelsIt)
     ui.onPump = [&] {
         if (!desk.signingWaiting)
             return;
-        shown = status(ledger);
+        if (status(ledger).startsWith(QStringLiteral("서명 대기중")))
+            shown = status(ledger);
         if (closes < 2 && ui.messages.size() == closes) {
             ++closes;
             EXPECT_FALSE(desk.requestClose()) << "the window stays while the wait ends";
