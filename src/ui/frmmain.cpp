@@ -298,7 +298,7 @@ QGroupBox* FrmMain::buildProjectFrame()
         // The eight share the row; on a narrow window they shrink rather than
         // widen the window.
         b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        b->setMinimumWidth(60);
+        b->setMinimumWidth(40); // the caption is in the tool tip too
         btnProjGroup[size_t(k)] = b;
         tools->addWidget(b, 1);
         connect(b, &DeskButton::mouseDown, this, [this, k](Qt::KeyboardModifiers m) {
