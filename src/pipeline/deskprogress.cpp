@@ -37,6 +37,12 @@ void Desk::beginProgress()
     }
     const QString logs = QFileInfo(runFileBase).absolutePath();
     progress.start(plannedUnits(), UnitHistory::load(logs));
+    // The last log line says where a long gap began.
+    probe.where = [this] {
+        const qsizetype end = txtLog.size() - 2; // before the last CR LF
+        const qsizetype start = txtLog.lastIndexOf(QStringLiteral("\r\n"), end - 1);
+        return end > 0 ? txtLog.mid(start < 0 ? 0 : start + 2, end - (start < 0 ? 0 : start + 2)) : QString();
+    };
     probe.start();
     Q_EMIT progressChanged();
 }
@@ -51,7 +57,8 @@ void Desk::endProgress()
 {
     probe.stop();
     progress.stop();
-    AddLog(QStringLiteral("  화면 응답 최대 간격: ") + QString::number(probe.longestGapMs()) + QStringLiteral("ms"));
+    AddLog(QStringLiteral("  화면 응답 최대 간격: ") + QString::number(probe.longestGapMs()) + QStringLiteral("ms")
+           + (probe.longestGapAfter().isEmpty() ? QString() : QStringLiteral(" (") + probe.longestGapAfter() + QLatin1Char(')')));
     Q_EMIT progressChanged();
 }
 

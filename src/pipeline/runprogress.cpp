@@ -166,6 +166,8 @@ ResponsivenessProbe::ResponsivenessProbe(QObject* parent) : QObject(parent)
 void ResponsivenessProbe::start()
 {
     m_longest = 0;
+    m_longestAfter.clear();
+    m_lastWhere = where ? where() : QString();
     m_clock.start();
     m_last = 0;
     m_timer.start();
@@ -182,9 +184,12 @@ void ResponsivenessProbe::stop()
 void ResponsivenessProbe::tick()
 {
     const qint64 now = m_clock.elapsed();
-    if (m_last >= 0)
-        m_longest = std::max(m_longest, now - m_last);
+    if (m_last >= 0 && now - m_last > m_longest) {
+        m_longest = now - m_last;
+        m_longestAfter = m_lastWhere;
+    }
     m_last = now;
+    m_lastWhere = where ? where() : QString();
 }
 
 QString durationText(qint64 ms)

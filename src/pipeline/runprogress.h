@@ -9,6 +9,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 namespace rh {
 
 // One unit of work: a step for one project (the dry-run plan's grouping).
@@ -85,6 +87,9 @@ public:
     bool running() const { return m_timer.isActive(); }
     // Longest gap between ticks in milliseconds (0 before the first tick).
     qint64 longestGapMs() const { return m_longest; }
+    // What the run was doing when the longest gap began (from `where`).
+    QString longestGapAfter() const { return m_longestAfter; }
+    std::function<QString()> where;
     static constexpr int kIntervalMs = 10;
 
 private:
@@ -94,6 +99,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_last = -1;
     qint64 m_longest = 0;
+    QString m_lastWhere, m_longestAfter;
 };
 
 // "mm:ss", or "h:mm:ss" past an hour.
