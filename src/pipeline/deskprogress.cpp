@@ -2,6 +2,7 @@
 // between units, the responsiveness probe, and the grid a dry run leaves.
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "platform/journal.h"
 
 #include <QFileInfo>
 
@@ -37,11 +38,15 @@ void Desk::beginProgress()
     }
     const QString logs = QFileInfo(runFileBase).absolutePath();
     progress.start(plannedUnits(), UnitHistory::load(logs));
-    // The last log line says where a long gap began.
+    // The last log line and the last side effect say where a long gap began.
     probe.where = [this] {
         const qsizetype end = txtLog.size() - 2; // before the last CR LF
         const qsizetype start = txtLog.lastIndexOf(QStringLiteral("\r\n"), end - 1);
-        return end > 0 ? txtLog.mid(start < 0 ? 0 : start + 2, end - (start < 0 ? 0 : start + 2)) : QString();
+        QString at = end > 0 ? txtLog.mid(start < 0 ? 0 : start + 2, end - (start < 0 ? 0 : start + 2)) : QString();
+        const QList<JournalEntry>& done = journal().entries();
+        if (!done.isEmpty())
+            at += QStringLiteral(" / ") + effectKindLabel(done.last().kind) + QLatin1Char(' ') + done.last().target;
+        return at;
     };
     probe.start();
     Q_EMIT progressChanged();
