@@ -38,11 +38,9 @@ void Desk::beginProgress()
     }
     const QString logs = QFileInfo(runFileBase).absolutePath();
     progress.start(plannedUnits(), UnitHistory::load(logs));
-    // The last log line and the last side effect say where a long gap began.
+    // The unit of work and the last side effect say where a long gap began.
     probe.where = [this] {
-        const qsizetype end = txtLog.size() - 2; // before the last CR LF
-        const qsizetype start = txtLog.lastIndexOf(QStringLiteral("\r\n"), end - 1);
-        QString at = end > 0 ? txtLog.mid(start < 0 ? 0 : start + 2, end - (start < 0 ? 0 : start + 2)) : QString();
+        QString at = progress.statusText();
         const QList<JournalEntry>& done = journal().entries();
         if (!done.isEmpty())
             at += QStringLiteral(" / ") + effectKindLabel(done.last().kind) + QLatin1Char(' ') + done.last().target;
