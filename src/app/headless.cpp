@@ -45,6 +45,7 @@ enum Exit {
     ExitNotAllowed = 11,
     ExitNoLogin = 12,
     ExitUpdating = 13,
+    ExitDatabaseUnreachable = 14,
 };
 
 const char kPasswordVariable[] = "ROLLHAVEN2_PASSWORD";
@@ -125,7 +126,7 @@ public:
     }
     // Nobody is there to fix what failed: a retry is granted only as often as
     // --retries allows, whatever the question's default.
-    bool askRetry(const QString& text, const QString& title) override
+    bool askRetry(const QString& text, const QString& title, bool = true) override
     {
         const bool yes = retriesLeft > 0;
         if (yes)
@@ -488,7 +489,8 @@ QString headlessUsage()
         "the current unit of work ends, the journal and report say cancelled; a second\n"
         "signal ends the program at once), 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
-        "(the file changer restarts it with the same arguments).\n");
+        "(the file changer restarts it with the same arguments), 14 the login could\n"
+        "not reach the in-house database.\n");
 }
 
 int runHeadless(const QStringList& args)
@@ -572,6 +574,9 @@ int runHeadless(const QStringList& args)
     case StartUp::Outcome::NotAllowed:
         err << "로그인하지 못했습니다: 허용되지 않은 컴퓨터입니다." << Qt::endl;
         return ExitNotAllowed;
+    case StartUp::Outcome::DatabaseUnreachable:
+        err << "로그인하지 못했습니다: 데이터베이스에 접속할 수 없습니다." << Qt::endl;
+        return ExitDatabaseUnreachable;
     case StartUp::Outcome::NoLogin:
         if (noPassword)
             err << "로그인하지 못했습니다: 암호가 없습니다 (--password-file, ROLLHAVEN2_PASSWORD 또는 저장된 암호)."

@@ -57,9 +57,11 @@ bool connectInhouseDatabase(cMySQL& db)
     return DatabaseDoor::connect(db, DatabaseKind::InHouse, false);
 }
 
-QString GetAllowMyPC()
+QString GetAllowMyPC(bool* databaseReached)
 {
     QString result;
+    if (databaseReached)
+        *databaseReached = true;
     std::unique_ptr<cMySQL> db;
     try {
         const QString mac = GetMyMacAddress();
@@ -76,6 +78,8 @@ QString GetAllowMyPC()
             if (rs && db->affected_rows() > 0 && !rs->isEOF())
                 result = rs->value(QStringLiteral("user_id"));
             CloseRecordset(rs);
+        } else if (databaseReached) {
+            *databaseReached = false;
         }
         db->free_result();
     } catch (const RhError& e) {
@@ -127,7 +131,13 @@ void Login::Form_Activate()
         return;
     m_firstActivation = false;
 
-    const QString account = GetAllowMyPC();
+    bool reached = true;
+    const QString account = GetAllowMyPC(&reached);
+    if (account.isEmpty() && !reached) {
+        // The session has shown why; the machine may well be allowed.
+        refuseUnreachable();
+        return;
+    }
     if (account.isEmpty()) {
         tell(QStringLiteral("허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.") + kCrLf
              + QStringLiteral("MAC: ") + GetMyMacAddress());
@@ -150,13 +160,20 @@ void Login::Form_Activate()
         return;
     }
     if (!connectInhouseDatabase(*m_db)) {
-        hide(); // the session has shown why
+        refuseUnreachable(); // after the session's own message
         return;
     }
 
     // A saved password logs in without a click.
     if (!txtUserName.isEmpty() && !txtPassword.isEmpty())
         cmdOK_Click();
+}
+
+void Login::refuseUnreachable()
+{
+    databaseUnreachable = true;
+    tell(QStringLiteral("데이터베이스에 접속할 수 없어 로그인할 수 없습니다."), MsgIcon::Exclamation);
+    hide();
 }
 
 void Login::Form_Unload()

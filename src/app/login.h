@@ -28,7 +28,8 @@ QString GetDBServerAddress();
 QString GetMyMacAddress();
 // The account allowed on this machine, or "" when the machine is not allowed
 // or the allow-list could not be read.
-QString GetAllowMyPC();
+// databaseReached (when given) tells whether the allow-list could be read at all.
+QString GetAllowMyPC(bool* databaseReached = nullptr);
 // Connects `db` to the in-house database with the site's account.
 bool connectInhouseDatabase(cMySQL& db);
 // A text for use between single quotes on `db`'s connection: cut at the first
@@ -60,6 +61,8 @@ public:
     bool LoginSucceeded = false;
     // The machine was refused: the program ends (start-up reads it).
     bool ended = false;
+    // The login could not reach the in-house database (not a refusal of the machine).
+    bool databaseUnreachable = false;
 
     void Form_Load();
     // Work happens on the first activation only.
@@ -88,6 +91,7 @@ private:
     void hide();
     // Runs `sql` on the dialog's session; null on failure (reported already).
     RecordsetPtr RunLoginQuery(const QString& sql, qint32& rows);
+    void refuseUnreachable();
 
     bool m_firstActivation = false;
     bool m_passwordChanged = false;

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -53,6 +54,22 @@ QList<RunHistoryEntry> loadRunHistory(const QString& logsFolder)
             : failed == 0                    ? QStringLiteral("일치")
                                              : QStringLiteral("불일치 %1건").arg(failed);
         e.log = r.value(QStringLiteral("log")).toString().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        e.resultKey = r.value(QStringLiteral("result")).toString();
+        e.dryRun = r.value(QStringLiteral("options")).toObject().value(QStringLiteral("dryRun")).toBool();
+        e.durationMs = qint64(r.value(QStringLiteral("durationMs")).toDouble());
+        e.failed = e.resultKey != QLatin1String("finished") && e.resultKey != QLatin1String("closed");
+        for (const QJsonValue& sv : r.value(QStringLiteral("steps")).toArray()) {
+            const QJsonObject st = sv.toObject();
+            e.stepMs.append({st.value(QStringLiteral("step")).toString(), qint64(st.value(QStringLiteral("ms")).toDouble())});
+            if (!st.value(QStringLiteral("ok")).toBool(true))
+                e.failed = true;
+        }
+        const QString base = e.reportPath.left(e.reportPath.size() - 5); // without ".json"
+        for (const QString& ext : {QStringLiteral(".journal.txt"), QStringLiteral(".plan.txt")})
+            if (QFileInfo::exists(base + ext)) {
+                e.journalPath = base + ext;
+                break;
+            }
         out.append(e);
     }
     return out;

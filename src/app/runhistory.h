@@ -16,6 +16,15 @@ struct RunHistoryEntry {
     QString verification; // 일치, 불일치 n건, or "-" when nothing was verified
     QString log;
     QJsonArray checks;
+    // For the chart: the result as the report has it ("finished", ...), the
+    // run's length and each step's time in run order, and whether it failed.
+    QString resultKey;
+    bool dryRun = false;
+    qint64 durationMs = 0;
+    QList<QPair<QString, qint64>> stepMs;
+    bool failed = false; // stopped, or a step that did not go on
+    // The journal (or a dry run's plan) beside the report; empty when none.
+    QString journalPath;
 };
 
 // Newest first; unreadable reports are left out.

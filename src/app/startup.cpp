@@ -77,7 +77,9 @@ StartUp::Outcome StartUp::Main()
         Login login;
         if (showLogin)
             showLogin(login);
-        if (login.ended)
+        if (login.databaseUnreachable)
+            outcome = Outcome::DatabaseUnreachable;
+        else if (login.ended)
             outcome = Outcome::NotAllowed;
         else if (login.LoginSucceeded)
             outcome = Outcome::Proceed;

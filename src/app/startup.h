@@ -24,7 +24,8 @@ public:
         HandedOver,     // the file changer replaces the program
         UpdateEnded,    // the file changer is missing: the update launcher ended the program
         NotAllowed,     // the machine is not on the allow-list
-        NoLogin,        // login cancelled, refused or the database unreachable
+        NoLogin,        // login cancelled or refused
+        DatabaseUnreachable, // the login could not reach the in-house database
     };
 
     StartUp();

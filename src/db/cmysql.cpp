@@ -8,11 +8,16 @@
 #include "platform/profile.h"
 #include "platform/sitecfg.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
 #include <mysql.h>
+#include <poll.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <climits>
@@ -123,7 +128,91 @@ MYSQL* newHandle()
     mysql_options(h, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
     mysql_options(h, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_options(h, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
+    // Connect and statements go through the library's non-blocking calls so
+    // that the waits below can keep the window answering.
+    mysql_options(h, MYSQL_OPT_NONBLOCK, nullptr);
     return h;
+}
+
+// The one thread's event loop turns while the library waits for the server;
+// user input stays queued until the call returns, so no handler can start
+// another statement on the same connection meanwhile.
+void pumpWhileWaiting()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Waits for what a non-blocking call asked for (socket readable or writable,
+// or its timeout) in short steps, pumping events in between; returns the
+// events that happened, as the call's _cont function takes them.
+int waitForLibrary(MYSQL* h, int status)
+{
+    constexpr qint64 kStepMs = 20;
+    const int fd = int(mysql_get_socket(h));
+    const qint64 timeoutMs = (status & MYSQL_WAIT_TIMEOUT) ? qint64(mysql_get_timeout_value_ms(h)) : -1;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        qint64 step = kStepMs;
+        if (timeoutMs >= 0)
+            step = std::clamp<qint64>(timeoutMs - clock.elapsed(), 0, kStepMs);
+        struct pollfd p{fd, 0, 0};
+        if (status & MYSQL_WAIT_READ)
+            p.events |= POLLIN;
+        if (status & MYSQL_WAIT_WRITE)
+            p.events |= POLLOUT;
+        if (status & MYSQL_WAIT_EXCEPT)
+            p.events |= POLLPRI;
+        const int n = fd >= 0 && p.events ? ::poll(&p, 1, int(step)) : ::poll(nullptr, 0, int(step));
+        if (n > 0) {
+            int happened = 0;
+            if (p.revents & POLLIN)
+                happened |= MYSQL_WAIT_READ;
+            if (p.revents & POLLOUT)
+                happened |= MYSQL_WAIT_WRITE;
+            if (p.revents & POLLPRI)
+                happened |= MYSQL_WAIT_EXCEPT;
+            // An error or hang-up: let the library find it out by reading.
+            if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+                happened |= status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
+            return happened;
+        }
+        if (n < 0 && errno != EINTR)
+            return status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
+        if (timeoutMs >= 0 && clock.elapsed() >= timeoutMs)
+            return MYSQL_WAIT_TIMEOUT;
+        pumpWhileWaiting();
+    }
+}
+
+int realQueryPumped(MYSQL* h, const char* sql, unsigned long length)
+{
+    int result = 0;
+    int status = mysql_real_query_start(&result, h, sql, length);
+    while (status)
+        status = mysql_real_query_cont(&result, h, waitForLibrary(h, status));
+    return result;
+}
+
+MYSQL_RES* storeResultPumped(MYSQL* h)
+{
+    MYSQL_RES* res = nullptr;
+    int status = mysql_store_result_start(&res, h);
+    while (status)
+        status = mysql_store_result_cont(&res, h, waitForLibrary(h, status));
+    return res;
+}
+
+MYSQL* realConnectPumped(MYSQL* h, const char* host, const char* user, const char* password,
+                         const char* db, unsigned port, const char* socket, unsigned long flags)
+{
+    MYSQL* ret = nullptr;
+    int status = mysql_real_connect_start(&ret, h, host, user, password, db, port, socket, flags);
+    while (status)
+        status = mysql_real_connect_cont(&ret, h, waitForLibrary(h, status));
+    return ret;
 }
 
 bool isUtf8CharsetName(const QString& name)
@@ -315,7 +404,7 @@ bool cMySQL::real_connect(const QString& host, const QString& user, const QStrin
         const QByteArray sockBytes = QFile::encodeName(m_unixSocket);
         auto ptr = [](const QByteArray& b) { return b.isEmpty() ? nullptr : b.constData(); };
 
-        if (!mysql_real_connect(h, ptr(hostBytes), ptr(userBytes), ptr(passBytes), ptr(dbBytes),
+        if (!realConnectPumped(h, ptr(hostBytes), ptr(userBytes), ptr(passBytes), ptr(dbBytes),
                                 unsigned(port), ptr(sockBytes),
                                 static_cast<unsigned long>(quint32(m_clientFlags)))) {
             const unsigned number = mysql_errno(h);
@@ -430,9 +519,9 @@ RecordsetPtr cMySQL::send(const QByteArray& sql, const QString& src)
     }
     MYSQL* h = handle();
     // real_query with the length: a NUL inside the text must not cut it short.
-    if (mysql_real_query(h, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
+    if (realQueryPumped(h, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
         raise(src);
-    MYSQL_RES* res = mysql_store_result(h);
+    MYSQL_RES* res = storeResultPumped(h);
     if (!res) {
         if (mysql_field_count(h) != 0)
             raise(src); // rows were due but could not be read

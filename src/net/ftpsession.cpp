@@ -11,6 +11,8 @@
 #include <QList>
 
 #include <curl/curl.h>
+#include <sys/ioctl.h>
+#include <linux/sockios.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -75,6 +77,8 @@ struct UploadSource {
     bool cancelled = false;
     bool stopRequested = false;
     QString localError;
+    // The data connection's socket (the one curl opens for the upload).
+    curl_socket_t dataSocket = CURL_SOCKET_BAD;
 
     bool readInto(char* dst, qint64 n)
     {
@@ -188,6 +192,25 @@ size_t collectCallback(char* data, size_t size, size_t nitems, void* userdata)
 
 // Stops a running upload at curl's next progress check once the idle hook
 // or a disconnect asked for it.
+int dataSocketCallback(void* userdata, curl_socket_t fd, curlsocktype purpose)
+{
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        static_cast<UploadSource*>(userdata)->dataSocket = fd;
+    return CURL_SOCKOPT_OK;
+}
+
+// Bytes written to a TCP socket that its peer has not acknowledged yet (0
+// when the socket is gone or cannot tell).
+curl_off_t unacknowledged(curl_socket_t fd)
+{
+    if (fd == CURL_SOCKET_BAD)
+        return 0;
+    int pending = 0;
+    if (::ioctl(fd, SIOCOUTQ, &pending) != 0 || pending < 0)
+        return 0;
+    return curl_off_t(pending);
+}
+
 int xferInfoCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto* src = static_cast<UploadSource*>(userdata);
@@ -529,6 +552,11 @@ struct FtpSession::Impl {
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &xferInfoCallback);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &src);
+        // The control connection is open already: the socket opened now is
+        // the data connection, whose unacknowledged bytes the progress leaves out.
+        src.dataSocket = CURL_SOCKET_BAD;
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &dataSocketCallback);
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, &src);
 
         // The idle hook runs from the loop, outside curl, at most every
         // kIdleMs and only when no chunk callback ran meanwhile.
@@ -539,7 +567,9 @@ struct FtpSession::Impl {
         auto between = [&] {
             if (hooks.sent && !src.stopRequested) {
                 curl_off_t now = 0;
-                if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &now) == CURLE_OK && now > lastSent) {
+                if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &now) == CURLE_OK)
+                    now = std::max<curl_off_t>(0, now - unacknowledged(src.dataSocket));
+                if (now > lastSent) {
                     lastSent = qint64(now);
                     try {
                         hooks.sent(lastSent);

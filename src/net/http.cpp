@@ -2,6 +2,7 @@
 
 #include "net/httpsink.h"
 
+#include "platform/interaction.h"
 #include "platform/journal.h"
 #include "platform/sitecfg.h"
 
@@ -18,6 +19,8 @@
 namespace rh {
 
 namespace {
+
+CURLcode performPumping(CURL* c);
 
 void globalInit()
 {
@@ -98,7 +101,7 @@ HttpResult perform(const QString& url, const HttpOptions& options, HttpSink* sin
     if (isLoopbackHost(parsed.host()))
         curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
 
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = performPumping(c);
     curl_slist_free_all(headers);
     if (rc == CURLE_WRITE_ERROR && sink->cutShort)
         rc = CURLE_OK;
@@ -114,6 +117,36 @@ HttpResult perform(const QString& url, const HttpOptions& options, HttpSink* sin
     return r;
 }
 
+
+// Runs a request through a multi handle in short polls, turning the event
+// loop in between, so a window stays answering while a server takes its time.
+CURLcode performPumping(CURL* c)
+{
+    CURLM* m = curl_multi_init();
+    if (!m)
+        return curl_easy_perform(c);
+    if (curl_multi_add_handle(m, c) != CURLM_OK) {
+        curl_multi_cleanup(m);
+        return curl_easy_perform(c);
+    }
+    int running = 1;
+    CURLMcode mc = CURLM_OK;
+    while (mc == CURLM_OK) {
+        mc = curl_multi_perform(m, &running);
+        if (mc != CURLM_OK || running == 0)
+            break;
+        interaction().pumpEvents();
+        mc = curl_multi_poll(m, nullptr, 0, 20, nullptr);
+    }
+    CURLcode rc = mc == CURLM_OK ? CURLE_OK : CURLE_RECV_ERROR;
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m, &queued))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == c)
+            rc = msg->data.result;
+    curl_multi_remove_handle(m, c);
+    curl_multi_cleanup(m);
+    return rc;
+}
 } // namespace
 
 HttpOptions HttpOptions::fromSite()

@@ -96,7 +96,8 @@ public:
     bool run()
     {
         m_desk.signingWaiting = true;
-        m_desk.cancelRequested = false;
+        // A 중지 pressed before the wait still asks.
+        m_desk.cancelRequested = m_desk.stopRequested;
         struct Reset {
             Desk& d;
             ~Reset() { d.signingWaiting = false; }
@@ -146,6 +147,7 @@ public:
                     m_desk.runCancelled = true;
                     return stop(QStringLiteral("[오류] 서명 대기를 중단했습니다."));
                 }
+                m_desk.stopRequested = false; // the user chose to go on waiting
             }
             if (m_desk.signingTimeoutMs > 0 && now >= m_desk.signingTimeoutMs)
                 return stop(QStringLiteral("[오류] 서명 대기 제한시간(")
@@ -221,6 +223,9 @@ private:
 
     bool stop(const QString& why)
     {
+        // The rows say the wait is over, not still waiting.
+        for (const Awaited& a : m_files)
+            m_desk.grid.setText(ColStatus, a.row, QStringLiteral("서명 중단"));
         m_desk.AddLog(why);
         for (const Awaited& a : m_files)
             if (!a.ready)
@@ -353,6 +358,8 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             setStatus(desk, row, QStringLiteral("서명 작업폴더로 복사..."));
             const QString name = desk.grid.text(ColProjectName, row);
             for (const QString& file : filesOf(desk, row, firstCol, secondCol)) {

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +24,7 @@ namespace {
 // The setting keys of the per-user store, under the application's title.
 QString settingsSection() { return QStringLiteral("Config"); }
 QString keyCloseAfterTransfer() { return QStringLiteral("전송완료후닫기"); }
+QString keyLastSetup() { return QStringLiteral("최근설정파일"); }
 
 // GetIni reads at most 199 bytes of a value (a 200-byte buffer) and trims it.
 constexpr int kIniBuffer = 200;
@@ -120,13 +122,19 @@ void Desk::Form_Load()
     reportAbandonedRuns();
 
     const QString inis = programFolder() + QStringLiteral("/inis");
-    setupNames = QDir(inis).entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Unsorted);
-    // The order of a Windows listing: names compared by their upper-case forms.
-    std::sort(setupNames.begin(), setupNames.end(), [](const QString& a, const QString& b) {
-        const QString ua = a.toUpper(), ub = b.toUpper();
-        return ua != ub ? ua < ub : a < b;
-    });
+    setupNames = listSetupNames();
     setupIndex = setupNames.isEmpty() ? -1 : 0;
+    // The file last chosen, while it is still there.
+    const int last = int(setupNames.indexOf(GetSetting(appTitle(), settingsSection(), keyLastSetup())));
+    if (last >= 0)
+        setupIndex = last;
+    // Files added or removed while the program runs show up in the chooser.
+    if (!m_iniWatcher) {
+        m_iniWatcher = new QFileSystemWatcher(this);
+        connect(m_iniWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { refreshSetupList(); });
+    }
+    if (QFileInfo(inis).isDir() && !m_iniWatcher->directories().contains(inis))
+        m_iniWatcher->addPath(inis);
 
     if (!commandLine.isEmpty() && !commandLine.first().isEmpty()) {
         // Windows spelled the folder with "\"; on this platform the separator is "/",
@@ -242,6 +250,7 @@ void Desk::LoadConfig()
 {
     // Errors past the file check end the loading where they happen; what was
     // loaded so far stays, as the original's trap did.
+    std::array<QString, 4> errorAt; // section, key, value, why of a thrown error
     try {
         cmdOpenINI.enabled = false;
         IniPath = setupIndex >= 0 ? programFolder() + QStringLiteral("/inis/") + setupChooserText()
@@ -287,6 +296,8 @@ void Desk::LoadConfig()
             if (parts.size() != 2) {
                 tell(QStringLiteral("설정파일 내용중 [General] - ProjGrop") + QString::number(n)
                      + QStringLiteral("의 값이 잘못되었습니다."));
+                logIniError(general, QStringLiteral("ProjGrop") + QString::number(n), v,
+                            QStringLiteral("\"그룹이름;Project1,Project2\" 모양이어야 합니다"));
                 stoppedAt = n;
                 break;
             }
@@ -311,8 +322,12 @@ void Desk::LoadConfig()
         const double countValue = vbVal(ini(QStringLiteral("Project"), QStringLiteral("ProjectCount"),
                                             QStringLiteral("1")));
         // The count was a 16-bit integer.
-        if (std::abs(countValue) > 32767.49)
+        if (std::abs(countValue) > 32767.49) {
+            errorAt = {QStringLiteral("Project"), QStringLiteral("ProjectCount"),
+                       ini(QStringLiteral("Project"), QStringLiteral("ProjectCount")),
+                       QStringLiteral("32767보다 클 수 없습니다")};
             throw RhError(err::Overflow, standardErrorDescription(err::Overflow));
+        }
         const long long count = vbRound(countValue);
         for (long long i = 1; i <= count; ++i) {
             const QString name = ini(QStringLiteral("Project"), QStringLiteral("Project") + QString::number(i));
@@ -350,9 +365,12 @@ void Desk::LoadConfig()
             set(ColISResult2File, fileOf(result2));
             // The patch name drops the last 6 characters ("_2.exe"); a shorter
             // name was an invalid argument to the original's Mid.
-            if (result1File.size() < 6)
+            if (result1File.size() < 6) {
+                errorAt = {section, QStringLiteral("ISResult1"), result1,
+                           QStringLiteral("파일 이름이 6자(\"_2.exe\")보다 짧습니다")};
                 throw RhError(err::InvalidProcedureCall,
                               standardErrorDescription(err::InvalidProcedureCall));
+            }
             const QString patchPath = result1.left(result1.lastIndexOf(QLatin1Char('\\')) + 1)
                 + result1File.left(result1File.size() - 6) + QStringLiteral("_patch_2.exe");
             set(ColPatchResultPath, patchPath);
@@ -371,8 +389,18 @@ void Desk::LoadConfig()
         }
     } catch (const RhError& e) {
         tell(formErrorText(e.number(), e.description(), QStringLiteral("LoadConfig")));
+        if (!errorAt[1].isEmpty())
+            logIniError(errorAt[0], errorAt[1], errorAt[2], errorAt[3]);
     }
     Q_EMIT changed();
+}
+
+// The run-log line beside a setup INI message: which file, section, key and
+// value, so the user knows what to fix.
+void Desk::logIniError(const QString& section, const QString& key, const QString& value, const QString& why)
+{
+    AddLog(QStringLiteral("[오류] 설정파일 ") + IniPath + QStringLiteral(": [") + section + QStringLiteral("] ")
+           + key + QStringLiteral("=") + value + QStringLiteral(" (") + why + QLatin1Char(')'));
 }
 
 void Desk::SaveRecentProjects()
@@ -451,6 +479,11 @@ void Desk::setEndUnload(bool ticked)
 
 void Desk::onCellChanged(int col, int row, const QString& oldText)
 {
+    // The status bar names the unit of work by the status the step writes.
+    if (col == ColStatus && progress.active()) {
+        progress.setUnitText(grid.text(col, row));
+        Q_EMIT progressChanged();
+    }
     if (col != ColSelected)
         return;
     const bool was = oldText == QLatin1String("1");
@@ -545,10 +578,40 @@ void Desk::chooseSetup(int index)
 {
     if (index < 0 || index >= setupNames.size())
         return;
-    if (visible)
+    if (visible) {
         SaveRecentProjects();
+        SaveSetting(appTitle(), settingsSection(), keyLastSetup(), setupNames[index]);
+    }
     setupIndex = index;
     LoadConfig();
+}
+
+QStringList Desk::listSetupNames() const
+{
+    QStringList names = QDir(programFolder() + QStringLiteral("/inis"))
+                            .entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Unsorted);
+    // The order of a Windows listing: names compared by their upper-case forms.
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const QString ua = a.toUpper(), ub = b.toUpper();
+        return ua != ub ? ua < ub : a < b;
+    });
+    return names;
+}
+
+void Desk::refreshSetupList()
+{
+    const QString current = setupChooserText();
+    const QStringList names = listSetupNames();
+    if (names == setupNames)
+        return;
+    setupNames = names;
+    // The loaded file keeps its entry; one that was removed leaves none chosen.
+    setupIndex = current.isEmpty() ? -1 : int(names.indexOf(current));
+    if (setupIndex < 0 && IniPath.isEmpty() && !names.isEmpty() && !m_running) {
+        setupIndex = 0;
+        LoadConfig();
+    }
+    Q_EMIT changed();
 }
 
 void Desk::setDestinationSelection(const QList<bool>& selected, int current)
@@ -608,6 +671,18 @@ void Desk::OpenIni()
 {
     if (IniPath.isEmpty())
         return;
+    if (openDocument) {
+        if (openDocument(IniPath))
+            return;
+        // No application for the file: an editor named by the user, or say
+        // which file to open.
+        if (qEnvironmentVariable("VISUAL").trimmed().isEmpty() && qEnvironmentVariable("EDITOR").trimmed().isEmpty()) {
+            tell(QStringLiteral("설정파일을 열 프로그램이 없습니다. 편집기로 직접 여세요.\r\n") + IniPath
+                     + QStringLiteral("\r\n(VISUAL이나 EDITOR 환경변수로 편집기를 정할 수 있습니다.)"),
+                 MsgIcon::Exclamation);
+            return;
+        }
+    }
     // Quoted, so that a program folder with blanks reaches the editor as one
     // argument; the launcher maps notepad.exe to the user's editor.
     QString error;

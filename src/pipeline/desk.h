@@ -4,6 +4,7 @@
 // this object and the headless runner and the tests drive the same code.
 #include "config/grid.h"
 #include "db/cmysql.h"
+#include "pipeline/runprogress.h"
 #include "pipeline/runrecord.h"
 #include "platform/profile.h"
 
@@ -19,6 +20,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+
+class QFileSystemWatcher;
 
 namespace rh {
 
@@ -81,6 +84,9 @@ struct FtpStatusFrame {
     QString speed;     // lbSpeed
     int progressMax = 100;
     int progressValue = 0;
+    // The last upload failed: the window shows the frame in red with the reason.
+    bool failed = false;
+    QString failure;
 };
 
 enum StepBox : int {
@@ -207,12 +213,29 @@ public:
     // is named in the log. Returns how many were found.
     int reportAbandonedRuns();
 
+    // --- the whole run in view --------------------------------------------------
+    // Units of work of the run the options describe: each ticked step with a
+    // step attached, for each ticked project, in run order.
+    QList<RunUnit> plannedUnits() const;
+    RunProgress progress;
+    // How long the event loop went without a turn during the run.
+    ResponsivenessProbe probe;
+    // 중지: the run ends at the next boundary between units of work. Sets the
+    // cancel request as closing does, so an upload or the signing wait asks now.
+    void requestStop();
+    bool stopRequested = false;
+    // Called by the steps between units of work: true when the run is to end
+    // here (logged once).
+    bool stopBetweenUnits();
+
     // --- start-up ------------------------------------------------------------
     void Form_Load();
     void LoadConfig();
     void SaveRecentProjects();
     QString GetIni(const QString& section, const QString& key, const QString& defaultValue) const;
     QString setupChooserText() const;
+    // Lists inis/ again (the folder changed): the loaded file stays chosen.
+    void refreshSetupList();
 
     // --- handlers ------------------------------------------------------------
     void optWeekClick(int index);
@@ -238,7 +261,11 @@ public:
     bool ended = false;
     // Installed by the front ends (the headless runner exits); empty in tests.
     std::function<void()> endProgram;
+    // INI 열기: the desktop's application (openDocument, installed by the
+    // window), else the editor of $VISUAL or $EDITOR, else a message naming
+    // the file. Without a window: the editor the launcher finds.
     void OpenIni();
+    std::function<bool(const QString& nativePath)> openDocument;
     void btnSourceMerge_Click();
     void cmdVerUp_Click();
     bool ProcVerUp(int row);
@@ -294,6 +321,8 @@ Q_SIGNALS:
     void logAppended(const QString& line);
     void logCleared();
     void closeRequested();
+    // The run moved on (unit, step, project, unit text).
+    void progressChanged();
 
 private:
     void onCellChanged(int col, int row, const QString& oldText);
@@ -302,11 +331,18 @@ private:
     void reportMissingProjects(const ProfileFile& file);
     void updateAllStepButton();
     void resetGroupButtons();
+    QStringList listSetupNames() const;
+    void logIniError(const QString& section, const QString& key, const QString& value, const QString& why);
     void runChainInto(RunResult* result, bool* closedAfter, const QDateTime& start);
     void beginRecord(const QDateTime& start);
     void beginStep(int box);
     void onActiveCellChanged(int col, int row);
     void endRecord(const QDateTime& start);
+    // The run's progress, probe and dry-run cell snapshot (deskprogress.cpp).
+    void beginProgress();
+    void endStepProgress();
+    void endProgress();
+    void restoreDryRunCells();
 
     QJsonObject runDescription(const QDateTime& start) const;
     // Once per run: the journal's end line, the report, the selection saved.
@@ -320,6 +356,10 @@ private:
     bool m_running = false;
     RunResult m_lastResult = RunResult::Refused;
     QStringList m_runErrors; // "[오류] " lines since the run started
+    bool m_stopLogged = false;
+    QFileSystemWatcher* m_iniWatcher = nullptr;
+    // A dry run's grid cells (all but the tick column) as they were before it.
+    QList<QPair<QPair<int, int>, QString>> m_dryRunCells;
 };
 
 } // namespace rh

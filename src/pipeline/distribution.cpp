@@ -104,6 +104,26 @@ void showCopyCancelled()
     tell(QStringLiteral("복사가 취소 되었습니다."));
 }
 
+// A copy for the step: a failure (permission, disk full, a path the drive
+// map cannot place) is told with its reason; only a copy the user cancelled
+// is told as cancelled. False either way, and the run stops.
+bool copyForStep(const QString& source, const QString& destination)
+{
+    const ShellCopyResult r = shellCopy(source, destination, true);
+    if (r.ok())
+        return true;
+    if (!r.message.isEmpty()) {
+        tell(r.message);
+    } else if (r.error != 0) {
+        tell(QStringLiteral("파일을 복사할 수 없습니다: ") + fileErrorText(r.error) + QStringLiteral("\r\n")
+             + r.path);
+    } else {
+        tell(QStringLiteral("Operation Failed"));
+        showCopyCancelled();
+    }
+    return false;
+}
+
 void logMissingSetup(Desk& desk, const QString& name, const QString& path)
 {
     desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 셋업파일이 존재하지 않습니다.(") + path
@@ -176,6 +196,8 @@ bool sendToFtp(Desk& desk, const QString& dest, bool* connected)
     for (int row = 1; row <= desk.grid.maxRows() && !desk.runCancelled; ++row) {
         if (!desk.isTicked(row) || desk.failedUploads.contains(row))
             continue;
+        if (desk.stopBetweenUnits())
+            break;
         const QString name = cell(desk, ColProjectName, row);
         const QString type = cell(desk, ColProjectType, row);
         auto upload = [&](const QString& local, const QString& remoteName) {
@@ -260,10 +282,8 @@ bool sendToFolder(Desk& desk, const QString& dest)
     desk.AddLog(QStringLiteral("[정상] 배포파일 전송중...") + dest);
     // Into the folder even when it is a share that does not exist yet: a
     // single file must not be written under the folder's name.
-    if (!ShellCopyFiles(sources.join(QChar(0)), inFolder(dest, QString()), 0, true)) {
-        showCopyCancelled();
+    if (!copyForStep(sources.join(QChar(0)), inFolder(dest, QString())))
         return false;
-    }
 
     // Only what this copy brought gets its final name: an older "_2" file
     // that is still lying there must not replace the final file.
@@ -329,17 +349,13 @@ bool fileOfficialVersions(Desk& desk, const QString& stoppedAt)
                                                        cell(desk, ColSetupFileTime, row));
         desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral("정식버전 전송중...") + stoppedAt);
         if (!ftpOnly) {
-            if (!ShellCopyFiles(setup, inFolder(officialVersionFolder(), officialName), 0, true)) {
-                showCopyCancelled();
+            if (!copyForStep(setup, inFolder(officialVersionFolder(), officialName)))
                 return false;
-            }
             continue;
         }
         const QString projectFolder = wholeSetFolder() + projectPath;
-        if (!ShellCopyFiles(setup, inFolder(projectFolder, cell(desk, ColISResult1File, row)), 0, true)) {
-            showCopyCancelled();
+        if (!copyForStep(setup, inFolder(projectFolder, cell(desk, ColISResult1File, row))))
             return false;
-        }
         QString marker = officialName;
         marker.replace(marker.size() - 4, 4, QStringLiteral(".txt"));
         trapped(kProc, [&] { placeVersionMarker(projectFolder, marker); });
@@ -426,6 +442,8 @@ bool Step3(Desk& desk)
             Q_EMIT desk.changed();
             if (!list.selected.value(i))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             const QString dest = list.items[i];
             if (dest.left(3) == QLatin1String("FTP")) {
                 bool connected = false;
@@ -440,6 +458,8 @@ bool Step3(Desk& desk)
             }
         }
         const QString stoppedAt = i < list.items.size() ? list.items[i] : QString();
+        if (desk.stopBetweenUnits())
+            return false;
 
         if (!desk.chkTestVer.checked && !fileOfficialVersions(desk, stoppedAt))
             return false;

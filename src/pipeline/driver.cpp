@@ -166,10 +166,12 @@ Desk::RunResult Desk::btnTrans_Click()
     }
 
     m_running = false;
+    Q_EMIT changed(); // 중지 is over before the completion message
     if (closedAfter)
         return m_lastResult;
     if (m_lastResult == RunResult::Finished && !chkEndUnload.checked)
         tell(QStringLiteral("처리가 완료 되었습니다.")
+             + (chkDryRun.checked ? QStringLiteral("\r\n(모의실행: 할 일만 기록했고 바뀐 것은 없습니다.)") : QString())
              + (m_runErrors.isEmpty() ? QString() : QStringLiteral("\r\n") + runErrorSummary()));
     interaction().setBusy(false);
     EnableControls(true);
@@ -211,6 +213,8 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
     // A step that throws is reported under the driver's name and stops the
     // chain: its work is in an unknown state, so no later step may build on it.
     auto call = [&](int box, const std::function<bool()>& step) -> bool {
+        if (stopBetweenUnits())
+            return false;
         beginStep(box);
         bool ok = false;
         try {
@@ -222,6 +226,7 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
                                QStringLiteral("btnTrans_Click")));
         }
         stepClock.endStep(ok);
+        endStepProgress();
         journal().setStep(QString());
         m_runProject.clear();
         return ok;

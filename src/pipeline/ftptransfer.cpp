@@ -228,7 +228,8 @@ bool FtpConnect(Desk& desk)
     FtpConnection& c = ftpConnection(desk);
     if (desk.ftpBusy)
         return false;
-    desk.cancelRequested = false;
+    // A 중지 pressed before the connection still asks at the first chunk.
+    desk.cancelRequested = desk.stopRequested;
     desk.ftpBusy = true;
     const FtpResult r = c.session.connect(FtpLogin::fromSite());
     if (r.ok())
@@ -248,19 +249,13 @@ void FtpDisconnect(Desk& desk)
         desk.requestClose();
 }
 
-void ShowTransferProgress(Desk& desk, qint64 bytes, bool force)
-{
-    FtpConnection& c = ftpConnection(desk);
-    c.bytesSent += bytes;
-    if (!force && c.throttle < 256) {
-        ++c.throttle;
-        return;
-    }
-    c.throttle = 0;
-    ++c.lastUpload.refreshes;
-    if (force)
-        ++c.lastUpload.forcedRefreshes;
+namespace {
 
+// The labels from the bytes the server has acknowledged and the real time
+// since the upload began.
+void drawTransfer(Desk& desk, FtpConnection& c)
+{
+    c.lastDrawTick = tick(c);
     FtpStatusFrame& f = desk.ftpStatus;
     f.far = formatBytes(c.bytesSent);
     f.left = formatBytes(c.totalBytes - c.bytesSent);
@@ -271,9 +266,35 @@ void ShowTransferProgress(Desk& desk, qint64 bytes, bool force)
         f.speed = numberLocale().toString(double(c.speed), 'f', 2);
         f.timeLeft = FormatElapsed(
             roundSeconds((double(c.totalBytes - c.bytesSent) / 1024.0) / double(c.speed)));
+    } else {
+        f.time = FormatElapsed(roundSeconds(double(elapsedMs) / 1000.0));
     }
     f.progressValue = int(c.bytesSent >> progressShift(c.totalBytes));
     Q_EMIT desk.changed();
+}
+
+// On a slow link the 257-call rule would leave the labels still for
+// seconds: they are also redrawn when half a second has passed.
+constexpr qint64 kRedrawMs = 500;
+
+} // namespace
+
+void ShowTransferProgress(Desk& desk, qint64 bytes, bool force)
+{
+    FtpConnection& c = ftpConnection(desk);
+    c.bytesSent += bytes;
+    const bool due = tick(c) - c.lastDrawTick >= kRedrawMs;
+    if (!force && c.throttle < 256) {
+        ++c.throttle;
+        if (due)
+            drawTransfer(desk, c);
+        return;
+    }
+    c.throttle = 0;
+    ++c.lastUpload.refreshes;
+    if (force)
+        ++c.lastUpload.forcedRefreshes;
+    drawTransfer(desk, c);
     interaction().pumpEvents();
 }
 
@@ -290,12 +311,22 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
     const bool isFile = !native.isEmpty() && journal().isFile(native);
     c.totalBytes = isFile ? std::max<qint64>(0, journal().fileSize(native)) : 0;
     c.bytesSent = 0;
+    c.speed = 0;
     FtpStatusFrame& f = desk.ftpStatus;
+    // Every file starts from a clean panel: nothing of the previous one stays.
     f.fileName = localPath;
     f.celkem = formatBytes(c.totalBytes);
+    f.far = formatBytes(0);
+    f.left = formatBytes(c.totalBytes);
+    f.time = FormatElapsed(0);
+    f.timeLeft.clear();
+    f.speed.clear();
+    f.failed = false;
+    f.failure.clear();
     f.progressValue = 0;
     f.progressMax = std::max(1, int(c.totalBytes >> progressShift(c.totalBytes)));
     c.startTick = tick(c);
+    c.lastDrawTick = c.startTick;
     Q_EMIT desk.changed();
 
     // Asked before a chunk goes out while the window wants to close.
@@ -309,6 +340,7 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
             return true;
         }
         desk.cancelRequested = false;
+        desk.stopRequested = false; // the user chose to go on
         return false;
     };
 
@@ -366,20 +398,34 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
     // A server that stalls sends no chunk callbacks: the window must still
     // repaint and a close request still reach the question.
     hooks.idle = [&] {
+        // The elapsed time goes on while the server takes its time.
+        if (tick(c) - c.lastDrawTick >= kRedrawMs)
+            drawTransfer(desk, c);
         interaction().pumpEvents();
         return !stopWanted();
     };
 
     bool ok = false;
+    auto showFailure = [&](const QString& why) {
+        f.failed = true;
+        f.failure = RunLogMirror::oneLine(why);
+        Q_EMIT desk.changed();
+    };
     if (!isFile) {
+        showFailure(QStringLiteral("파일 읽기에 실패했습니다."));
         tellExclamation(QStringLiteral("파일 읽기에 실패했습니다."));
     } else {
         const FtpResult r = c.session.uploadFile(native, remotePath, hooks);
         ok = r.ok();
         if (ok)
             showSent(c.totalBytes, true);
-        if (!ok && !stopAnswered)
-            tellExclamation(uploadFailureText(r, localPath, remotePath));
+        else if (stopAnswered)
+            showFailure(QStringLiteral("전송을 중단했습니다."));
+        else {
+            const QString why = uploadFailureText(r, localPath, remotePath);
+            showFailure(why);
+            tellExclamation(why);
+        }
     }
     if (stopAnswered) {
         // A cancel ends the run; the window stays with its log. The upload

@@ -32,6 +32,7 @@ struct FtpConnection {
     qint64 totalBytes = 0;
     qint64 bytesSent = 0;
     qint64 startTick = 0;
+    qint64 lastDrawTick = 0; // when the labels were last drawn
     float speed = 0; // KB per second
     // Counts unforced progress calls; kept across uploads, as the display was.
     quint16 throttle = 0;

@@ -32,6 +32,8 @@ bool Step1_1(Desk& desk)
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             setStatus(desk, row, QStringLiteral("Run..."));
             const QString name = desk.grid.text(ColProjectName, row);
             const QString vbp = desk.grid.text(ColVbpPath, row);
@@ -85,6 +87,8 @@ bool Step1_2(Desk& desk)
         for (int row = 1; row <= desk.grid.maxRows(); ++row) {
             if (!desk.isTicked(row))
                 continue;
+            if (desk.stopBetweenUnits())
+                return false;
             setStatus(desk, row, QStringLiteral("컴파일..."));
             const QString name = desk.grid.text(ColProjectName, row);
             const QString exe = desk.grid.text(ColExePath, row);
@@ -105,10 +109,15 @@ bool Step1_2(Desk& desk)
             const QString vbp = desk.grid.text(ColVbpPath, row);
             // A compiler that cannot be started says so; the check below then
             // offers the retry (a drive may be mapped in the meantime).
+            // A compiler that could not start or a missing project file stays
+            // so on a retry: the question then defaults to No.
+            bool compilerStarted = false;
             auto make = [&] {
                 QString why;
-                if (!ShellExecuteAndWait(developmentEnvironmentPath(), 0, QStringLiteral("/make ") + quoteArgument(vbp),
-                                         folder, false, true, &why))
+                compilerStarted = ShellExecuteAndWait(developmentEnvironmentPath(), 0,
+                                                      QStringLiteral("/make ") + quoteArgument(vbp), folder, false,
+                                                      true, &why);
+                if (!compilerStarted)
                     desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
             };
             if (!stepFileExists(vbp)) {
@@ -121,7 +130,8 @@ bool Step1_2(Desk& desk)
             }
             while (!stepOutputExists(exe, QStringLiteral("컴파일러"))) {
                 if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
-                                            QStringLiteral("컴파일 재시도"))) {
+                                            QStringLiteral("컴파일 재시도"),
+                                            compilerStarted && stepFileExists(vbp))) {
                     desk.AddLog(QStringLiteral("[오류] ") + name
                                 + QStringLiteral(" 컴파일된 EXE파일이 존재하지 않습니다.(") + exe
                                 + QLatin1Char(')'));

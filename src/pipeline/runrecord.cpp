@@ -140,6 +140,7 @@ void Desk::beginRecord(const QDateTime& start)
         && !journal().openFile(runFileBase + QStringLiteral(".journal.jsonl"), runDescription(start), &error))
         AddLog(QStringLiteral("[오류] 실행 기록 파일을 만들 수 없습니다.(") + runFileBase
                + QStringLiteral(".journal.jsonl: ") + error + QLatin1Char(')'));
+    beginProgress();
 }
 
 void Desk::beginStep(int box)
@@ -147,6 +148,8 @@ void Desk::beginStep(int box)
     journal().setStep(stepCaption(box));
     stepClock.startStep(stepCaption(box));
     m_runProject.clear();
+    progress.enterStep(stepCaption(box));
+    Q_EMIT progressChanged();
 }
 
 void Desk::onActiveCellChanged(int, int row)
@@ -162,6 +165,10 @@ void Desk::workOnRow(int row)
     journal().setProject(name);
     stepClock.project(name);
     m_runProject = name;
+    if (progress.project() != name) {
+        progress.enterProject(name);
+        Q_EMIT progressChanged();
+    }
 }
 
 namespace {
@@ -260,6 +267,7 @@ QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const
 
     const QJsonObject rest{{QStringLiteral("end"), end.toString(Qt::ISODate)},
                            {QStringLiteral("durationMs"), double(stepClock.runMs())},
+                           {QStringLiteral("longestGapMs"), double(probe.longestGapMs())},
                            {QStringLiteral("result"), resultName(m_lastResult)},
                            {QStringLiteral("errors"), int(m_runErrors.size())},
                            {QStringLiteral("steps"), timings},
@@ -288,6 +296,8 @@ void Desk::endRecord(const QDateTime& start)
     m_recordEnded = true;
     const bool dryRun = journal().planning();
     journal().end();
+    if (dryRun)
+        restoreDryRunCells();
     // A distribution that went through is checked against what landed.
     const bool distributed = std::any_of(stepClock.steps().begin(), stepClock.steps().end(),
                                          [](const StepTiming& s) { return s.step == stepCaption(StepDistribute); });
@@ -319,6 +329,7 @@ void Desk::endRecord(const QDateTime& start)
         AddLog(QStringLiteral("  검증: ") + secondsText(checksMs) + QStringLiteral(" (")
                + QString::number(100.0 * double(checksMs) / double(std::max<qint64>(1, stepClock.runMs())), 'f', 1)
                + QStringLiteral("%)"));
+    endProgress();
     const QDateTime end = now();
     const qint64 reportStarted = monotonicNowMs();
     const QString reportPath = runFileBase + QStringLiteral(".json");

@@ -79,6 +79,8 @@ public:
         for (int row = 1; row <= m_desk.grid.maxRows(); ++row) {
             if (!m_desk.isTicked(row))
                 continue;
+            if (m_desk.stopBetweenUnits())
+                return false;
             const QString name = cell(ColProjectName, row);
             const long long kind = vbRound(vbVal(cell(ColSetupBuilderKind, row)));
             if (!m_desk.chkPatchOnly.checked) {
@@ -144,6 +146,7 @@ private:
     // The builder run; the window is not repainted until it ends.
     void runBuilder(const QString& name, long long kind, const QString& project)
     {
+        m_builderStarted = false;
         guard([&] {
             if (kind < 0 || kind >= qsizetype(m_desk.SetupBuilderExe.size()))
                 throw RhError(err::SubscriptOutOfRange,
@@ -155,7 +158,9 @@ private:
                 log(toolStartFailedLine(name, m_desk.SetupBuilderExe[k], error));
                 // What the shell's own error box said.
                 interaction().tell(error, appTitle(), MsgIcon::Critical);
+                return;
             }
+            m_builderStarted = true;
         });
     }
 
@@ -189,7 +194,7 @@ private:
                 break;
             if (!interaction().askRetry(
                     QStringLiteral("설치파일 만들기가 실패하였습니다. 다시 시도 하시겠습니까?"),
-                    QStringLiteral("설치파일 재시도"))) {
+                    QStringLiteral("설치파일 재시도"), m_builderStarted)) {
                 log(failed);
                 return false;
             }
@@ -238,6 +243,8 @@ private:
     }
 
     Desk& m_desk;
+    // The last builder run started (a builder that cannot start will not on a retry).
+    bool m_builderStarted = false;
 };
 
 } // namespace

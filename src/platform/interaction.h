@@ -29,9 +29,11 @@ public:
                           bool defaultNo) = 0;
     // A step's "try again?" after a failed build (Yes = try again). The window
     // asks the user; an unattended runner must not loop on a default Yes.
-    virtual bool askRetry(const QString& text, const QString& title)
+    // retryCanHelp false (the program or the path is not there): No is the
+    // default button.
+    virtual bool askRetry(const QString& text, const QString& title, bool retryCanHelp = true)
     {
-        return askYesNo(text, title, MsgIcon::None, false);
+        return askYesNo(text, title, MsgIcon::None, !retryCanHelp);
     }
     // Message with an OK button.
     virtual void tell(const QString& text, const QString& title, MsgIcon icon) = 0;
@@ -73,9 +75,9 @@ public:
     {
         return m_inner->askYesNo(text, title, icon, defaultNo);
     }
-    bool askRetry(const QString& text, const QString& title) override
+    bool askRetry(const QString& text, const QString& title, bool retryCanHelp = true) override
     {
-        return m_inner->askRetry(text, title);
+        return m_inner->askRetry(text, title, retryCanHelp);
     }
     void tell(const QString& text, const QString& title, MsgIcon icon) override;
     void setBusy(bool busy) override { m_inner->setBusy(busy); }

@@ -307,9 +307,13 @@ int openPidFd(pid_t pid)
 #endif
 }
 
-void sleep100ms()
+// The waits look at the process this often and yield to the event loop in
+// between, so a window stays answering (well under 100 ms) while a tool runs.
+constexpr int kWaitStepMs = 20;
+
+void sleepWaitStep()
 {
-    struct timespec ts{0, 100 * 1000 * 1000};
+    struct timespec ts{0, kWaitStepMs * 1000 * 1000};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -709,7 +713,7 @@ bool WaitForProcessEnded(qint64 id)
         bool ended = false;
         if (fd >= 0) {
             struct pollfd p{fd, POLLIN, 0};
-            ended = ::poll(&p, 1, 100) > 0;
+            ended = ::poll(&p, 1, kWaitStepMs) > 0;
         } else if (own) {
             int status = 0;
             const pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -717,10 +721,10 @@ bool WaitForProcessEnded(qint64 id)
                 noteEnded(pid);
                 ended = true;
             } else {
-                sleep100ms();
+                sleepWaitStep();
             }
         } else {
-            sleep100ms();
+            sleepWaitStep();
             ended = ::kill(pid, 0) != 0 && errno == ESRCH;
         }
         if (ended)
@@ -755,26 +759,29 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
     if (id <= 0)
         return false;
     const pid_t pid = pid_t(id);
-    int status = 0;
-    if (timeoutMs >= 0) {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const pid_t r = ::waitpid(pid, &status, WNOHANG);
-            if (r == pid || (r < 0 && errno != EINTR)) {
-                children().erase(pid);
-                return true;
-            }
-            if (deadline.hasExpired())
-                break;
-            ::usleep(20000);
-        }
-        ::kill(pid, SIGKILL);
-        fail(error, QStringLiteral("%1 did not end within %2 ms and was stopped").arg(file).arg(timeoutMs));
+    if (timeoutMs < 0) {
+        // A compiler or setup builder may run for minutes: the wait pumps events.
+        WaitForProcessEnded(id);
+        return true;
     }
+    int status = 0;
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno != EINTR)) {
+            children().erase(pid);
+            return true;
+        }
+        if (deadline.hasExpired())
+            break;
+        ::usleep(20000);
+    }
+    ::kill(pid, SIGKILL);
+    fail(error, QStringLiteral("%1 did not end within %2 ms and was stopped").arg(file).arg(timeoutMs));
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     children().erase(pid);
-    return timeoutMs < 0;
+    return false;
 }
 
 } // namespace rh

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QList>
 
@@ -50,15 +51,23 @@ public:
     // False: the user cancelled.
     bool report(qint64 done)
     {
-        if (m_silent)
+        if (m_silent) {
+            // No dialog, but the window keeps answering during a long copy.
+            if (!m_sincePump.isValid() || m_sincePump.elapsed() >= kPumpMs) {
+                interaction().pumpEvents();
+                m_sincePump.start();
+            }
             return true;
+        }
         return interaction().showProgress(QStringLiteral("복사 중..."), m_text, done, m_total);
     }
 
 private:
+    static constexpr qint64 kPumpMs = 20;
     bool m_silent;
     qint64 m_total;
     QString m_text;
+    QElapsedTimer m_sincePump;
 };
 
 bool hasWildcard(const QString& name)

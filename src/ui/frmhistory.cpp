@@ -1,6 +1,15 @@
 #include "ui/frmhistory.h"
 
+#include "ui/runchart.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -49,8 +58,9 @@ void setRow(QTableWidget* t, int row, const QStringList& cells)
 } // namespace
 
 FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
-    : QDialog(parent), m_entries(loadRunHistory(logsFolder))
+    : QDialog(parent), m_entries(loadRunHistory(logsFolder)), m_logsFolder(logsFolder)
 {
+    opener = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     setObjectName(QStringLiteral("frmHistory"));
     setWindowTitle(QStringLiteral("실행 기록"));
     resize(1200, 700);
@@ -83,15 +93,103 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
     auto* v = new QVBoxLayout(this);
     if (m_entries.isEmpty())
         v->addWidget(new QLabel(QStringLiteral("실행 기록이 없습니다.")));
+
+    // Tools: the result filter and the run's files.
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(new QLabel(QStringLiteral("결과:")));
+    cmbResult = new QComboBox;
+    cmbResult->setObjectName(QStringLiteral("cmbResult"));
+    cmbResult->addItems({QStringLiteral("전체"), QStringLiteral("완료"), QStringLiteral("중단"), QStringLiteral("거부"),
+                         QStringLiteral("닫음"), QStringLiteral("모의실행")});
+    cmbResult->setToolTip(QStringLiteral("결과로 실행을 거릅니다"));
+    tools->addWidget(cmbResult);
+    tools->addStretch(1);
+    auto button = [&](const char* name, const char* caption, const char* tip) {
+        auto* b = new QPushButton(QString::fromUtf8(caption));
+        b->setObjectName(QString::fromUtf8(name));
+        b->setToolTip(QString::fromUtf8(tip));
+        b->setAutoDefault(false);
+        tools->addWidget(b);
+        return b;
+    };
+    btnOpenFolder = button("btnOpenFolder", "로그 폴더 열기", "실행 로그, 작업 기록, 보고서가 있는 폴더");
+    btnOpenReport = button("btnOpenReport", "보고서 열기", "고른 실행의 보고서 (JSON)");
+    btnOpenJournal = button("btnOpenJournal", "작업 기록 열기", "고른 실행이 한 일 (모의실행이면 계획)");
+    v->addLayout(tools);
+
+    chart = new RunChart;
+    QList<int> all;
+    for (int i = 0; i < m_entries.size(); ++i)
+        all << i;
+    chart->setRuns(m_entries, all);
+    split->insertWidget(0, chart);
+    split->setStretchFactor(0, 0);
     v->addWidget(split);
 
     connect(runs, &QTableWidget::currentCellChanged, this, [this](int row) { showRun(row); });
+    connect(chart, &RunChart::runClicked, this, &FrmHistory::selectRun);
+    connect(cmbResult, &QComboBox::currentTextChanged, this,
+            [this](const QString& t) { filterByResult(t == QStringLiteral("전체") ? QString() : t); });
+    connect(btnOpenFolder, &QPushButton::clicked, this, [this] { openPath(m_logsFolder); });
+    connect(btnOpenReport, &QPushButton::clicked, this, [this] {
+        if (currentRun() >= 0)
+            openPath(m_entries[currentRun()].reportPath);
+    });
+    connect(btnOpenJournal, &QPushButton::clicked, this, [this] {
+        if (currentRun() >= 0)
+            openPath(m_entries[currentRun()].journalPath);
+    });
     if (!m_entries.isEmpty())
         runs->selectRow(0);
+    else
+        showRun(-1);
+}
+
+int FrmHistory::currentRun() const
+{
+    const int row = runs->currentRow();
+    return row >= 0 && row < m_entries.size() && !runs->isRowHidden(row) ? row : -1;
+}
+
+void FrmHistory::selectRun(int index)
+{
+    if (index < 0 || index >= m_entries.size())
+        return;
+    if (runs->isRowHidden(index))
+        cmbResult->setCurrentIndex(0); // the chosen run must be in view
+    runs->selectRow(index);
+}
+
+void FrmHistory::filterByResult(const QString& result)
+{
+    QList<int> shown;
+    for (int i = 0; i < m_entries.size(); ++i) {
+        const bool match = result.isEmpty() || m_entries[i].result.contains(result);
+        runs->setRowHidden(i, !match);
+        if (match)
+            shown << i;
+    }
+    chart->setRuns(m_entries, shown);
+    if (currentRun() < 0 && !shown.isEmpty())
+        runs->selectRow(shown.first());
+}
+
+void FrmHistory::openPath(const QString& path)
+{
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        QMessageBox::information(this, windowTitle(),
+                                 QStringLiteral("열 파일이 없습니다.") + (path.isEmpty() ? QString() : QStringLiteral("\n") + path));
+        return;
+    }
+    if (!opener || !opener(path))
+        QMessageBox::information(this, windowTitle(),
+                                 QStringLiteral("이 파일을 열 프로그램이 없습니다. 직접 여세요:\n") + path);
 }
 
 void FrmHistory::showRun(int index)
 {
+    btnOpenReport->setEnabled(index >= 0 && index < m_entries.size());
+    btnOpenJournal->setEnabled(index >= 0 && index < m_entries.size() && !m_entries[index].journalPath.isEmpty());
     if (index < 0 || index >= m_entries.size())
         return;
     const RunHistoryEntry& e = m_entries[index];

@@ -5,10 +5,16 @@
 
 #include <QDialog>
 
+#include <functional>
+
+class QComboBox;
 class QPlainTextEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace rh {
+
+class RunChart;
 
 class FrmHistory : public QDialog {
     Q_OBJECT
@@ -18,11 +24,27 @@ public:
     QTableWidget* runs = nullptr;
     QPlainTextEdit* log = nullptr;
     QTableWidget* checks = nullptr;
+    RunChart* chart = nullptr;
+    QComboBox* cmbResult = nullptr;   // filter: 전체, 완료, 중단, ...
+    QPushButton* btnOpenFolder = nullptr;
+    QPushButton* btnOpenReport = nullptr;
+    QPushButton* btnOpenJournal = nullptr;
+    // Opens a file or folder (default: the desktop's application); false when
+    // nothing could open it, which the dialog then tells with the path.
+    std::function<bool(const QString& path)> opener;
+
+    // The run shown (its place in the list), -1 for none.
+    int currentRun() const;
+    void selectRun(int index);
+    // Shows only runs whose result has this text ("" for all).
+    void filterByResult(const QString& result);
 
 private:
     void showRun(int index);
+    void openPath(const QString& path);
 
     QList<RunHistoryEntry> m_entries;
+    QString m_logsFolder;
 };
 
 } // namespace rh

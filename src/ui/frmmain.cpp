@@ -4,12 +4,25 @@
 #include "pipeline/desk.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
+#include "platform/usersettings.h"
 #include "ui/frmhistory.h"
 #include "ui/projectmodel.h"
 #include "ui/projectview.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -30,6 +43,26 @@ namespace {
 
 // Width of the right-hand column (steps, distribution, FTP status).
 constexpr int kSideWidth = 335;
+
+// The desktop's application for the file. xdg-open starts and does nothing
+// visible when no application is set for the type, so that is asked first.
+bool openWithDesktop(const QString& path)
+{
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty())
+        return false;
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
+                          QMimeDatabase().mimeTypeForFile(path).name()});
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return false;
+    }
+    if (query.exitCode() != 0 || query.readAllStandardOutput().trimmed().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
 
 QColor toColor(Rgb c)
 {
@@ -138,42 +171,73 @@ FrmMain::FrmMain(Desk& desk, QWidget* parent) : QWidget(parent), m_desk(desk)
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(appTitle());
 
-    auto* middle = new QWidget;
-    auto* middleLayout = new QHBoxLayout(middle);
-    middleLayout->setContentsMargins(0, 0, 0, 0);
-    middleLayout->addWidget(buildProjectFrame(), 1);
+    // The right column scrolls when the window is too low for it, so every
+    // control stays reachable on a small screen.
     auto* side = new QWidget;
-    side->setFixedWidth(kSideWidth);
     auto* sideLayout = new QVBoxLayout(side);
-    sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->setContentsMargins(0, 0, 4, 0);
     sideLayout->addWidget(buildStepFrame());
     sideLayout->addWidget(buildDestFrame(), 1);
     sideLayout->addWidget(buildRunBar());
-    middleLayout->addWidget(side);
+    auto* sideScroll = named(new QScrollArea, QStringLiteral("sideScroll"));
+    sideScroll->setWidget(side);
+    sideScroll->setWidgetResizable(true);
+    sideScroll->setFrameShape(QFrame::NoFrame);
+    sideScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Scrolls up and down only: never narrower than what it holds.
+    sideScroll->setMinimumWidth(side->minimumSizeHint().width()
+                                + sideScroll->verticalScrollBar()->sizeHint().width());
 
-    auto* bottom = new QWidget;
-    auto* bottomLayout = new QHBoxLayout(bottom);
-    bottomLayout->setContentsMargins(0, 0, 0, 0);
-    bottomLayout->addWidget(buildLogFrame(), 1);
+    m_upperSplitter = named(new QSplitter(Qt::Horizontal), QStringLiteral("upperSplitter"));
+    m_upperSplitter->setChildrenCollapsible(false);
+    m_upperSplitter->addWidget(buildProjectFrame());
+    m_upperSplitter->addWidget(sideScroll);
+    m_upperSplitter->setStretchFactor(0, 1);
+    m_upperSplitter->setStretchFactor(1, 0);
+
     QGroupBox* ftp = buildFtpFrame();
-    ftp->setFixedWidth(kSideWidth);
-    bottomLayout->addWidget(ftp);
+    auto* ftpScroll = named(new QScrollArea, QStringLiteral("ftpScroll"));
+    ftpScroll->setWidget(ftp);
+    ftpScroll->setWidgetResizable(true);
+    ftpScroll->setFrameShape(QFrame::NoFrame);
+    ftpScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ftpScroll->setMinimumWidth(ftp->minimumSizeHint().width() + ftpScroll->verticalScrollBar()->sizeHint().width());
+    m_lowerSplitter = named(new QSplitter(Qt::Horizontal), QStringLiteral("lowerSplitter"));
+    m_lowerSplitter->setChildrenCollapsible(false);
+    m_lowerSplitter->addWidget(buildLogFrame());
+    m_lowerSplitter->addWidget(ftpScroll);
+    m_lowerSplitter->setStretchFactor(0, 1);
+    m_lowerSplitter->setStretchFactor(1, 0);
 
-    auto* split = named(new QSplitter(Qt::Vertical), QStringLiteral("mainSplitter"));
-    split->setChildrenCollapsible(false);
-    split->addWidget(middle);
-    split->addWidget(bottom);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    m_mainSplitter = named(new QSplitter(Qt::Vertical), QStringLiteral("mainSplitter"));
+    m_mainSplitter->setChildrenCollapsible(false);
+    m_mainSplitter->addWidget(m_upperSplitter);
+    m_mainSplitter->addWidget(m_lowerSplitter);
+    m_mainSplitter->setStretchFactor(0, 3);
+    m_mainSplitter->setStretchFactor(1, 2);
 
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(8, 8, 8, 8);
+    root->setContentsMargins(8, 8, 8, 4);
     root->addWidget(buildTopBar());
-    root->addWidget(split, 1);
+    root->addWidget(m_mainSplitter, 1);
+    root->addWidget(buildRunStatus());
+
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, &FrmMain::refreshProgress);
 
     connectDesk();
+    installShortcuts();
+    setTabOrderByLayout();
     refreshFromDesk();
-    resize(1320, 860);
+    // The side columns get their width, the grid and the log the rest.
+    m_upperSplitter->setSizes({1000, kSideWidth});
+    m_lowerSplitter->setSizes({1000, kSideWidth});
+    QSize size(1320, 860);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
+    restoreWindowState();
 }
 
 FrmMain::~FrmMain() = default;
@@ -196,6 +260,10 @@ QWidget* FrmMain::buildTopBar()
     btnSourceMerge = pushButton(QStringLiteral("btnSourceMerge"), QStringLiteral("소스통합"));
     l->addWidget(btnSourceMerge);
 
+    cmbSetups->setToolTip(QStringLiteral("inis 폴더의 설정파일; 폴더에 파일이 생기거나 없어지면 목록도 바뀝니다"));
+    cmdOpenINI->setToolTip(QStringLiteral("설정파일을 편집기로 엽니다 (Ctrl+O)"));
+    cmdVerUp->setToolTip(QStringLiteral("선택한 프로젝트의 버전을 올립니다 (매월 마지막 화요일)"));
+    btnSourceMerge->setToolTip(QStringLiteral("소스통합 도구를 실행합니다"));
     connect(cmbSetups, &QComboBox::activated, this, [this](int i) {
         if (!m_refreshing)
             m_desk.chooseSetup(i);
@@ -213,6 +281,7 @@ QGroupBox* FrmMain::buildProjectFrame()
 
     auto* tools = new QHBoxLayout;
     ChkAll = checkBox(QStringLiteral("ChkAll"), QStringLiteral("전체"));
+    ChkAll->setToolTip(QStringLiteral("모든 프로젝트를 선택하거나 해제합니다"));
     tools->addWidget(ChkAll);
     tools->addSpacing(12);
     tools->addWidget(new QLabel(QStringLiteral("선택:")));
@@ -229,7 +298,7 @@ QGroupBox* FrmMain::buildProjectFrame()
         // The eight share the row; on a narrow window they shrink rather than
         // widen the window.
         b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        b->setMinimumWidth(60);
+        b->setMinimumWidth(40); // the caption is in the tool tip too
         btnProjGroup[size_t(k)] = b;
         tools->addWidget(b, 1);
         connect(b, &DeskButton::mouseDown, this, [this, k](Qt::KeyboardModifiers m) {
@@ -295,6 +364,14 @@ QGroupBox* FrmMain::buildStepFrame()
     chkDryRun->setToolTip(QStringLiteral("파일, 프로그램, FTP, 데이터베이스는 그대로 두고 할 일만 기록합니다"));
     g->addWidget(chkDryRun, 2, 0, 1, 3);
     connect(chkDryRun, &QCheckBox::clicked, this, [this](bool on) { m_desk.chkDryRun.checked = on; });
+    chkDryRun->setToolTip(chkDryRun->toolTip() + QStringLiteral(" (Ctrl+D)"));
+    static const char* const tips[6] = {
+        "프로젝트를 컴파일하고 UPX로 압축합니다", "풀버전과 패치 셋업을 만듭니다",
+        "셋업을 목적지와 FTP에 보내고 정식버전, 버전파일, 업무일지, 다운로드 목록을 올립니다",
+        "프로젝트를 개발환경에서 한 번 실행합니다", "실행파일을 서명 스테이션에 맡깁니다",
+        "셋업과 패치를 서명 스테이션에 맡깁니다"};
+    for (int i = 0; i < 6; ++i)
+        chkStep[size_t(i)]->setToolTip(QString::fromUtf8(tips[i]));
     cmdAllStep = pushButton(QStringLiteral("cmdAllStep"), QStringLiteral("All"));
     cmdAllStep->setToolTip(QStringLiteral("모든 단계를 선택하고 시작"));
     g->addWidget(cmdAllStep, 0, 3, 2, 1);
@@ -340,6 +417,15 @@ QGroupBox* FrmMain::buildDestFrame()
     lstDest->setMinimumHeight(90);
     v->addWidget(lstDest, 1);
 
+    chkTestVer->setToolTip(QStringLiteral("테스트 버전: [Distribute_Beta] 목적지, 버전 게시 없음"));
+    chkPatchOnly->setToolTip(QStringLiteral("패치 셋업만 만들고 서명하고 보냅니다"));
+    chkWriteVer->setToolTip(QStringLiteral("업무일지에 배포 버전을 기록합니다"));
+    chkVerUpdate->setToolTip(QStringLiteral("버전파일, 업무일지, 다운로드 목록을 올립니다"));
+    lstDest->setToolTip(QStringLiteral("선택한 목적지에 보냅니다"));
+    static const char* const modeTips[3] = {"Test버전으로 베타 목적지에 보냅니다", "화요일 정식 배포",
+                                            "지금 정식 배포하고 FTP 이름을 바로 바꿉니다"};
+    for (int i = 0; i < 3; ++i)
+        optWeek[size_t(i)]->setToolTip(QString::fromUtf8(modeTips[i]) + QStringLiteral(" (누르면 시작을 묻습니다)"));
     connect(chkTestVer, &QCheckBox::clicked, this, [this](bool on) { m_desk.setTestVersion(on); });
     connect(chkPatchOnly, &QCheckBox::clicked, this,
             [this](bool on) { m_desk.setOptionBox(m_desk.chkPatchOnly, on); });
@@ -375,18 +461,29 @@ QWidget* FrmMain::buildRunBar()
     btnTrans->setDefault(false);
     btnClose = pushButton(QStringLiteral("btnClose"), QStringLiteral("닫기"));
     btnClose->setMinimumHeight(40);
+    btnStop = pushButton(QStringLiteral("btnStop"), QStringLiteral("중지"));
+    btnStop->setMinimumHeight(40);
+    btnStop->setEnabled(false);
     h->addWidget(btnTrans, 2);
+    h->addWidget(btnStop, 1);
     h->addWidget(btnClose, 1);
     v->addLayout(h);
+    btnHelp = pushButton(QStringLiteral("btnHelp"), QStringLiteral("도움말"));
+    top->insertWidget(2, btnHelp);
+
+    btnTrans->setToolTip(QStringLiteral("선택한 프로젝트의 선택한 단계를 시작합니다 (F5, Ctrl+Enter)"));
+    btnStop->setToolTip(QStringLiteral("지금 하는 작업 단위가 끝나면 실행을 멈춥니다 (Esc)"));
+    btnClose->setToolTip(QStringLiteral("창을 닫습니다. FTP 전송이나 서명 대기 중에는 중단할지 묻습니다"));
+    btnHistory->setToolTip(QStringLiteral("지난 실행의 로그와 검증 결과, 로그 폴더, 보고서, 작업 기록 (Ctrl+H)"));
+    btnHelp->setToolTip(QStringLiteral("단축키 목록 (F1)"));
+    chkEndUnload->setToolTip(QStringLiteral("배포까지 끝나면 창을 닫습니다"));
 
     connect(chkEndUnload, &QCheckBox::clicked, this, [this](bool on) { m_desk.setEndUnload(on); });
     connect(btnTrans, &QPushButton::clicked, this, [this] { m_desk.btnTrans_Click(); });
+    connect(btnStop, &QPushButton::clicked, this, [this] { m_desk.requestStop(); });
     connect(btnClose, &QPushButton::clicked, this, [this] { close(); });
-    connect(btnHistory, &QPushButton::clicked, this, [this] {
-        auto* history = new FrmHistory(outputFolder() + QStringLiteral("/logs"), this);
-        history->setAttribute(Qt::WA_DeleteOnClose);
-        history->open();
-    });
+    connect(btnHistory, &QPushButton::clicked, this, &FrmMain::showHistory);
+    connect(btnHelp, &QPushButton::clicked, this, &FrmMain::showHelp);
     return bar;
 }
 
@@ -444,6 +541,12 @@ QGroupBox* FrmMain::buildFtpFrame()
     ProgressBar1 = named(new QProgressBar, QStringLiteral("ProgressBar1"));
     ProgressBar1->setTextVisible(true);
     g->addWidget(ProgressBar1, row++, 0, 1, 3);
+    lblFtpError = named(new QLabel, QStringLiteral("lblFtpError"));
+    lblFtpError->setWordWrap(true);
+    lblFtpError->setStyleSheet(QStringLiteral("color: #c00000;"));
+    lblFtpError->setVisible(false);
+    lblFtpError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    g->addWidget(lblFtpError, row++, 0, 1, 3);
     g->setColumnStretch(1, 1);
 
     auto* h = new QHBoxLayout;
@@ -452,6 +555,8 @@ QGroupBox* FrmMain::buildFtpFrame()
     btnImdAutoRemove = pushButton(QStringLiteral("btnImdAutoRemove"), QStringLiteral("지금 _2제거"));
     h->addWidget(chkFTPAutoRemove, 1);
     h->addWidget(btnImdAutoRemove);
+    chkFTPAutoRemove->setToolTip(QStringLiteral("전송이 끝나면 서버의 파일 이름에서 _2를 뺍니다"));
+    btnImdAutoRemove->setToolTip(QStringLiteral("선택한 프로젝트의 서버 파일 이름에서 지금 _2를 뺍니다"));
     g->addLayout(h, row++, 0, 1, 3);
     g->setRowStretch(row, 1);
 
@@ -471,6 +576,9 @@ void FrmMain::connectDesk()
             close();
     });
     connect(&m_desk.grid, &ProjectGrid::activeCellChanged, this, &FrmMain::onActiveCellChanged);
+    connect(&m_desk, &Desk::progressChanged, this, &FrmMain::refreshProgress);
+    // "INI 열기" goes to the desktop's application for the file first.
+    m_desk.openDocument = [](const QString& path) { return openWithDesktop(path); };
 }
 
 // ---------------------------------------------------------------------------
@@ -491,9 +599,10 @@ void FrmMain::refreshFromDesk()
         const GroupButton& g = d.groups[size_t(k)];
         btnProjGroup[size_t(k)]->setText(g.caption);
         btnProjGroup[size_t(k)]->setToolTip(
-            g.list.isEmpty() ? g.caption
-                             : g.caption + QStringLiteral(": ") + g.list
-                                   + QStringLiteral("\nCtrl+클릭: 현재 선택에 추가"));
+            (g.list.isEmpty() ? g.caption
+                              : g.caption + QStringLiteral(": ") + g.list
+                                    + QStringLiteral("\nCtrl+클릭: 현재 선택에 추가"))
+            + QStringLiteral(" (Alt+%1)").arg(k + 1));
         btnProjGroup[size_t(k)]->setEnabled(g.enabled);
     }
 
@@ -548,6 +657,14 @@ void FrmMain::refreshFromDesk()
     lbSpeed->setText(f.speed);
     ProgressBar1->setRange(0, std::max(0, f.progressMax));
     ProgressBar1->setValue(std::clamp(f.progressValue, 0, std::max(0, f.progressMax)));
+    // A failed upload shows in red with its reason until the next file starts.
+    QPalette bar;
+    if (f.failed)
+        bar.setColor(QPalette::Highlight, QColor(200, 0, 0));
+    ProgressBar1->setPalette(bar);
+    lblFtpError->setVisible(f.failed);
+    lblFtpError->setText(f.failed ? QStringLiteral("전송 실패: ") + f.failure : QString());
+    btnStop->setEnabled(d.running());
 
     m_stepFrame->setEnabled(d.stepFrameEnabled);
     m_projectFrame->setEnabled(d.projectFrameEnabled);
@@ -555,6 +672,7 @@ void FrmMain::refreshFromDesk()
     m_ftpFrame->setEnabled(d.ftpFrameEnabled);
 
     refreshLog();
+    refreshProgress();
     m_refreshing = wasRefreshing;
 }
 
@@ -623,16 +741,217 @@ void FrmMain::onDestinationSelectionChanged()
 void FrmMain::closeEvent(QCloseEvent* event)
 {
     if (m_desk.closed) { // the desk closed itself (after a distributing run)
+        saveWindowState();
         event->accept();
         return;
     }
     m_inCloseEvent = true;
     const bool ok = m_desk.requestClose();
     m_inCloseEvent = false;
-    if (ok)
+    if (ok) {
+        saveWindowState();
         event->accept();
+    }
     else
         event->ignore();
+}
+
+// ---------------------------------------------------------------------------
+// The whole run in view
+
+QWidget* FrmMain::buildRunStatus()
+{
+    auto* bar = named(new QWidget, QStringLiteral("runStatus"));
+    auto* h = new QHBoxLayout(bar);
+    h->setContentsMargins(0, 2, 0, 0);
+    lblStatus = named(new QLabel, QStringLiteral("lblStatus"));
+    lblStatus->setMinimumWidth(1);
+    lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    pgbRun = named(new QProgressBar, QStringLiteral("pgbRun"));
+    pgbRun->setFormat(QStringLiteral("%v / %m 작업"));
+    pgbRun->setRange(0, 1);
+    pgbRun->setValue(0);
+    pgbRun->setMaximumWidth(260);
+    pgbRun->setToolTip(QStringLiteral("끝난 작업 단위 / 계획된 작업 단위 (단계 × 프로젝트, 모의실행 계획과 같은 단위)"));
+    lblRunTime = named(new QLabel, QStringLiteral("lblRunTime"));
+    lblRunTime->setToolTip(QStringLiteral("남은 시간은 같은 프로젝트의 지난 실행 보고서의 단계별 소요시간으로 셉니다"));
+    h->addWidget(lblStatus, 1);
+    h->addWidget(lblRunTime);
+    h->addWidget(pgbRun);
+    return bar;
+}
+
+void FrmMain::refreshProgress()
+{
+    const RunProgress& p = m_desk.progress;
+    if (p.active() && !m_clock->isActive())
+        m_clock->start();
+    else if (!p.active() && m_clock->isActive())
+        m_clock->stop();
+    if (!p.active() && p.planned() == 0) {
+        lblStatus->setText(QStringLiteral("대기"));
+        lblRunTime->clear();
+        pgbRun->setTextVisible(false);
+        return;
+    }
+    pgbRun->setTextVisible(true);
+    pgbRun->setRange(0, std::max(1, p.planned()));
+    pgbRun->setValue(p.done());
+    QString status;
+    if (p.active())
+        status = p.statusText().isEmpty() ? QStringLiteral("시작") : p.statusText();
+    else
+        status = QStringLiteral("대기 (지난 실행: %1/%2 작업)").arg(p.done()).arg(p.planned());
+    if (m_desk.stopRequested && p.active())
+        status += QStringLiteral(" — 중지 요청됨");
+    lblStatus->setText(status);
+    lblStatus->setToolTip(status);
+    QString time = QStringLiteral("경과 ") + durationText(p.elapsedMs());
+    if (p.active()) {
+        const qint64 left = p.remainingMs();
+        time += left < 0 ? QStringLiteral(" · 남은 시간: 처음 실행")
+                         : QStringLiteral(" · 남은 약 ") + durationText(left);
+    }
+    lblRunTime->setText(time);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard
+
+namespace {
+
+struct ShortcutInfo {
+    const char* keys;
+    const char* action;
+};
+
+const ShortcutInfo kShortcuts[] = {
+    {"F5, Ctrl+Enter", "시작"},
+    {"Esc", "중지 (실행 중)"},
+    {"Ctrl+D", "모의실행 켜기/끄기"},
+    {"Ctrl+H", "실행 기록"},
+    {"Ctrl+O", "INI 열기"},
+    {"Alt+1 … Alt+8", "그룹선택 1 … 8"},
+    {"Space, Enter (표에서)", "현재 줄 선택/해제"},
+    {"F1", "도움말 (이 목록)"},
+};
+
+} // namespace
+
+QString FrmMain::shortcutHelp()
+{
+    QStringList lines;
+    lines << QStringLiteral("단축키");
+    for (const ShortcutInfo& s : kShortcuts)
+        lines << QString::fromUtf8(s.keys) + QStringLiteral(": ") + QString::fromUtf8(s.action);
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+void FrmMain::installShortcuts()
+{
+    auto add = [this](const QKeySequence& keys, const QString& name, auto&& action) {
+        auto* sc = new QShortcut(keys, this);
+        sc->setObjectName(name);
+        sc->setContext(Qt::WindowShortcut);
+        connect(sc, &QShortcut::activated, this, action);
+    };
+    auto start = [this] {
+        if (btnTrans->isEnabled())
+            btnTrans->click();
+    };
+    add(QKeySequence(Qt::Key_F5), QStringLiteral("scStart"), start);
+    add(QKeySequence(Qt::CTRL | Qt::Key_Return), QStringLiteral("scStartReturn"), start);
+    add(QKeySequence(Qt::CTRL | Qt::Key_Enter), QStringLiteral("scStartEnter"), start);
+    add(QKeySequence(Qt::Key_Escape), QStringLiteral("scStop"), [this] {
+        if (btnStop->isEnabled())
+            btnStop->click();
+    });
+    add(QKeySequence(Qt::CTRL | Qt::Key_D), QStringLiteral("scDryRun"), [this] {
+        if (chkDryRun->isEnabled() && chkDryRun->isVisibleTo(this) && m_stepFrame->isEnabled())
+            chkDryRun->click();
+    });
+    add(QKeySequence(Qt::CTRL | Qt::Key_H), QStringLiteral("scHistory"), [this] { btnHistory->click(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_O), QStringLiteral("scOpenIni"), [this] {
+        if (cmdOpenINI->isEnabled())
+            cmdOpenINI->click();
+    });
+    add(QKeySequence(Qt::Key_F1), QStringLiteral("scHelp"), [this] { showHelp(); });
+    for (int k = 0; k < 8; ++k)
+        add(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + k)), QStringLiteral("scGroup%1").arg(k + 1), [this, k] {
+            DeskButton* b = btnProjGroup[size_t(k)];
+            if (b->isEnabled() && m_projectFrame->isEnabled())
+                b->click();
+        });
+}
+
+void FrmMain::setTabOrderByLayout()
+{
+    QList<QWidget*> order{cmbSetups, cmdOpenINI, cmdVerUp, btnSourceMerge, ChkAll};
+    for (DeskButton* b : btnProjGroup)
+        order << b;
+    order << spList;
+    for (int box : {StepRun, StepCompile, StepBuildSign, StepSetup, StepSetupSign, StepDistribute})
+        order << chkStep[size_t(box)];
+    order << chkDryRun << cmdAllStep;
+    for (QRadioButton* r : optWeek)
+        order << r;
+    order << chkTestVer << chkPatchOnly << chkWriteVer << chkVerUpdate << lstDest << chkEndUnload << btnHelp
+          << btnHistory << btnTrans << btnStop << btnClose << txtLog << chkFTPAutoRemove << btnImdAutoRemove;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void FrmMain::showHelp()
+{
+    interaction().tell(shortcutHelp(), QStringLiteral("도움말"), MsgIcon::Information);
+}
+
+void FrmMain::showHistory()
+{
+    auto* history = new FrmHistory(outputFolder() + QStringLiteral("/logs"), this);
+    history->setAttribute(Qt::WA_DeleteOnClose);
+    history->open();
+}
+
+// ---------------------------------------------------------------------------
+// Window state, per user
+
+namespace {
+
+QString windowKey(const char* name)
+{
+    return QStringLiteral("Window/") + QLatin1String(name);
+}
+
+} // namespace
+
+void FrmMain::saveWindowState() const
+{
+    const QString path = userSettingsFile(appTitle());
+    ensureOwnerOnlyFile(path);
+    QSettings s(path, QSettings::IniFormat);
+    s.setValue(windowKey("geometry"), saveGeometry());
+    s.setValue(windowKey("mainSplitter"), m_mainSplitter->saveState());
+    s.setValue(windowKey("upperSplitter"), m_upperSplitter->saveState());
+    s.setValue(windowKey("lowerSplitter"), m_lowerSplitter->saveState());
+    s.setValue(windowKey("gridColumns"), spList->horizontalHeader()->saveState());
+    s.sync();
+}
+
+void FrmMain::restoreWindowState()
+{
+    const QSettings s(userSettingsFile(appTitle()), QSettings::IniFormat);
+    // A state that does not fit (another screen, an older layout) is ignored
+    // by Qt and the defaults stay.
+    const QByteArray geometry = s.value(windowKey("geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    m_mainSplitter->restoreState(s.value(windowKey("mainSplitter")).toByteArray());
+    m_upperSplitter->restoreState(s.value(windowKey("upperSplitter")).toByteArray());
+    m_lowerSplitter->restoreState(s.value(windowKey("lowerSplitter")).toByteArray());
+    const QByteArray columns = s.value(windowKey("gridColumns")).toByteArray();
+    if (!columns.isEmpty())
+        spList->horizontalHeader()->restoreState(columns);
 }
 
 } // namespace rh

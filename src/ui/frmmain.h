@@ -14,6 +14,8 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QRadioButton;
+class QSplitter;
+class QTimer;
 
 namespace rh {
 
@@ -34,6 +36,12 @@ public:
     // Draws every control from the desk.
     void refreshFromDesk();
 
+    // Size, position, splitters and grid column widths, per user.
+    void saveWindowState() const;
+    void restoreWindowState();
+    // The shortcuts as the 도움말 list shows them.
+    static QString shortcutHelp();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -47,6 +55,12 @@ private:
     QGroupBox* buildFtpFrame();
     void connectDesk();
     void setGridColumnWidths();
+    QWidget* buildRunStatus();
+    void installShortcuts();
+    void setTabOrderByLayout();
+    void refreshProgress();
+    void showHistory();
+    void showHelp();
 
     void refreshLog();
     void refreshDestinations();
@@ -75,6 +89,12 @@ private:
     QPushButton* btnTrans = nullptr;
     QPushButton* btnClose = nullptr;
     QPushButton* btnHistory = nullptr; // 실행 기록
+    QPushButton* btnStop = nullptr;    // 중지
+    QPushButton* btnHelp = nullptr;    // 도움말
+    QProgressBar* pgbRun = nullptr;    // units of work done / planned
+    QLabel* lblRunTime = nullptr;      // elapsed and remaining
+    QLabel* lblStatus = nullptr;       // step, product, unit of work
+    QLabel* lblFtpError = nullptr;     // why the last upload failed
     QPushButton* btnSourceMerge = nullptr;
     QListWidget* lstDest = nullptr;
     QCheckBox* chkWriteVer = nullptr;
@@ -97,6 +117,10 @@ private:
     QGroupBox* m_stepFrame = nullptr;
     QGroupBox* m_destFrame = nullptr;
     QGroupBox* m_ftpFrame = nullptr;
+    QSplitter* m_mainSplitter = nullptr;
+    QSplitter* m_upperSplitter = nullptr;
+    QSplitter* m_lowerSplitter = nullptr;
+    QTimer* m_clock = nullptr; // redraws the elapsed time during a run
 };
 
 // A push button that also reports the mouse press (with its modifiers) and the

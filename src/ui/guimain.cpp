@@ -14,7 +14,10 @@
 #include "ui/qtinteraction.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTextStream>
+#include <QTranslator>
 #include <QTimer>
 #include <QStyleFactory>
 
@@ -63,11 +66,37 @@ int windowExitCode(StartUp::Outcome outcome)
         return 11;
     case StartUp::Outcome::NoLogin:
         return 12;
+    case StartUp::Outcome::DatabaseUnreachable:
+        return 14;
     case StartUp::Outcome::HandedOver:
     case StartUp::Outcome::UpdateEnded:
         return 13;
     }
     return 12;
+}
+
+bool koreanLocale()
+{
+    const QLocale system = QLocale::system();
+    if (system.language() == QLocale::Korean)
+        return true;
+    // No language chosen (C, POSIX): the site's own, Korean by default.
+    const QString lang = qEnvironmentVariable("LC_ALL", qEnvironmentVariable("LC_MESSAGES", qEnvironmentVariable("LANG")));
+    const bool unset = lang.isEmpty() || lang == QLatin1String("C") || lang == QLatin1String("POSIX")
+        || lang.startsWith(QLatin1String("C."));
+    return unset && site().codePage.compare(QLatin1String("CP949"), Qt::CaseInsensitive) == 0;
+}
+
+bool installQtTranslation(QApplication& app)
+{
+    // Qt's own texts (Yes/No/OK/Cancel, file dialogs) in Korean.
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 int runGui(int argc, char** argv)
@@ -84,6 +113,8 @@ int runWindowProgram(QApplication& app)
     qunsetenv("ROLLHAVEN2_PASSWORD");
     resolveProgramFolder(app.arguments());
     loadSiteConfig();
+    if (koreanLocale())
+        installQtTranslation(app);
 
     QtInteraction ui;
     if (!firstStartMessage().isEmpty()) {

@@ -17,6 +17,12 @@ int runWindowProgram(QApplication& app);
 // sets) and a font family list that renders Korean.
 void setupGuiApplication(QApplication& app);
 
+// Qt's own texts in Korean: when the system locale is Korean, or when no
+// language is set and the site's code page is the Korean one (the default).
+bool koreanLocale();
+// Installs Qt's Korean translation (qtbase_ko); false when it is not installed.
+bool installQtTranslation(QApplication& app);
+
 // The program's own arguments: without the program name and the --home option.
 QStringList guiCommandLine(const QStringList& arguments);
 

@@ -1,6 +1,7 @@
 #include "ui/qtinteraction.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -51,6 +52,22 @@ private:
     bool m_active;
 };
 
+// A message box is as wide as its text; a short text with a long title
+// would have the window manager cut the title ("Roll...ven2"). A spacer in
+// the box's grid keeps it at least as wide as the title needs.
+void fitTitle(QMessageBox& box, const QString& title)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    // Room for the title bar's icon and buttons beside the text.
+    const int width = QFontMetrics(titleFont).horizontalAdvance(title) + 160;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 } // namespace
 
 QtInteraction::QtInteraction()
@@ -91,6 +108,7 @@ bool QtInteraction::askYesNo(const QString& text, const QString& title, MsgIcon 
                     dialogParent());
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
+    fitTitle(box, title);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -98,6 +116,7 @@ void QtInteraction::tell(const QString& text, const QString& title, MsgIcon icon
 {
     ArrowWhileOpen arrow;
     QMessageBox box(toIcon(icon), title, boxText(text), QMessageBox::Ok, dialogParent());
+    fitTitle(box, title);
     box.exec();
 }
 

@@ -181,7 +181,8 @@ TEST_F(SigningFixture, TheWaitShowsItsTimeAndClosingCancelsIt)
     ui.onPump = [&] {
         if (!desk.signingWaiting)
             return;
-        shown = status(ledger);
+        if (status(ledger).startsWith(QStringLiteral("서명 대기중")))
+            shown = status(ledger);
         if (closes < 2 && ui.messages.size() == closes) {
             ++closes;
             EXPECT_FALSE(desk.requestClose()) << "the window stays while the wait ends";
@@ -194,6 +195,7 @@ TEST_F(SigningFixture, TheWaitShowsItsTimeAndClosingCancelsIt)
     EXPECT_EQ(ui.log.mid(2), (QStringList{QStringLiteral("[오류] 서명 대기를 중단했습니다."),
                                           QStringLiteral("[오류] 원장관리 서명파일이 돌아오지 않았습니다."
                                                          "(S:\\Codesigning\\signed\\Ledger.exe)")}));
+    EXPECT_EQ(status(ledger), QStringLiteral("서명 중단")) << "the row no longer says it is waiting";
     EXPECT_FALSE(desk.closed);
     EXPECT_FALSE(desk.signingWaiting);
 }

@@ -369,6 +369,16 @@ TEST_F(HeadlessFixture, BadSiteConfigurationOrAnIniWithoutProjectsStartsNoRun)
         << bad.err.toStdString();
     EXPECT_FALSE(bad.out.contains(QStringLiteral("Start...")));
 
+    // A database nobody answers on: the login says so, with a code of its own.
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write(QByteArray(good).replace("[Servers]\n", "[Servers]\nDBPort=1\n"));
+    site.close();
+    Outcome down = run({QStringLiteral("--list")});
+    EXPECT_EQ(down.code, 14) << down.err.toStdString();
+    EXPECT_TRUE(down.err.contains(QStringLiteral("데이터베이스에 접속할 수 없어 로그인할 수 없습니다.")))
+        << down.err.toStdString();
+    EXPECT_FALSE(down.err.contains(QStringLiteral("허용되지 않은 컴퓨터입니다")));
+
     ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
     site.write(good);
     site.close();

@@ -135,13 +135,22 @@ TEST_F(LoginTest, UnlistedBlockedUnreadableOrUncheckableMachinesEndTheProgram)
         EXPECT_EQ(l->session(), nullptr);
     }
 
-    // A database that cannot be reached cannot confirm the machine either.
+    // A database that cannot be reached says so after the session's own
+    // message; the machine is not called "not allowed".
     SiteConfig cfg = site();
     cfg.dbPort = 1;
     setSite(cfg);
     adapters({QStringLiteral("00:11:22:aa:bb:cc")});
-    EXPECT_TRUE(open()->ended);
-    EXPECT_EQ(ui.tells().last(), kNotAllowed + QStringLiteral("001122AABBCC"));
+    ui.messages.clear();
+    auto down = open();
+    const QStringList told = ui.tells();
+    ASSERT_EQ(told.size(), 2) << told.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(told[0].startsWith(QStringLiteral("Error "))) << told[0].toStdString();
+    EXPECT_EQ(told[1], QStringLiteral("데이터베이스에 접속할 수 없어 로그인할 수 없습니다."));
+    EXPECT_TRUE(down->databaseUnreachable);
+    EXPECT_FALSE(down->LoginSucceeded);
+    EXPECT_FALSE(down->visible);
+    EXPECT_FALSE(down->ended);
 }
 
 TEST_F(LoginTest, HostileAndKoreanTextsAreCheckedAndSavedExactly)

@@ -202,6 +202,7 @@ TEST_F(RunCompileFixture, CompileRetryPromptRerunsTheMakeUntilNo)
     for (const Message& m : ui.messages) {
         EXPECT_EQ(m.text, QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"));
         EXPECT_EQ(m.title, QStringLiteral("컴파일 재시도"));
+        EXPECT_FALSE(m.defaultNo) << "the compiler ran: a retry may help";
     }
     EXPECT_EQ(ui.log.last(),
               QStringLiteral("[오류] 원장관리 컴파일된 EXE파일이 존재하지 않습니다.(C:\\Src\\Ledger\\Ledger.exe)"));
@@ -237,6 +238,10 @@ TEST_F(RunCompileFixture, CompileWithoutProjectFileStillOffersTheMakeRetry)
                                    QStringLiteral("[오류] 세금계산서 컴파일된 EXE파일이 존재하지 않습니다.(C:\\Src\\Tax\\Tax.exe)")}));
     // The Yes reran the make with the missing project file; the first pass had none.
     EXPECT_EQ(calls.lines(), QStringList{QStringLiteral("vb6 /make ") + nativeOf(vbpOf(tax))});
+    // A retry cannot bring the project file back: No is the default.
+    ASSERT_EQ(ui.messages.size(), 2);
+    EXPECT_TRUE(ui.messages[0].defaultNo);
+    EXPECT_TRUE(ui.messages[1].defaultNo);
 }
 
 TEST_F(RunCompileFixture, MissingPackerStopsBeforeAnyRow)

@@ -261,6 +261,7 @@ TEST_F(SetupBuildFixture, RetryRerunsTheBuildWithoutDeletingAgain)
     ui.answer(true);
     ASSERT_TRUE(STEP2(desk));
     EXPECT_EQ(ui.questions(), QStringList{kRetryText});
+    EXPECT_FALSE(ui.messages[0].defaultNo) << "the builder ran: a retry may help";
     EXPECT_EQ(rh::test::setupBuilderRuns(box).size(), 2);
     EXPECT_EQ(head(kLedger.result1), "MZ");
     EXPECT_EQ(status(1), QStringLiteral("셋업1 끝"));
@@ -352,6 +353,7 @@ TEST_F(SetupBuildFixture, MissingBuilderIsToldAndLeadsToTheRetryPrompt)
     EXPECT_EQ(ui.messages[0].kind, rh::test::Message::Tell);
     EXPECT_TRUE(ui.messages[0].text.contains(QStringLiteral("compil32.exe")));
     EXPECT_EQ(ui.messages[1].text, kRetryText);
+    EXPECT_TRUE(ui.messages[1].defaultNo) << "a builder that is not there will not be on a retry";
     EXPECT_TRUE(logLines().contains(QStringLiteral("[오류] 원장관리 프로그램을 시작할 수 없습니다."
                                                    "(C:\\Program Files\\Inno Setup 5\\compil32.exe) ")
                                     + ui.messages[0].text))

@@ -214,6 +214,12 @@ def write_image(out, version, product):
         else:
             with open(tmp, "wb") as f:
                 f.write(b"MZ" + b"\0" * 62)
+        # A setup of a realistic size for transfer benchmarks: data after the
+        # image's sections, as an installer's payload is.
+        pad = int(os.environ.get("RH_SETUP_PAD_BYTES", "0") or 0)
+        if pad > 0:
+            with open(tmp, "ab") as f:
+                f.write(os.urandom(pad))
         os.replace(tmp, out)
     finally:
         if os.path.exists(tmp):
