@@ -386,7 +386,8 @@ bool AutoUpdater::AutoUpdaterSelfUpdate()
         return false;
     }
     const long long latest = vbRound(vbVal(text));
-    if (vbVal(localRevision) >= double(latest))
+    const double local = vbVal(localRevision);
+    if (local >= double(latest))
         return true;
 
     note(QStringLiteral("update: %1 revision %2 is older than the published %3")
