@@ -820,8 +820,9 @@ TEST_F(MySqlSecurityTest, TlsSettingsAndServerCertificateChecks)
         cMySQL::setConnectionSecurity({c.tls, c.ca});
         const std::optional<QString> cipher = cipherOf(*c.srv);
         ASSERT_EQ(cipher.has_value(), c.connects);
-        if (cipher)
+        if (cipher) {
             EXPECT_EQ(!cipher->isEmpty(), c.encrypted) << s(*cipher);
+        }
     }
 }
 
