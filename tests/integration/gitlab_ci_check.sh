@@ -35,6 +35,10 @@ cp "$ROOT/docs/ci/gitlab-ci.yml" "$project/.gitlab-ci.yml"
 cp -r "$SANDBOX/inis" "$project/"
 mkdir -p "$project/program-folder"
 cp "$SANDBOX/웹인증번호업데이터.exe" "$project/program-folder/"
+# The certificate the signed files are checked against (site.ini names it
+# relative to the program folder); its key stays with the signing station.
+mkdir -p "$project/program-folder/signing"
+cp "$SANDBOX/signing/demo-cert.pem" "$project/program-folder/signing/"
 git -C "$project" init -q
 git -C "$project" add -A
 git -C "$project" -c user.name=ci -c user.email=ci@localhost commit -qm "release repository"

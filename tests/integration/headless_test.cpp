@@ -525,9 +525,11 @@ TEST_F(HeadlessFixture, KeptRecordGoesToTheHostStartUpResolvedNotTheSiteDefault)
     ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
     site.write(QStringLiteral("[Drives]\nC:=drives/C\nD:=drives/D\nS:=drives/S\n"
                               "[Servers]\nDBServerAddress=db.site-default.invalid\nDBPort=%1\nWebDBPort=%1\n"
-                              "WebServerAddress=www.site-default.invalid\nCheckerHost=127.0.0.1\nCheckerPort=1\n")
+                              "WebServerAddress=www.site-default.invalid\nCheckerHost=127.0.0.1\nCheckerPort=1\n"
+                              "AllowedHosts=127.0.0.1\n")
                    .arg(db->port())
-                   .toUtf8());
+                   .toUtf8()
+               + Sandbox::accountKeys());
     site.close();
     QFile cache(box.home() + QStringLiteral("/server_address_setting.json"));
     ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
@@ -628,7 +630,17 @@ TEST_F(HeadlessFixture, DryRunSaysANewerBuildWaitsAndPlansWithoutHandingOver)
     for (const char* name : {"rollhaven2", "AutoVersionCheckerV1.exe", "filechanger.exe"})
         ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/src/") + QLatin1String(name),
                                 bin + QLatin1Char('/') + QLatin1String(name)));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/next/rollhaven2"), bin + QStringLiteral("/New_rollhaven2")));
+    // A good waiting build: signed with the site's release key, as the version checker leaves it.
+    rh::test::ReleaseKey release;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RH_BINARY_DIR "/next/rollhaven2"), folder + QStringLiteral("rollhaven2")));
+    ASSERT_TRUE(release.ok() && release.sign(folder + QStringLiteral("rollhaven2"))) << release.diagnostics().toStdString();
+    ASSERT_TRUE(QFile::copy(folder + QStringLiteral("rollhaven2"), bin + QStringLiteral("/New_rollhaven2")));
+    ASSERT_TRUE(QFile::copy(folder + QStringLiteral("rollhaven2.minisig"), bin + QStringLiteral("/New_rollhaven2.minisig")));
+    {
+        QFile site(box.home() + QStringLiteral("/site.ini"));
+        ASSERT_TRUE(site.open(QIODevice::Append));
+        site.write("[Update]\nPublicKey=" + release.publicKey().toLatin1() + "\n");
+    }
     const QByteArray old = fileBytes(bin + QStringLiteral("/rollhaven2"));
     program = bin + QStringLiteral("/rollhaven2");
     const Outcome r = run({QStringLiteral("--rows"), QStringLiteral("1"), QStringLiteral("--steps"), QStringLiteral("none"),

@@ -371,7 +371,7 @@ TEST_F(Launcher, StartWithoutWaitingDetaches)
     EXPECT_NE(readText(out + QStringLiteral(".sid")), QString::number(::getsid(0)));
 }
 
-TEST_F(Launcher, ShellExecuteAndWaitBlocksWithoutPumping)
+TEST_F(Launcher, ShellExecuteAndWaitKeepsTheWindowAnsweringWhileTheToolRuns)
 {
     const QString out = recorder(root + QStringLiteral("/c/Program Files/Tool Dir/tool.exe"),
                                  QStringLiteral("shell"), QStringLiteral("sleep 0.3"));
@@ -384,7 +384,7 @@ TEST_F(Launcher, ShellExecuteAndWaitBlocksWithoutPumping)
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(recorded(out), (QStringList{"/make", root + "/d/src/a.vbp"}));
     EXPECT_EQ(readText(out + QStringLiteral(".pwd")), root + QStringLiteral("/d/work"));
-    EXPECT_EQ(ui.pumps, 0);
+    EXPECT_GT(ui.pumps, 0) << "a compiler may run for minutes: the wait yields to the event loop";
 
     // Hidden wins over minimized: no terminal.
     ShellExecuteAndWait(QStringLiteral("C:\\Program Files\\Tool Dir\\tool.exe"), 0, QString(),
