@@ -1,5 +1,6 @@
 #include "app/runhistory.h"
 
+#include "pipeline/runprogress.h"
 #include "pipeline/runrecord.h"
 
 #include <QDateTime>
@@ -14,18 +15,10 @@ namespace rh {
 QList<RunHistoryEntry> loadRunHistory(const QString& logsFolder)
 {
     QList<RunHistoryEntry> out;
-    const QDir dir(logsFolder);
-    // Names carry the start time, so name order is time order.
-    const QStringList names = dir.entryList({QStringLiteral("run_*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
-    for (const QString& name : names) {
-        QFile f(dir.filePath(name));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QJsonObject r = QJsonDocument::fromJson(f.readAll()).object();
-        if (r.value(QStringLiteral("format")).toString() != QLatin1String("rollhaven2-run-report/1"))
-            continue;
+    for (const RunReportFile& file : readRunReports(logsFolder)) {
+        const QJsonObject& r = file.report;
         RunHistoryEntry e;
-        e.reportPath = f.fileName();
+        e.reportPath = file.path;
         e.start = QDateTime::fromString(r.value(QStringLiteral("start")).toString(), Qt::ISODate)
                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         for (const QJsonValue& s : r.value(QStringLiteral("selection")).toArray())

@@ -20,17 +20,14 @@ QString keyOf(const RunUnit& u)
 
 // ---------------------------------------------------------------------------
 
-UnitHistory UnitHistory::load(const QString& logsFolder, int maxReports)
+QList<RunReportFile> readRunReports(const QString& logsFolder, int max)
 {
-    UnitHistory h;
+    QList<RunReportFile> out;
     const QDir dir(logsFolder);
-    // Names carry the start time: the newest first, so the first timing of a
-    // unit found is its latest.
     const QStringList names =
         dir.entryList({QStringLiteral("run_*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
-    int read = 0;
     for (const QString& name : names) {
-        if (read >= maxReports)
+        if (max >= 0 && out.size() >= max)
             break;
         QFile f(dir.filePath(name));
         if (!f.open(QIODevice::ReadOnly))
@@ -38,7 +35,16 @@ UnitHistory UnitHistory::load(const QString& logsFolder, int maxReports)
         const QJsonObject r = QJsonDocument::fromJson(f.readAll()).object();
         if (r.value(QStringLiteral("format")).toString() != QLatin1String("rollhaven2-run-report/1"))
             continue;
-        ++read;
+        out.append({f.fileName(), r});
+    }
+    return out;
+}
+
+UnitHistory UnitHistory::load(const QString& logsFolder, int maxReports)
+{
+    UnitHistory h;
+    for (const RunReportFile& file : readRunReports(logsFolder, maxReports)) {
+        const QJsonObject& r = file.report;
         // A dry run's timings say nothing about the tools' real times.
         if (r.value(QStringLiteral("options")).toObject().value(QStringLiteral("dryRun")).toBool())
             continue;

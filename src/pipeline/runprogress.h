@@ -4,6 +4,7 @@
 // and how long the event loop went without a turn.
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -12,6 +13,15 @@
 #include <functional>
 
 namespace rh {
+
+// The run reports of a logs folder, newest first (their names carry the start
+// time), each with its path; files that are not run reports are left out.
+// At most `max` reports when max >= 0.
+struct RunReportFile {
+    QString path;
+    QJsonObject report;
+};
+QList<RunReportFile> readRunReports(const QString& logsFolder, int max = -1);
 
 // One unit of work: a step for one project (the dry-run plan's grouping).
 struct RunUnit {
