@@ -166,7 +166,7 @@ listed=$(sql -N -e "SELECT rname FROM webhost.file_rname WHERE code = 1")
 [[ $listed == tvledger2_setup_ver1.612.31\(??????\).exe ]] \
   || fail "the download catalogue names '$listed' for 원장관리, not its versioned setup"
 [[ -s $ftp/$listed ]] || fail "the download catalogue names $listed, which is not on the FTP server"
-echo "release checked: $rows verification rows 일치, no [오류] line; setups and patches on all three destinations," \
+echo "release checked: $rows verification rows 일치, no error line in the run log; setups and patches on all three destinations," \
   "official copies, version files; 2 diary rows; catalogue entry $listed"
 
 # Only a program of the sandbox's own is replaced (an installed one never updates itself).

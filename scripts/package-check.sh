@@ -62,7 +62,7 @@ published=$("$BUILD/next/AutoVersionCheckerV1.exe" --revision)
 for c in AutoVersionCheckerV1.exe filechanger.exe; do
   [[ $("$LIBDIR/$c" --revision) == "$published" ]] || fail "$LIBDIR/$c was not updated to revision $published"
 done
-grep -q "^rollhaven2 replaced by the published build" "$WORK/unpacked.log" \
+grep -q "^hand-over checked: rollhaven2 replaced" "$WORK/unpacked.log" \
   || { cat "$WORK/unpacked.log"; fail "the companions in lib/rollhaven2 did not replace the unpacked program"; }
 [[ ! -e $LIBDIR/New_rollhaven2 ]] || fail "the new build landed in lib/rollhaven2, not beside the program"
 sed -n '/^file changer log:/,/^program folder/p' "$WORK/unpacked.log" | head -n 5
