@@ -239,5 +239,5 @@ NEXT
 if [[ -n ${DEMO_WINDOW:-} ]]; then
   echo
   echo "== the window (close it to end the demo) =="
-  "$APP" --ini demo.ini || fail "the window ended with exit code $?"
+  "$APP" "$SANDBOX/inis/demo.ini" || fail "the window ended with exit code $?"
 fi
