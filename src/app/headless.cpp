@@ -486,8 +486,8 @@ QString headlessUsage()
         "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
         "5 finished with errors (the log has \"[오류] \" lines), 6 finished but the\n"
         "end-of-run verification found a disagreement, 7 cancelled (SIGINT or SIGTERM:\n"
-        "the current unit of work ends, the journal and report say cancelled; a second\n"
-        "signal ends the program at once), 10 already running,\n"
+        "a running tool is ended, else the current unit of work ends; the journal and\n"
+        "report say cancelled; a second signal ends the program at once), 10 already running,\n"
         "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
         "(the file changer restarts it with the same arguments), 14 the login could\n"
         "not reach the in-house database.\n");

@@ -225,8 +225,11 @@ public:
     void requestStop();
     bool stopRequested = false;
     // Called by the steps between units of work: true when the run is to end
-    // here (logged once).
+    // here (logged once); the run then ends as cancelled.
     bool stopBetweenUnits();
+    // After a tool wait: true when a cancel or 중지 ended the tool (logged);
+    // the step ends and the run ends as cancelled.
+    bool toolStopped(const QString& project, const QString& tool);
 
     // --- start-up ------------------------------------------------------------
     void Form_Load();

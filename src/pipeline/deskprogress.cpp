@@ -3,6 +3,7 @@
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
 #include "platform/journal.h"
+#include "platform/launcher.h"
 
 #include <QFileInfo>
 
@@ -92,6 +93,18 @@ bool Desk::stopBetweenUnits()
         m_stopLogged = true;
         AddLog(QStringLiteral("중지 요청: 남은 작업 단위를 하지 않고 실행을 멈춥니다."));
     }
+    // Stopped by the user: the run ends as cancelled, as a cancelled upload does.
+    runCancelled = true;
+    return true;
+}
+
+bool Desk::toolStopped(const QString& project, const QString& tool)
+{
+    if (!toolWaitStopped())
+        return false;
+    runCancelled = true;
+    AddLog(QStringLiteral("[오류] ") + project + QStringLiteral(" 실행 취소: 실행 중인 도구를 끝냈습니다.(") + tool
+           + QLatin1Char(')'));
     return true;
 }
 

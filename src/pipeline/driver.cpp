@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/journal.h"
+#include "platform/launcher.h"
 
 #include <QFileInfo>
 
@@ -155,7 +156,10 @@ Desk::RunResult Desk::btnTrans_Click()
         runStarted = start;
         if (steps.sendPending)
             steps.sendPending();
+        // A cancel or 중지 ends a tool the run is waiting for.
+        setToolWaitStop([this] { return runCancelled || stopRequested; });
         runChainInto(&m_lastResult, &closedAfter, start);
+        setToolWaitStop({});
         if (runCancelled && m_lastResult != RunResult::FtpFailed) {
             m_lastResult = RunResult::Cancelled;
             closedAfter = false; // the log stays in view
@@ -252,7 +256,8 @@ void Desk::runChainInto(RunResult* result, bool* closedAfter, const QDateTime& s
     if (chkStep[StepDistribute].checked && steps.step3) {
         if (!call(StepDistribute, steps.step3) || runCancelled)
             return;
-        if (chkEndUnload.checked) {
+        // A 중지 the last unit did not wait for keeps the window on its log.
+        if (chkEndUnload.checked && !stopRequested) {
             *result = RunResult::Closed;
             *closedAfter = true;
             interaction().setBusy(false);

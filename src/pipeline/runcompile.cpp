@@ -54,7 +54,10 @@ bool Step1_1(Desk& desk)
                     desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" Run 실패!(processID=0)"));
                     return false;
                 }
-                if (!WaitForProcessEnded(pid)) {
+                const bool waited = WaitForProcessEnded(pid);
+                if (desk.toolStopped(name, developmentEnvironmentPath()))
+                    return false;
+                if (!waited) {
                     desk.AddLog(QStringLiteral("[오류] ") + name
                                 + QStringLiteral(" Run 실패!(WaitForProcessEnded)"));
                     return false;
@@ -117,6 +120,8 @@ bool Step1_2(Desk& desk)
                 compilerStarted = ShellExecuteAndWait(developmentEnvironmentPath(), 0,
                                                       QStringLiteral("/make ") + quoteArgument(vbp), folder, false,
                                                       true, &why);
+                if (desk.toolStopped(name, developmentEnvironmentPath()))
+                    return;
                 if (!compilerStarted)
                     desk.AddLog(toolStartFailedLine(name, developmentEnvironmentPath(), why));
             };
@@ -128,7 +133,7 @@ bool Step1_2(Desk& desk)
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 컴파일중..."));
                 make();
             }
-            while (!stepOutputExists(exe, QStringLiteral("컴파일러"))) {
+            while (!desk.runCancelled && !stepOutputExists(exe, QStringLiteral("컴파일러"))) {
                 if (!interaction().askRetry(QStringLiteral("컴파일이 실패하였습니다. 다시 시도 하시겠습니까?"),
                                             QStringLiteral("컴파일 재시도"),
                                             compilerStarted && stepFileExists(vbp))) {
@@ -139,12 +144,16 @@ bool Step1_2(Desk& desk)
                 }
                 make();
             }
+            if (desk.runCancelled)
+                return false;
 
             // The packer's results are not examined: only the executable
             // counts. A packer that cannot be started ends the step.
             for (const QString& args : {quoteArgument(exe), QStringLiteral("-d ") + quoteArgument(exe)}) {
                 QString why;
                 if (!ShellExecuteAndWait(upx, 0, args, folder, false, true, &why)) {
+                    if (desk.toolStopped(name, upx))
+                        return false;
                     desk.AddLog(toolStartFailedLine(name, upx, why));
                     return false;
                 }

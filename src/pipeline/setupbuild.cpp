@@ -155,6 +155,8 @@ private:
             QString error;
             if (!ShellExecuteAndWait(m_desk.SetupBuilderExe[k], 0, m_desk.SetupBuilderArgs[k] + quoteArgument(project),
                                      programFolder(), false, true, &error)) {
+                if (m_desk.toolStopped(name, m_desk.SetupBuilderExe[k]))
+                    return;
                 log(toolStartFailedLine(name, m_desk.SetupBuilderExe[k], error));
                 // What the shell's own error box said.
                 interaction().tell(error, appTitle(), MsgIcon::Critical);
@@ -190,6 +192,8 @@ private:
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [풀버전] 컴파일중..."));
         for (;;) {
             runBuilder(name, kind, project);
+            if (m_desk.runCancelled)
+                return false;
             if (made(output))
                 break;
             if (!interaction().askRetry(
@@ -231,6 +235,8 @@ private:
         }
         log(QStringLiteral("[정상] ") + name + QStringLiteral(" 셋업프로그램 [패치버전] 컴파일중..."));
         runBuilder(name, kind, patchProject);
+        if (m_desk.runCancelled)
+            return false;
         if (kind == 0) {
             made(update); // the builder's output, also when a dry run skipped it
             guard([&] { CopyFileWithMessage(update, patchResult); });

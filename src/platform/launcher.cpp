@@ -318,6 +318,16 @@ void sleepWaitStep()
     }
 }
 
+std::function<bool()>& toolStop()
+{
+    static std::function<bool()> stop;
+    return stop;
+}
+bool g_toolStopped = false;
+
+// A tool still there this long after SIGTERM gets SIGKILL.
+constexpr int kTerminateGraceMs = 3000;
+
 // ---------------------------------------------------------------- starting
 
 struct ExecRequest {
@@ -697,6 +707,7 @@ void reapEndedChildren()
 
 bool WaitForProcessEnded(qint64 id)
 {
+    g_toolStopped = false;
     if (journal().isPlannedProcess(id))
         return true; // a dry run started nothing: taken as ended
     if (id <= 0 || id > INT_MAX)
@@ -709,6 +720,7 @@ bool WaitForProcessEnded(qint64 id)
     if (fd < 0 && errno == ESRCH && !own)
         return false;
 
+    QDeadlineTimer killDue(QDeadlineTimer::Forever);
     for (;;) {
         bool ended = false;
         if (fd >= 0) {
@@ -730,6 +742,14 @@ bool WaitForProcessEnded(qint64 id)
         if (ended)
             break;
         interaction().pumpEvents();
+        if (!g_toolStopped && toolStop() && toolStop()()) {
+            g_toolStopped = true;
+            ::kill(pid, SIGTERM);
+            killDue.setRemainingTime(kTerminateGraceMs);
+        } else if (g_toolStopped && killDue.hasExpired()) {
+            ::kill(pid, SIGKILL);
+            killDue = QDeadlineTimer(QDeadlineTimer::Forever);
+        }
     }
     if (fd >= 0)
         ::close(fd);
@@ -743,10 +763,21 @@ bool WaitForProcessEnded(qint64 id)
     return true;
 }
 
+void setToolWaitStop(std::function<bool()> stop)
+{
+    toolStop() = std::move(stop);
+}
+
+bool toolWaitStopped()
+{
+    return g_toolStopped;
+}
+
 bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
                          const QString& directory, bool hidden, bool minimized, QString* error, int timeoutMs)
 {
     (void)ownerWindow;
+    g_toolStopped = false;
     LaunchPlan plan;
     if (!planShellOpen(file, parameters, directory, &plan, error))
         return false;
@@ -762,6 +793,8 @@ bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QStrin
     if (timeoutMs < 0) {
         // A compiler or setup builder may run for minutes: the wait pumps events.
         WaitForProcessEnded(id);
+        if (g_toolStopped)
+            return fail(error, QStringLiteral("%1 was stopped: the run was cancelled").arg(file));
         return true;
     }
     int status = 0;

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace rh {
 
 // Window show modes, numbered as Windows numbers them. Linux has a meaning only
@@ -94,12 +96,22 @@ qint64 startWithoutWaiting(const QString& commandLine, WindowMode mode = WindowM
 // there is no such process.
 bool WaitForProcessEnded(qint64 pid);
 
+// While set, every pumping wait for a tool (WaitForProcessEnded, and
+// ShellExecuteAndWait without a time limit) asks it after each turn of the
+// event loop. True ends the wait the way a CI engine ends a job: the tool gets
+// SIGTERM, SIGKILL when it is still there after a few seconds, and is reaped.
+// The run installs it for its length; empty: waits are never cut short.
+void setToolWaitStop(std::function<bool()> stop);
+// The last pumping wait ended because the stop said so.
+bool toolWaitStopped();
+
 // Starts `file` with the "open" verb (parameters, working folder, window mode
 // from hidden/minimized) and blocks until the process ends, without pumping.
 // The owner window has no use here; it is kept for the callers' sake.
 // False when nothing could be started, with the reason in *error.
 // `timeoutMs` >= 0 bounds the wait: a process still running then is killed
-// and the result is false, with *error saying so.
+// and the result is false, with *error saying so. A wait the tool-wait stop
+// ended is false as well (toolWaitStopped() tells it apart).
 bool ShellExecuteAndWait(const QString& file, quintptr ownerWindow, const QString& parameters,
                          const QString& directory, bool hidden, bool minimized,
                          QString* error = nullptr, int timeoutMs = -1);

@@ -3,7 +3,10 @@
 // INI list following its folder, the shortcuts, and a window that keeps
 // answering while a run waits.
 #include "config/projectrow.h"
+#include "ftp_fixture.h"
 #include "pipeline/desk.h"
+#include "pipeline/ftptransfer.h"
+#include "pipeline/steps.h"
 #include "platform/journal.h"
 #include "platform/launcher.h"
 #include "sandbox.h"
@@ -241,6 +244,8 @@ TEST_F(DailyWindowTest, StopEndsTheRunBetweenUnitsAndTheStatusBarNamesTheUnit)
     EXPECT_EQ(compiled, QList<int>{1}) << "the unit under way ends, no other starts";
     EXPECT_EQ(setups, 0);
     EXPECT_TRUE(logText().contains(QStringLiteral("중지 요청: 남은 작업 단위를 하지 않고 실행을 멈춥니다.")));
+    EXPECT_EQ(desk->lastRunResult(), Desk::RunResult::Cancelled) << "a stop ends the run as a cancel does";
+    EXPECT_TRUE(logText().contains(QStringLiteral("\n취소됨 ")));
     EXPECT_FALSE(logText().contains(QStringLiteral("Finish! ")));
     EXPECT_EQ(runBar()->maximum(), 6);
     EXPECT_EQ(runBar()->value(), 3) << "a stopped step counts its units as done";
@@ -257,6 +262,49 @@ TEST_F(DailyWindowTest, StopEndsTheRunBetweenUnitsAndTheStatusBarNamesTheUnit)
     QTest::mouseClick(find<QPushButton>(QStringLiteral("btnTrans")), Qt::LeftButton);
     EXPECT_TRUE(timeDuring.contains(QStringLiteral("남은 약 "))) << timeDuring.toStdString();
     EXPECT_EQ(runBar()->value(), 6);
+}
+
+// 중지 during an upload of a real release: asked and answered Yes, the run
+// ends cancelled and the window stays on its log although "전송후 닫기" is
+// ticked.
+TEST_F(DailyWindowTest, StopDuringAnUploadEndsTheRunCancelledAndTheWindowStays)
+{
+    rh::test::FtpServer server;
+    ASSERT_TRUE(server.start()) << server.diagnostics().toStdString();
+    box.site() = server.siteConfig(box.site());
+    box.apply();
+    QDir().mkpath(box.drive(QStringLiteral("D")) + QStringLiteral("/out"));
+    QFile setup(box.drive(QStringLiteral("D")) + QStringLiteral("/out/ledger_setup_2.exe"));
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+    setup.write(QByteArray(6 << 20, 's'));
+    setup.close();
+    attachSteps(*desk);
+    onlySteps({StepDistribute});
+    desk->chkVerUpdate.checked = false;
+    desk->setTicked(2, false);
+    desk->setTicked(3, false);
+    desk->lstDest.clear();
+    desk->lstDest.addSelected(QStringLiteral("FTP 다운로드서버"));
+    find<QCheckBox>(QStringLiteral("chkEndUnload"))->click();
+    ASSERT_TRUE(desk->chkEndUnload.checked);
+    bool pressed = false;
+    ui.onPump = [&] {
+        if (!pressed && ftpConnection(*desk).lastUpload.chunkWrites >= 200) {
+            pressed = true;
+            QTest::mouseClick(find<QPushButton>(QStringLiteral("btnStop")), Qt::LeftButton);
+        }
+    };
+    ui.answers({true, true}); // start; stop the upload
+    QTest::mouseClick(find<QPushButton>(QStringLiteral("btnTrans")), Qt::LeftButton);
+    ui.onPump = nullptr;
+
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(ui.questions(), (QStringList{QStringLiteral("정말 시작할까요?"), QStringLiteral("다운로드를 중단할까요?")}));
+    EXPECT_EQ(desk->lastRunResult(), Desk::RunResult::Cancelled);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(desk->closed);
+    EXPECT_TRUE(logText().contains(QStringLiteral("\n취소됨 "))) << logText().toStdString();
+    EXPECT_FALSE(QFile::exists(server.localPath(QStringLiteral("/public_html/download/ledger_setup_2.exe"))));
 }
 
 TEST_F(DailyWindowTest, TheProbeSeesAFreezeAndAToolRunDoesNotFreezeTheWindow)

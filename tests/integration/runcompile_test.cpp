@@ -11,6 +11,7 @@
 #include "util/fileutil.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -326,4 +327,41 @@ TEST_F(RunCompileFixture, AnExecutablePathAboveItsDriveIsNeverTouched)
     EXPECT_FALSE(Step1_2(desk));
     EXPECT_EQ(Sandbox::readBytes(outside), QByteArray("not ours"));
     EXPECT_EQ(ui.log.value(0), QStringLiteral("[경고] 원장관리 이전 실행파일이 존재하지 않습니다.(C:\\..\\victim.exe)"));
+}
+
+// 중지 while the compiler runs: the compiler is ended the way a CI engine
+// ends a job, not waited for, and the run ends as cancelled without a retry
+// question.
+TEST_F(RunCompileFixture, StopDuringACompileEndsTheCompilerAndTheRunIsCancelled)
+{
+    installStandInTools(box, QStringLiteral("C:\\Tools\\upx.exe"));
+    box.drive(QStringLiteral("S"));
+    desk.UpxExePath = QStringLiteral("C:\\Tools\\upx.exe");
+    const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"));
+    writeProject(ledger, standIn(QStringLiteral("MakeMs:120000")));
+    desk.steps.step1_2 = [this] { return Step1_2(desk); };
+    for (int k = 0; k < 6; ++k)
+        desk.chkStep[size_t(k)].checked = k == StepCompile;
+    desk.selCount = 1;
+    desk.visible = true;
+    bool stopped = false;
+    ui.onPump = [&] {
+        if (!stopped && calls.lines().contains(QStringLiteral("vb6 /make ") + nativeOf(vbpOf(ledger)))) {
+            stopped = true;
+            desk.requestStop();
+        }
+    };
+    ui.answer(true);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(desk.btnTrans_Click(), Desk::RunResult::Cancelled);
+    ui.onPump = nullptr;
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(clock.elapsed(), 60000) << "the compiler was waited for";
+    EXPECT_TRUE(ui.log.contains(QStringLiteral("[오류] 원장관리 실행 취소: 실행 중인 도구를 끝냈습니다.(")
+                                + developmentEnvironmentPath() + QLatin1Char(')')))
+        << ui.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(ui.questions(), QStringList{QStringLiteral("정말 시작할까요?")});
+    EXPECT_FALSE(QFile::exists(nativeOf(exeOf(ledger))));
+    EXPECT_EQ(calls.lines().filter(QStringLiteral("upx")), QStringList());
 }
