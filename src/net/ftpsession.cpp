@@ -321,7 +321,8 @@ struct FtpSession::Impl {
         const QByteArray text(data, qsizetype(size));
         if (type == CURLINFO_HEADER_OUT) {
             // Only the commands we look for are kept (never USER/PASS).
-            if (text.startsWith("RNFR ") || text.startsWith("RNTO ") || text.startsWith("MLST "))
+            if (text.startsWith("RNFR ") || text.startsWith("RNTO ") || text.startsWith("MLST ")
+                || text.startsWith("DELE "))
                 d->commandsSent.append(text.left(4));
             else
                 d->commandsSent.append(QByteArray("-"));
@@ -786,6 +787,53 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     return r;
 }
 
+FtpResult FtpSession::remove(const QString& remotePath)
+{
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    if (!journal().ftpDelete(remotePath))
+        return Impl::planned(0);
+    QByteArray path;
+    QString why;
+    if (!remoteBytes(remotePath, &path, &why))
+        return Impl::ownFailure(why);
+
+    curl_slist* quote = curl_slist_append(nullptr, ("*DELE " + path).constData());
+    d->prepare(d->baseUrl + '/');
+    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(d->curl, CURLOPT_QUOTE, quote);
+    curl_easy_setopt(d->curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(d->curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
+    curl_easy_setopt(d->curl, CURLOPT_DEBUGDATA, d.get());
+    d->commandsSent.clear();
+    d->finalReplies.clear();
+    d->busy = true;
+    CURLcode rc = d->perform();
+    d->busy = false;
+    curl_easy_setopt(d->curl, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+
+    if (rc != CURLE_OK) {
+        r = d->failure(rc);
+        d->finish();
+        return r;
+    }
+    QByteArray dele;
+    for (qsizetype i = 0; i < d->finalReplies.size() && i < d->commandsSent.size(); ++i)
+        if (d->commandsSent[i] == "DELE")
+            dele = d->finalReplies[i];
+    d->finish();
+    if (dele.startsWith('2')) {
+        r.status = FtpStatus::Completed;
+        return r;
+    }
+    r = Impl::ownFailure(QStringLiteral("the server refused to delete %1").arg(remotePath));
+    r.curlCode = int(CURLE_QUOTE_ERROR);
+    r.serverReply = d->scrub(fromAnsi(dele));
+    return r;
+}
+
 FtpResult FtpSession::download(const QString& remotePath, QByteArray* out, qint64 maxBytes)
 {
     out->clear();
@@ -808,6 +856,24 @@ FtpResult FtpSession::download(const QString& remotePath, QByteArray* out, qint6
     else
         r.status = FtpStatus::Completed;
     d->finish();
+    return r;
+}
+
+FtpResult FtpSession::listed(const QString& remotePath, FtpFileInfo* info)
+{
+    *info = {};
+    FtpResult r;
+    if (d->refuse(&r))
+        return r;
+    QByteArray remote;
+    QString why;
+    if (!remoteBytes(remotePath, &remote, &why))
+        return Impl::ownFailure(why);
+    d->busy = true;
+    r = d->lookupByListing(remote, info);
+    d->finish();
+    if (!r.ok())
+        *info = {};
     return r;
 }
 

@@ -115,6 +115,8 @@ public:
     FtpResult uploadData(const QByteArray& data, const QString& remotePath);
     // RNFR/RNTO; a failure leaves the connection usable.
     FtpResult rename(const QString& fromPath, const QString& toPath);
+    // DELE; a failure leaves the connection usable.
+    FtpResult remove(const QString& remotePath);
     // Reads a small remote file (a version file) into memory; at most maxBytes.
     FtpResult download(const QString& remotePath, QByteArray* out, qint64 maxBytes = 1 << 20);
     // Existence and size of one remote file: SIZE, then MLST, then the
@@ -122,6 +124,9 @@ public:
     // file is a Completed result with exists == false; an existing file whose
     // size no way could tell has size -1. Failed means no look-up worked.
     FtpResult lookup(const QString& remotePath, FtpFileInfo* info);
+    // Looks a file up in its folder's LIST only: what the server shows a
+    // browsing client, never a planned or cached answer.
+    FtpResult listed(const QString& remotePath, FtpFileInfo* info);
 
 private:
     struct Impl;

@@ -245,7 +245,8 @@ void FtpDisconnect(Desk& desk)
 {
     ftpConnection(desk).session.disconnect();
     desk.ftpBusy = false;
-    if (desk.cancelRequested)
+    // A close the window refused now happens; a 중지 keeps the window.
+    if (desk.cancelRequested && !desk.stopRequested)
         desk.requestClose();
 }
 
@@ -429,10 +430,17 @@ bool FtpUploadFile(Desk& desk, const QString& localPath, const QString& remoteNa
     }
     if (stopAnswered) {
         // A cancel ends the run; the window stays with its log. The upload
-        // went to its own name, so the public file is as it was.
+        // went to its own "_2" name, so the public file is as it was and the
+        // cut-off copy goes; a name without "_2" is the public one: kept.
         desk.runCancelled = true;
         desk.cancelRequested = false;
-        desk.AddLog(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: ") + remotePath);
+        const bool ownName = remoteName.contains(QStringLiteral("_2"));
+        const FtpResult removed = ownName ? c.session.remove(remotePath) : FtpResult{};
+        if (removed.ok())
+            desk.AddLog(QStringLiteral("[정상] FTP 전송 취소: 끝나지 않은 파일을 서버에서 지웠습니다: ") + remotePath);
+        else
+            desk.AddLog(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: ") + remotePath
+                        + (ownName ? QStringLiteral(" (") + removed.describe() + QLatin1Char(')') : QString()));
     }
 
     if (removeSuffix == QLatin1String("1") || desk.chkFTPAutoRemove.checked) {

@@ -23,7 +23,7 @@ struct KindText {
     const char* label;
 };
 
-const std::array<KindText, 13> kKinds{{
+const std::array<KindText, 14> kKinds{{
     {EffectKind::FileWrite, "file-write", "쓰기"},
     {EffectKind::FileCopy, "file-copy", "복사"},
     {EffectKind::FileRename, "file-rename", "이름변경"},
@@ -37,6 +37,7 @@ const std::array<KindText, 13> kKinds{{
     {EffectKind::SettingsWrite, "settings-write", "설정쓰기"},
     {EffectKind::HttpDownload, "http-download", "다운로드"},
     {EffectKind::Wait, "wait", "대기"},
+    {EffectKind::FtpDelete, "ftp-delete", "FTP삭제"},
 }};
 
 // Planned process ids lie above any pid the kernel hands out (at most 2^22).
@@ -309,6 +310,14 @@ bool Journal::ftpRename(const QString& from, const QString& to)
         return true;
     m_remote.insert(to, m_remote.value(from, -1));
     m_remote.insert(from, -1);
+    return false;
+}
+
+bool Journal::ftpDelete(const QString& remote)
+{
+    if (add(EffectKind::FtpDelete, remote))
+        return true;
+    m_remote.insert(remote, -1);
     return false;
 }
 

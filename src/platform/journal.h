@@ -35,6 +35,7 @@ enum class EffectKind {
     SettingsWrite,
     HttpDownload,
     Wait, // a wait for something a tool or station makes
+    FtpDelete,
 };
 
 // "file-copy", "sql", ... (reports) and the plan's Korean label ("복사", ...).
@@ -94,6 +95,7 @@ public:
     bool ftpUpload(const QString& local, const QString& remote, qint64 size);
     bool ftpUploadData(const QString& remote, const QByteArray& bytes);
     bool ftpRename(const QString& from, const QString& to);
+    bool ftpDelete(const QString& remote);
     bool sql(const QString& text);
     bool iniWrite(const QString& path, const QString& section, const QString& key,
                   const QString& value, const QByteArray& newBytes);

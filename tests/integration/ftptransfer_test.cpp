@@ -494,7 +494,8 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_EQ(ftpConnection(desk).lastUpload.chunkWrites, chunksAtRequest) << "no chunk after the answer";
     EXPECT_EQ(leftAtStart, QStringLiteral("0/00:00:00")) << "the last file's figures stay on the panel";
     EXPECT_EQ(readAll(remote(kDownload + QStringLiteral("c.exe"))), QByteArray("the good release"));
-    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: "
+    EXPECT_FALSE(QFile::exists(remote(kDownload + QStringLiteral("c_2.exe")))) << "the cut-off copy is deleted";
+    EXPECT_EQ(ui.log, (QStringList{QStringLiteral("[정상] FTP 전송 취소: 끝나지 않은 파일을 서버에서 지웠습니다: "
                                                   "/public_html/download/c_2.exe"),
                                    QStringLiteral("[오류] FTP파일명 _2제거취소: c_2.exe (전송이 끝나지 않았습니다.)")}));
     EXPECT_TRUE(desk.runCancelled);
@@ -506,6 +507,27 @@ TEST_F(FtpTransferTest, CloseDuringAnUploadAsksWhetherToStop)
     EXPECT_FALSE(desk.closed);
     EXPECT_FALSE(desk.ended);
     EXPECT_EQ(closing, 0);
+
+    // A server that refuses DELE keeps the cut-off copy: the log names it.
+    FtpServer::Options refusingDele;
+    refusingDele.refuse = {QStringLiteral("DELE")};
+    FtpServer refusing;
+    ASSERT_TRUE(refusing.start(refusingDele)) << refusing.diagnostics().toStdString();
+    box.site() = refusing.siteConfig(box.site());
+    box.apply();
+    ui.log.clear();
+    asked = false;
+    desk.runCancelled = false;
+    ui.answer(true);
+    connectOrFail();
+    EXPECT_FALSE(FtpUploadFile(desk, local, QStringLiteral("c_2.exe"), QString()));
+    FtpDisconnect(desk);
+    EXPECT_TRUE(QFile::exists(refusing.localPath(kDownload + QStringLiteral("c_2.exe"))));
+    ASSERT_FALSE(ui.log.isEmpty());
+    EXPECT_TRUE(ui.log[0].startsWith(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: "
+                                                    "/public_html/download/c_2.exe (")))
+        << ui.log.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(desk.runCancelled);
     EXPECT_EQ(ui.unexpectedQuestions, 0);
 }
 
