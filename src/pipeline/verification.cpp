@@ -18,6 +18,7 @@
 #include "platform/sitecfg.h"
 #include "util/fileutil.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonObject>
@@ -45,6 +46,52 @@ bool sameVersion(const QString& a, const QString& b)
     if (va.isNull() || vb.isNull() || endA != a.size() || endB != b.size())
         return a == b;
     return va.normalized() == vb.normalized();
+}
+
+// The version the project file sets for its build (MajorVer, MinorVer,
+// RevisionVer: what the version-up wrote and the compiler reads), as
+// "major.minor.revision"; empty without a project file or its versions.
+QString projectFileVersion(const QString& vbpWindowsPath)
+{
+    const QString native = nativePath(vbpWindowsPath);
+    QFile f(native);
+    if (vbpWindowsPath.isEmpty() || native.isEmpty() || !f.open(QIODevice::ReadOnly))
+        return QString();
+    QHash<QByteArray, QByteArray> fields;
+    for (QByteArray line : f.readAll().split('\n')) {
+        line = line.trimmed();
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0 && !fields.contains(line.left(eq).trimmed()))
+            fields.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
+    }
+    bool okMajor = false, okMinor = false, okRevision = true;
+    const int major = fields.value("MajorVer").toInt(&okMajor);
+    const int minor = fields.value("MinorVer").toInt(&okMinor);
+    const int revision = fields.contains("RevisionVer") ? fields.value("RevisionVer").toInt(&okRevision) : 0;
+    if (!okMajor || !okMinor || !okRevision)
+        return QString();
+    return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+// The development environment writes major.minor.revision as "1.05.0031" in
+// the version text and 1.5.0.31 as the four-part number: both are a build of
+// project version 1.5.31.
+bool builtFrom(const QString& projectVersion, const QString& exeVersion)
+{
+    auto numbers = [](const QString& text) {
+        QList<int> out;
+        for (const QString& part : text.split(QLatin1Char('.'))) {
+            bool ok = false;
+            out.append(part.toInt(&ok));
+            if (!ok || part.isEmpty())
+                return QList<int>();
+        }
+        return out;
+    };
+    const QList<int> want = numbers(projectVersion), got = numbers(exeVersion);
+    if (want.size() != 3 || got.isEmpty())
+        return false;
+    return got == want || got == QList<int>{want[0], want[1], 0, want[2]};
 }
 
 class Verifier {
@@ -249,8 +296,14 @@ private:
         const bool test = m_desk.chkTestVer.checked;
         const bool followUps = m_desk.chkVerUpdate.checked && !test;
 
+        // The executable against the project file it is built from, not
+        // against the grid cell the distribution read from the executable.
         const QString exe = cell(ColExePath, row);
-        check(name, QStringLiteral("실행파일 버전"), version, GetFileVerText(exe, true, true));
+        const QString projectVersion = projectFileVersion(cell(ColVbpPath, row));
+        const QString exeVersion = GetFileVerText(exe, true, true);
+        check(name, QStringLiteral("실행파일 버전"),
+              projectVersion.isEmpty() ? QStringLiteral("(프로젝트 파일 버전 없음)") : projectVersion, exeVersion,
+              builtFrom(projectVersion, exeVersion));
         artefact(name, exe, true);
         signature(name, exe, StepBuildSign);
         if (!m_desk.chkPatchOnly.checked)
@@ -324,26 +377,30 @@ private:
                                            + QStringLiteral(" AND d.writedate = CURDATE() ORDER BY d.seq DESC LIMIT 1")));
 
             const CatalogueProduct product = catalogueProduct(setup);
-            // The catalogue names the file that is on the server, as the run's
+            // The catalogue names the file the server lists, as the run's
             // uploads and renames left it.
+            const QString copy = nativePath(localSetupFolder() + copyName);
             if (!copyName.isEmpty() && product.number > 0)
-                check(name, QStringLiteral("카탈로그"),
-                      onServer(publicFtpName(nativePath(localSetupFolder() + copyName))),
+                check(name, QStringLiteral("카탈로그"), onServer(copy, publicFtpName(copy)),
                       firstValue(database(true),
                                  QStringLiteral("SELECT rname FROM file_rname WHERE code = ")
                                      + QString::number(product.number)));
         }
     }
 
-    // The name when the server holds the file under it.
-    QString onServer(const QString& fileName)
+    // The name when the server's listing shows the file under it with the
+    // local copy's size.
+    QString onServer(const QString& native, const QString& fileName)
     {
         if (fileName.isEmpty())
             return QStringLiteral("(이번 실행의 전송 없음)");
         FtpSession* s = ftp();
         FtpFileInfo info;
-        if (!s || !s->lookup(QString::fromLatin1(kFtpDownloadFolder) + fileName, &info).ok() || !info.exists)
+        if (!s || !s->listed(QString::fromLatin1(kFtpDownloadFolder) + fileName, &info).ok() || !info.exists)
             return QStringLiteral("(서버에 없음) ") + fileName;
+        const qint64 size = QFileInfo(native).size();
+        if (info.size >= 0 && info.size != size)
+            return QStringLiteral("(서버 크기 %1, 파일 크기 %2) ").arg(info.size).arg(size) + fileName;
         // A name still carrying "_2" waits for the FTP clean-up; the
         // catalogue already names what it will be.
         return withoutSuffix(fileName);

@@ -451,7 +451,7 @@ TEST_F(WindowTest, RunHistoryListsAFinishedRunAndShowsItsVerificationTable)
     EXPECT_TRUE(history->log->toPlainText().startsWith(QStringLiteral("Start...10:00:00\n")));
     ASSERT_GE(history->checks->rowCount(), 1);
     EXPECT_EQ(history->checks->item(0, 1)->text(), QStringLiteral("실행파일 버전"));
-    EXPECT_EQ(history->checks->item(0, 2)->text(), QStringLiteral("1.0.0.1"));
+    EXPECT_EQ(history->checks->item(0, 2)->text(), QStringLiteral("(프로젝트 파일 버전 없음)"));
     EXPECT_EQ(history->checks->item(0, 4)->text(), QStringLiteral("불일치"));
     history->close();
 }
@@ -661,7 +661,7 @@ TEST_F(WindowTest, ACancelledUploadEndsTheRunCancelledAndKeepsTheWindow)
     EXPECT_FALSE(desk.closed);
     EXPECT_TRUE(find<QPushButton>(QStringLiteral("btnTrans"))->isEnabled());
     const QString log = find<QPlainTextEdit>(QStringLiteral("txtLog"))->toPlainText();
-    EXPECT_TRUE(log.contains(QStringLiteral("[오류] FTP 전송 취소: 끝나지 않은 파일이 서버에 남았습니다: "
+    EXPECT_TRUE(log.contains(QStringLiteral("[정상] FTP 전송 취소: 끝나지 않은 파일을 서버에서 지웠습니다: "
                                             "/public_html/download/ledger_setup_2.exe")))
         << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("Finish!")));

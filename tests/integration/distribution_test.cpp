@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -110,6 +111,15 @@ protected:
             EXPECT_FALSE(out.isEmpty()) << error.toStdString();
             QFile f(nat(exe));
             EXPECT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(kBuilt, QFileDevice::FileModificationTime));
+            // The project file it was built from (a.b.0.d is project version a.b.d).
+            const QStringList parts = version.split(QLatin1Char('.'));
+            if (parts.size() == 4 && parts[2] == QLatin1String("0")) {
+                const QString vbp = QStringLiteral("C:\\Src\\") + name + QStringLiteral(".vbp");
+                writeBytes(nat(vbp), QStringLiteral("MajorVer=%1\r\nMinorVer=%2\r\nRevisionVer=%3\r\n")
+                                         .arg(parts[0], parts[1], parts[3])
+                                         .toUtf8());
+                set(ColVbpPath, vbp);
+            }
         }
         set(ColProjectName, name);
         set(ColProjectType, type);
@@ -511,14 +521,14 @@ TEST_F(DistributionTest, PathsClimbingAboveTheirDriveAreRefused)
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(box.home()).absolutePath() + QStringLiteral("/escaped")));
 }
 
+// After a real release every kind of disagreement is planted in turn; each
+// is caught by its own row, which names what it found.
 TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreement)
 {
     rh::test::MariaDbServer* db = MariaDbEnvironment::server();
     ASSERT_NE(db, nullptr);
     ASSERT_TRUE(db->exec(QStringLiteral("TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;")));
-    box.site() = db->siteConfig(box.site());
-    box.site().webServerAddress = db->host();
-    box.apply();
+    useDatabase(box, *db);
     desk.WorkDiaryId = QStringLiteral("dev01");
     const QString setup = QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe");
     const int row = addRow(QStringLiteral("원장3"), QStringLiteral("3.1.0.26"), setup);
@@ -536,40 +546,70 @@ TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreeme
     journal().begin(Journal::Mode::Record);
     ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
     journal().end();
-    auto errors = [&] {
+    // "check|found" of every row that is not "일치".
+    auto disagreements = [](const VerificationResult& v) {
         QStringList out;
-        for (const QString& l : ui.log)
-            if (l.startsWith(QStringLiteral("[오류] ")))
-                out << l;
+        for (const QJsonValue& c : v.checks)
+            if (!c.toObject().value(QStringLiteral("ok")).toBool())
+                out << c.toObject().value(QStringLiteral("check")).toString() + QLatin1Char('|')
+                        + c.toObject().value(QStringLiteral("found")).toString();
         return out;
     };
     VerificationResult clean = VerifyRelease(desk);
-    EXPECT_TRUE(clean.ok) << errors().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(clean.ok) << disagreements(clean).join(QLatin1Char('\n')).toStdString();
     EXPECT_GE(clean.checks.size(), 8); // versions, official copy, .ver, diary, catalogue, 4 uploads
     ASSERT_FALSE(clean.artefacts.isEmpty());
     EXPECT_EQ(clean.artefacts.first().toObject().value(QStringLiteral("sha256")).toString().size(), 64);
 
-    // One planted disagreement of each kind.
-    setupWithVersion(QStringLiteral("3.1.0.99"));
-    QFile remoteSetup(server->localPath(kDownload + QStringLiteral("TVledger2_setup_2.exe")));
-    ASSERT_TRUE(remoteSetup.resize(3));
-    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE tv_inhouse.diary SET note = '* [현재버전] 원장3 → 3.1.0.25'")));
-    ui.log.clear();
-    VerificationResult planted = VerifyRelease(desk);
-    EXPECT_FALSE(planted.ok);
-    const QString found = errors().join(QLatin1Char('\n'));
-    for (const QString& line :
-         {QStringLiteral("[오류] 원장3 셋업 버전 TVledger2_setup_2.exe 불일치: 기대값 3.1.0.26, 실제값 3.1.0.99"),
-          QStringLiteral(" FTP 크기 /public_html/download/TVledger2_setup_2.exe 불일치: 기대값 "),
-          QStringLiteral("[오류] 원장3 업무일지 불일치: 기대값 * [현재버전] 원장3 → 3.1.0.26, 실제값 * [현재버전] 원장3 → 3.1.0.25")})
-        EXPECT_TRUE(found.contains(line)) << line.toStdString() << "\n" << found.toStdString();
+    const QString official = nat(kOfficial + QStringLiteral("\\TVledger2_setup_ver3_1_0_26(101105).exe"));
+    const QString ver = server->localPath(kVersions + QStringLiteral("TVledger2_setup_2.ver"));
+    const QString upload = server->localPath(kDownload + QStringLiteral("TVledger2_setup_2.exe"));
+    const QByteArray officialBytes = readAll(official), verBytes = readAll(ver), uploadBytes = readAll(upload);
+    auto sql = [&](const QString& text) { EXPECT_TRUE(db->exec(text)) << text.toStdString(); };
+    struct Plant {
+        QString row;   // the check that must catch it, and what it must have found
+        std::function<void()> plant, undo;
+    };
+    const QString note = QStringLiteral("UPDATE tv_inhouse.diary SET note = '* [현재버전] 원장3 → %1'");
+    const QString rname = QStringLiteral("UPDATE webhost.file_rname SET rname = '%1' WHERE code = 1");
+    const QList<Plant> plants{
+        {QStringLiteral("셋업 버전 TVledger2_setup_2.exe|3.1.0.99"), [&] { setupWithVersion(QStringLiteral("3.1.0.99")); },
+         [&] { setupWithVersion(QStringLiteral("3.1.0.26")); }},
+        {QStringLiteral("정식버전 파일 TVledger2_setup_ver3_1_0_26(101105).exe|SHA-256 ")
+             + QString::fromLatin1(QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex().left(16)),
+         [&] { writeBytes(official, "other"); }, [&] { writeBytes(official, officialBytes); }},
+        {QStringLiteral(".ver 내용 TVledger2_setup_2.ver|3.1.0.26;991231_2359"),
+         [&] { writeBytes(ver, "3.1.0.26;991231_2359"); }, [&] { writeBytes(ver, verBytes); }},
+        {QStringLiteral("업무일지|* [현재버전] 원장3 → 3.1.0.25"), [&] { sql(note.arg(QStringLiteral("3.1.0.25"))); },
+         [&] { sql(note.arg(QStringLiteral("3.1.0.26"))); }},
+        {QStringLiteral("카탈로그|tvledger2_setup_ver3.1.0.25(101105).exe"),
+         [&] { sql(rname.arg(QStringLiteral("tvledger2_setup_ver3.1.0.25(101105).exe"))); },
+         [&] { sql(rname.arg(QStringLiteral("tvledger2_setup_ver3.1.0.26(101105).exe"))); }},
+        {QStringLiteral("FTP 크기 /public_html/download/TVledger2_setup_2.exe|3 bytes"),
+         [&] { QFile(upload).resize(3); }, [&] { writeBytes(upload, uploadBytes); }},
+    };
+    for (const Plant& p : plants) {
+        SCOPED_TRACE(p.row.toStdString());
+        p.plant();
+        ui.log.clear();
+        const VerificationResult planted = VerifyRelease(desk);
+        EXPECT_FALSE(planted.ok);
+        EXPECT_TRUE(disagreements(planted).contains(p.row)) << disagreements(planted).join(QLatin1Char('\n')).toStdString();
+        const QString check = p.row.section(QLatin1Char('|'), 0, 0);
+        EXPECT_EQ(ui.log.filter(QStringLiteral(" ") + check + QStringLiteral(" 불일치: ")).size(), 1)
+            << ui.log.join(QLatin1Char('\n')).toStdString();
+        p.undo();
+        EXPECT_TRUE(VerifyRelease(desk).ok) << "the plant was undone";
+    }
 }
 
-
-// A product held back by its failed upload is verified as not released: its
-// rows say "제외" with the reason and what is checked is that nothing of it
-// went public. The released product's .ver and catalogue row are compared
-// with expectations of their own, so planting either is caught.
+// A partial release: the second product's upload breaks. It is held back:
+// its rows say "제외" with the reason and what is checked is that nothing of
+// it went public (the public file as it was, no diary or catalogue row). The
+// first is released and every row of it agrees, so the run finishes with
+// errors and no disagreement (exit 5 headless, not 6). The released
+// product's .ver and catalogue row have expectations of their own, so
+// planting either is caught.
 TEST_F(DistributionTest, WithheldProductIsExcludedAndPlantedVerAndCatalogueAreCaught)
 {
     rh::test::MariaDbServer* db = MariaDbEnvironment::server();
@@ -577,22 +617,29 @@ TEST_F(DistributionTest, WithheldProductIsExcludedAndPlantedVerAndCatalogueAreCa
     ASSERT_TRUE(db->exec(QStringLiteral("TRUNCATE tv_inhouse.diary; TRUNCATE tv_inhouse.diary_part;"
                                         "UPDATE webhost.file_rname SET rname = 'old.exe';")));
     useDatabase(box, *db);
+    attachSteps(desk);
     desk.WorkDiaryId = QStringLiteral("dev01");
+    const int good = addRow(QStringLiteral("원장CS"), QStringLiteral("2.0.0.7"),
+                            QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe"));
     const int broken = addRow(QStringLiteral("원장2"), QStringLiteral("3.1.0.25"),
                               QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe"));
-    const int good = addRow(QStringLiteral("원장CS"), QStringLiteral("2.0.1.7"),
-                            QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe"));
     desk.grid.setText(ColWorkDiaryCode, broken, QStringLiteral("101"));
     desk.grid.setText(ColWorkDiaryCode, good, QStringLiteral("102"));
     writeBytes(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledger2_setup_2.exe")), QByteArray(4 << 20, 'x'));
     QString peError;
     ASSERT_FALSE(rh::test::makePe(nat(QStringLiteral("C:\\2TarvelInstalls\\TVledgerCS_setup_2.exe")),
-                                  {QStringLiteral("--version"), QStringLiteral("2.0.1.7")}, &peError)
+                                  {QStringLiteral("--version"), QStringLiteral("2.0.0.7")}, &peError)
                      .isEmpty())
         << peError.toStdString();
+    // The last release of the second product, as the public downloads it.
+    writeBytes(server->localPath(kDownload + QStringLiteral("TVledger2_setup.exe")), "public 3.1.0.24");
     destinations({kFtpDest});
+    for (int k = 0; k < 6; ++k)
+        desk.setStep(k, k == StepDistribute);
     desk.chkVerUpdate.checked = true;
     desk.chkWriteVer.checked = true;
+    desk.chkFTPAutoRemove.checked = true; // what completes goes public at once
+    desk.visible = true;
     bool killed = false;
     ui.onPump = [&] {
         if (!killed && ftpConnection(desk).lastUpload.chunkWrites >= 512) {
@@ -601,11 +648,13 @@ TEST_F(DistributionTest, WithheldProductIsExcludedAndPlantedVerAndCatalogueAreCa
             ASSERT_TRUE(server->restart()) << server->diagnostics().toStdString();
         }
     };
-    journal().begin(Journal::Mode::Record);
-    ASSERT_TRUE(Step3(desk)) << ui.texts().join(QLatin1Char('|')).toStdString();
-    journal().end();
+    ui.answer(true);
+    ASSERT_EQ(desk.btnTrans_Click(), Desk::RunResult::Finished) << ui.log.join(QLatin1Char('\n')).toStdString();
     ui.onPump = nullptr;
+    ASSERT_TRUE(killed);
     ASSERT_EQ(desk.failedUploads, QSet<int>{broken});
+    EXPECT_GT(desk.runErrorCount(), 0);
+    EXPECT_FALSE(desk.verificationFailed()) << ui.log.join(QLatin1Char('\n')).toStdString();
 
     auto rowsOf = [](const VerificationResult& v, const QString& project) {
         QStringList out;
@@ -626,21 +675,34 @@ TEST_F(DistributionTest, WithheldProductIsExcludedAndPlantedVerAndCatalogueAreCa
               (QStringList{QStringLiteral("배포|제외|FTP 전송 실패|ok"), QStringLiteral("공개 이름 변경 없음|0건|0건|ok"),
                            QStringLiteral("업무일지·카탈로그 기록 없음|0건|0건|ok"),
                            QStringLiteral("FTP 크기 /public_html/download/TVledger2_setup_2.exe|제외|FTP 전송 실패|ok")}));
-    EXPECT_TRUE(rowsOf(partial, QStringLiteral("원장CS")).contains(
-        QStringLiteral("카탈로그|tvledgercs_setup_ver2.0.1.7(101105).exe|tvledgercs_setup_ver2.0.1.7(101105).exe|ok")))
-        << rowsOf(partial, QStringLiteral("원장CS")).join(QLatin1Char('\n')).toStdString();
+    const QStringList released = rowsOf(partial, QStringLiteral("원장CS"));
+    EXPECT_GE(released.size(), 5);
+    EXPECT_TRUE(released.filter(QStringLiteral("|제외|")).isEmpty()) << released.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(released.contains(
+        QStringLiteral("카탈로그|tvledgercs_setup_ver2.0.0.7(101105).exe|tvledgercs_setup_ver2.0.0.7(101105).exe|ok")))
+        << released.join(QLatin1Char('\n')).toStdString();
+    // Nothing of the second product went public.
+    EXPECT_EQ(remote(QStringLiteral("TVledger2_setup.exe")), QByteArray("public 3.1.0.24"));
+    EXPECT_FALSE(QFile::exists(server->localPath(kVersions + QStringLiteral("TVledger2_setup.ver"))));
+    QString out;
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT d.note, p.partcode FROM tv_inhouse.diary d"
+                                        " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"),
+                         &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("* [현재버전] 원장CS → 2.0.0.7\t102"));
+    ASSERT_TRUE(db->exec(QStringLiteral("SELECT rname FROM webhost.file_rname WHERE code = 1"), &out));
+    EXPECT_EQ(out.trimmed(), QStringLiteral("old.exe"));
 
     // A .ver with another date and a catalogue row naming another file.
-    writeBytes(server->localPath(kVersions + QStringLiteral("TVledgerCS_setup_2.ver")), "2.0.1.7;991231_2359");
-    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE webhost.file_rname SET rname = 'tvledgercs_setup_ver2.0.1.6(101105).exe'"
+    writeBytes(server->localPath(kVersions + QStringLiteral("TVledgerCS_setup.ver")), "2.0.0.7;991231_2359");
+    ASSERT_TRUE(db->exec(QStringLiteral("UPDATE webhost.file_rname SET rname = 'tvledgercs_setup_ver2.0.0.6(101105).exe'"
                                         " WHERE code = 2")));
     ui.log.clear();
     const VerificationResult planted = VerifyRelease(desk);
     EXPECT_FALSE(planted.ok);
     const QString log = ui.log.join(QLatin1Char('\n'));
-    for (const QString& line : {QStringLiteral("[오류] 원장CS .ver 내용 TVledgerCS_setup_2.ver 불일치: 기대값 2.0.1.7;"),
-                                QStringLiteral("[오류] 원장CS 카탈로그 불일치: 기대값 tvledgercs_setup_ver2.0.1.7(101105).exe, "
-                                               "실제값 tvledgercs_setup_ver2.0.1.6(101105).exe")})
+    for (const QString& line : {QStringLiteral("[오류] 원장CS .ver 내용 TVledgerCS_setup.ver 불일치: 기대값 2.0.0.7;"),
+                                QStringLiteral("[오류] 원장CS 카탈로그 불일치: 기대값 tvledgercs_setup_ver2.0.0.7(101105).exe, "
+                                               "실제값 tvledgercs_setup_ver2.0.0.6(101105).exe")})
         EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\n" << log.toStdString();
 }
 

@@ -4,6 +4,7 @@
 #include "http_fixture.h"
 #include "mariadb_fixture.h"
 #include "minisign_fixture.h"
+#include "pefixtures.h"
 #include "sandbox.h"
 #include "standins.h"
 
@@ -15,6 +16,7 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <QXmlStreamReader>
@@ -560,6 +562,42 @@ TEST_F(HeadlessFixture, KeptRecordGoesToTheHostStartUpResolvedNotTheSiteDefault)
 // cancelled with its own exit code, journal and report; kill -9 leaves the
 // journal without an end, and the next start reports that run as ended
 // abnormally. Without --signing-timeout the site's limit (here 1 minute) holds.
+// A release whose setup was built for another version than its executable:
+// the verification row says so and the run exits 6.
+TEST_F(HeadlessFixture, ADisagreementFoundAfterTheReleaseExitsSix)
+{
+    QFile site(box.home() + QStringLiteral("/site.ini"));
+    QByteArray text = fileBytes(site.fileName());
+    text.replace("S:=drives/S\n", "S:=drives/S\n\\\\fileserver=drives/fileserver\n");
+    ASSERT_TRUE(site.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    site.write(text);
+    site.close();
+    box.drive(QStringLiteral("S"));
+    QDir().mkpath(box.home() + QStringLiteral("/drives/fileserver/프로그램셋업/1_정식버전"));
+    QString error;
+    for (const auto& [file, version] : {std::pair{"C/Src/ledger.exe", "1.2.0.3"}, std::pair{"D/o/ledger_setup_2.exe", "1.2.0.4"}}) {
+        const QString path = box.home() + QStringLiteral("/drives/") + QLatin1String(file);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ASSERT_FALSE(rh::test::makePe(path, {QStringLiteral("--version"), QLatin1String(version)}, &error).isEmpty())
+            << error.toStdString();
+    }
+    Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.vbp"),
+                       QStringLiteral("MajorVer=1\r\nMinorVer=2\r\nRevisionVer=3\r\n"));
+    box.writeIni(QStringLiteral("verify.ini"),
+                 QStringLiteral("[General]\r\nProjGrop1=회계;Project1\r\n[Distribute]\r\nPath1=C:\\배포\r\n"
+                                "[Project]\r\nProjectCount=1\r\nProject1=원장관리\r\n[Project1]\r\n"
+                                "VbpPath=C:\\Src\\ledger.vbp\r\nExePath=C:\\Src\\ledger.exe\r\n"
+                                "ISResult1=D:\\o\\ledger_setup_2.exe\r\n"));
+    const Outcome r = run({QStringLiteral("--ini"), QStringLiteral("verify.ini"), QStringLiteral("--rows"), QStringLiteral("1"),
+                           QStringLiteral("--steps"), QStringLiteral("distribute"), QStringLiteral("--no-ver-update"),
+                           QStringLiteral("--today"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(r.code, 6) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("  원장관리 | 실행파일 버전 | 1.2.3 | 1.2.0.3 | 일치"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(
+        QStringLiteral("[오류] 원장관리 셋업 버전 ledger_setup_2.exe 불일치: 기대값 1.2.0.3, 실제값 1.2.0.4")))
+        << r.out.toStdString();
+}
+
 TEST_F(HeadlessFixture, SignalCancelsTheRunAndAKilledRunIsReportedAtTheNextStart)
 {
     Sandbox::writeAnsi(box.drive(QStringLiteral("C")) + QStringLiteral("/Src/ledger.exe"), QStringLiteral("exe"));
