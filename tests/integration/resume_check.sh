@@ -90,12 +90,12 @@ next_second
 "$APP" "${RESUME[@]}" "$failed_run" > "$SANDBOX/logs/resume.out" 2>&1 \
   || fail "the resume exited $?: $(tail -5 "$SANDBOX/logs/resume.out")"
 resume_log=$(newest log)
+[[ $(tool_starts) == "$before_starts" ]] || fail "tools were started again: $before_starts -> $(tool_starts)"
 grep -q "^이어하기: $failed_run 실행을 이어서 합니다." "$resume_log" || fail "the resume's log does not name $failed_run"
 grep -q "\"resumes\": \"$failed_run\"" "${resume_log%.log}.json" || fail "the resume's report does not name $failed_run"
 grep -q '^이미 완료: FTP전송 /public_html/download/TVledger2_setup_2.exe' "$resume_log" \
   || fail "no 이미 완료 line for 원장관리's upload"
 grep -q '^이미 완료: SQL INSERT INTO diary .*원장관리' "$resume_log" || fail "no 이미 완료 line for 원장관리's diary entry"
-[[ $(tool_starts) == "$before_starts" ]] || fail "tools were started again: $before_starts -> $(tool_starts)"
 [[ $(names) == "$expected" ]] || { diff <(echo "$expected") <(names) >&2 || true; fail "the end state differs from an uninterrupted release"; }
 for setup in TVledger2_setup.exe TVledger2_setup_patch.exe tax_setup.exe tax_setup_patch.exe; do
   for d in "${DESTS[@]}"; do
