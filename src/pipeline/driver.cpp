@@ -154,12 +154,14 @@ Desk::RunResult Desk::btnTrans_Click()
         // Whatever a message box says during the run is in the run log too.
         RunLogMirror mirror([this](const QString& line) { AddLog(line); });
         runStarted = start;
-        if (steps.sendPending)
-            steps.sendPending();
-        // A cancel or 중지 ends a tool the run is waiting for.
-        setToolWaitStop([this] { return runCancelled || stopRequested; });
-        runChainInto(&m_lastResult, &closedAfter, start);
-        setToolWaitStop({});
+        if (!steps.preflight || steps.preflight()) {
+            if (steps.sendPending)
+                steps.sendPending();
+            // A cancel or 중지 ends a tool the run is waiting for.
+            setToolWaitStop([this] { return runCancelled || stopRequested; });
+            runChainInto(&m_lastResult, &closedAfter, start);
+            setToolWaitStop({});
+        }
         if (runCancelled && m_lastResult != RunResult::FtpFailed) {
             m_lastResult = RunResult::Cancelled;
             closedAfter = false; // the log stays in view
