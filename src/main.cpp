@@ -1,5 +1,5 @@
 #include "app/headless.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 
 #include <QCoreApplication>
 

@@ -4,13 +4,13 @@
 #include "config/vbtext.h"
 #include "net/download.h"
 #include "net/http.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/launcher.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 #include "util/fileutil.h"
 
 #include <QCoreApplication>

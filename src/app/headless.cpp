@@ -9,11 +9,11 @@
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
 #include "pipeline/steps.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -8,7 +8,7 @@
 #include "standins.h"
 
 #include "app/headless.h"
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 #include "platform/journal.h"
 #include "platform/macaddress.h"
 
