@@ -1,4 +1,4 @@
-// The revision this executable reports (see platform/apphome.cpp).
+// The revision this executable reports (see site/apphome.cpp).
 extern "C" int rh_build_revision()
 {
     return RH_BUILD_REVISION;

@@ -1,5 +1,6 @@
+#include "app/commandline.h"
 #include "app/headless.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 
 #include <QCoreApplication>
 
@@ -11,26 +12,26 @@
 
 int main(int argc, char** argv)
 {
-    bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        // Answered before any application object: no window, no program folder.
-        if (qstrcmp(argv[i], "--version") == 0) {
-            std::printf("rollhaven2 %s\n", qPrintable(rh::versionText()));
-            return 0;
-        }
-        // What the update launcher and the file changer ask a build for.
-        if (qstrcmp(argv[i], "--revision") == 0) {
-            std::printf("%d\n", rh::versionRevision());
-            return 0;
-        }
-        if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0)
-            headless = true;
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    // The window's arguments may hold Qt's own (-platform ...): a bad argument
+    // is the headless runner's to report, not a reason to choose a front end.
+    const rh::CommandLine commandLine = rh::parseCommandLine(args);
+    // Answered before any application object: no window, no program folder.
+    switch (commandLine.query) {
+    case rh::CommandLine::Query::Version:
+        std::printf("rollhaven2 %s\n", qPrintable(rh::versionText()));
+        return 0;
+    case rh::CommandLine::Query::Revision:
+        std::printf("%d\n", rh::versionRevision());
+        return 0;
+    case rh::CommandLine::Query::None:
+        break;
     }
 #ifdef RH_WITH_GUI
-    if (!headless)
+    if (!commandLine.headless && !commandLine.help)
         return rh::runGui(argc, argv);
-#else
-    (void)headless;
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rollhaven2"));

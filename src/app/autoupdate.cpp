@@ -4,13 +4,13 @@
 #include "config/vbtext.h"
 #include "net/download.h"
 #include "net/http.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/launcher.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 #include "util/fileutil.h"
 
 #include <QCoreApplication>
@@ -43,6 +43,53 @@ bool isPeImage(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) && f.read(2) == "MZ";
+}
+
+// The companions' environment. The launcher sets it only around their start;
+// the tools of a run must inherit none of it.
+
+// The program file's folder, for both companions; on leaving, everything the
+// companions were given goes. ROLLHAVEN2_HOME stays: it may be the user's
+// own, and names this program folder.
+struct CompanionEnvironment {
+    explicit CompanionEnvironment(const QString& exeFolder) { qputenv(kEnvExeFolder, QFile::encodeName(exeFolder)); }
+    ~CompanionEnvironment()
+    {
+        for (const char* name :
+             {kEnvExeFolder, kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits, kEnvUpdateCaFile, kEnvRestartArgs})
+            qunsetenv(name);
+    }
+    CompanionEnvironment(const CompanionEnvironment&) = delete;
+    CompanionEnvironment& operator=(const CompanionEnvironment&) = delete;
+};
+
+// The update folder, the release keys and the limits, while the checker runs.
+struct CheckerEnvironment {
+    CheckerEnvironment(const QString& url, const UpdateRules& rules)
+    {
+        qputenv(kEnvUpdateUrl, url.toUtf8());
+        qputenv(kEnvUpdateKeys, site().updatePublicKeys.join(QLatin1Char(' ')).toLatin1());
+        qputenv(kEnvUpdateLimits, QByteArray::number(rules.maxBytes) + ';' + QByteArray::number(rules.secondsLeft()));
+        qputenv(kEnvUpdateCaFile, QFile::encodeName(site().httpCaFile));
+    }
+    ~CheckerEnvironment()
+    {
+        for (const char* name : {kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits, kEnvUpdateCaFile})
+            qunsetenv(name);
+    }
+    CheckerEnvironment(const CheckerEnvironment&) = delete;
+    CheckerEnvironment& operator=(const CheckerEnvironment&) = delete;
+};
+
+// The program folder whose lock the file changer waits for, and the
+// arguments it restarts the program with.
+void setChangerEnvironment(const QString& homeFolder, const QStringList& restartArguments)
+{
+    qputenv(kEnvHome, QFile::encodeName(homeFolder));
+    QJsonArray args;
+    for (const QString& a : restartArguments)
+        args.append(a);
+    qputenv(kEnvRestartArgs, QJsonDocument(args).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
@@ -248,6 +295,59 @@ bool AutoUpdater::waitingBuildIsGood(const QString& waiting)
     return false;
 }
 
+QString AutoUpdater::skipReason(const UpdateRules& rules) const
+{
+    // A packaged install is updated by its package manager. Root may write
+    // under /usr, so the place counts as well as the permission. An installed
+    // layout elsewhere (a prefix of the user's) updates itself like a build folder.
+    for (const QString& folder : {exeFolder, companionFolder(exeFolder)}) {
+        if (!QFileInfo(folder).isWritable() || folder == QLatin1String("/usr") || folder.startsWith(QLatin1String("/usr/")))
+            return QStringLiteral("%1 belongs to an installed package or is not writable").arg(folder);
+    }
+    if (rules.keys.isEmpty())
+        return QStringLiteral("site.ini names no release key ([Update] PublicKey)");
+    return QString();
+}
+
+void AutoUpdater::runChecker()
+{
+    const CheckerEnvironment environment(UpdateBaseUrl.isEmpty() ? GetUpdateBaseUrl() : UpdateBaseUrl, m_rules);
+    QString error;
+    // The checker keeps to the deadline itself; past it, it is stopped.
+    ShellExecuteAndWait(checkerPath(), 0, QString::number(programRevision) + QLatin1Char(';') + programFile, exeFolder,
+                        false, false, &error, std::max(1000, m_rules.millisecondsLeft(INT_MAX)));
+    if (!error.isEmpty())
+        note(QStringLiteral("update: ") + error);
+}
+
+AutoUpdater::Result AutoUpdater::handOver(const QString& waiting)
+{
+    const QString changer = changerPath();
+    if (!QFileInfo(changer).isFile()) {
+        tell(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + kCrLf + kCrLf + changer);
+        if (openFolder)
+            openFolder(exeFolder);
+        return Result::End;
+    }
+
+    setChangerEnvironment(homeFolder, restartArguments);
+    LaunchOptions o;
+    o.mode = WindowMode::ShowMinimized;
+    o.workingFolder = exeFolder;
+    o.detached = true;
+    QString error;
+    const qint64 pid = startCommandLine(QLatin1Char('"') + changer + QStringLiteral("\" ") + programFile
+                                            + QStringLiteral(";New_") + programFile,
+                                        o, &error);
+    if (pid <= 0) {
+        // Ending now would leave nobody to replace the file or start the program.
+        note(QStringLiteral("update: the file changer could not be started: ") + error);
+        return Result::Continue;
+    }
+    note(QStringLiteral("update: %1 hands over to %2 (pid %3)").arg(waiting, changer).arg(pid));
+    return Result::HandedOver;
+}
+
 AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
 {
     const QString proc = QStringLiteral("RunAutoUpdate");
@@ -257,32 +357,13 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
     qunsetenv(kEnvUpdateFailed);
     qunsetenv(kEnvUpdateReplaced);
 
-    // A packaged install is updated by its package manager. Root may write
-    // under /usr, so the place counts as well as the permission. An installed
-    // layout elsewhere (a prefix of the user's) updates itself like a build folder.
-    const QString companions = companionFolder(exeFolder);
-    for (const QString& folder : {exeFolder, companions}) {
-        if (!QFileInfo(folder).isWritable() || folder == QLatin1String("/usr") || folder.startsWith(QLatin1String("/usr/"))) {
-            note(QStringLiteral("update: skipped, %1 belongs to an installed package or is not writable").arg(folder));
-            return Result::Continue;
-        }
-    }
-    m_rules = UpdateRules::fromSite();
-    if (m_rules.keys.isEmpty()) {
-        note(QStringLiteral("update: skipped, site.ini names no release key ([Update] PublicKey)"));
+    const UpdateRules rules = UpdateRules::fromSite();
+    if (const QString why = skipReason(rules); !why.isEmpty()) {
+        note(QStringLiteral("update: skipped, ") + why);
         return Result::Continue;
     }
-    // For the companions only; removed again before anything else runs.
-    struct CompanionEnvironment {
-        CompanionEnvironment(const QString& folder) { qputenv(kEnvExeFolder, QFile::encodeName(folder)); }
-        ~CompanionEnvironment()
-        {
-            // ROLLHAVEN2_HOME stays: it may be the user's own, and names this program folder.
-            for (const char* name : {kEnvExeFolder, kEnvUpdateUrl, kEnvUpdateKeys, kEnvUpdateLimits,
-                                     kEnvUpdateCaFile, kEnvRestartArgs})
-                qunsetenv(name);
-        }
-    } environment(exeFolder);
+    m_rules = rules;
+    const CompanionEnvironment environment(exeFolder);
     try {
         if (!skip && !AutoUpdaterSelfUpdate())
             return Result::Continue;
@@ -295,29 +376,8 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         note(QStringLiteral("update: %1 not found, the version check is skipped").arg(program));
         return Result::Continue;
     }
-
     try {
-        // The checker's only: the tools of a run must not inherit them.
-        struct UnsetUpdate {
-            ~UnsetUpdate()
-            {
-                qunsetenv(kEnvUpdateUrl);
-                qunsetenv(kEnvUpdateKeys);
-                qunsetenv(kEnvUpdateLimits);
-                qunsetenv(kEnvUpdateCaFile);
-            }
-        } unsetUpdate;
-        qputenv(kEnvUpdateUrl, (UpdateBaseUrl.isEmpty() ? GetUpdateBaseUrl() : UpdateBaseUrl).toUtf8());
-        qputenv(kEnvUpdateKeys, site().updatePublicKeys.join(QLatin1Char(' ')).toLatin1());
-        qputenv(kEnvUpdateLimits, QByteArray::number(m_rules.maxBytes) + ';' + QByteArray::number(m_rules.secondsLeft()));
-        qputenv(kEnvUpdateCaFile, QFile::encodeName(site().httpCaFile));
-        QString error;
-        // The checker keeps to the deadline itself; past it, it is stopped.
-        ShellExecuteAndWait(checkerPath(), 0,
-                            QString::number(programRevision) + QLatin1Char(';') + programFile, exeFolder,
-                            false, false, &error, std::max(1000, m_rules.millisecondsLeft(INT_MAX)));
-        if (!error.isEmpty())
-            note(QStringLiteral("update: ") + error);
+        runChecker();
     } catch (const RhError& e) {
         reportError(e, proc);
     }
@@ -338,35 +398,7 @@ AutoUpdater::Result AutoUpdater::RunAutoUpdate(bool skip)
         note(QStringLiteral("update: 새 버전이 기다리고 있습니다: %1 (모의실행이므로 교체하지 않습니다)").arg(waiting));
         return Result::Continue;
     }
-
-    const QString changer = changerPath();
-    if (!QFileInfo(changer).isFile()) {
-        tell(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.") + kCrLf + kCrLf + changer);
-        if (openFolder)
-            openFolder(exeFolder);
-        return Result::End;
-    }
-
-    qputenv(kEnvHome, QFile::encodeName(homeFolder));
-    QJsonArray args;
-    for (const QString& a : restartArguments)
-        args.append(a);
-    qputenv(kEnvRestartArgs, QJsonDocument(args).toJson(QJsonDocument::Compact));
-    LaunchOptions o;
-    o.mode = WindowMode::ShowMinimized;
-    o.workingFolder = exeFolder;
-    o.detached = true;
-    QString error;
-    const qint64 pid = startCommandLine(QLatin1Char('"') + changer + QStringLiteral("\" ") + programFile
-                                            + QStringLiteral(";New_") + programFile,
-                                        o, &error);
-    if (pid <= 0) {
-        // Ending now would leave nobody to replace the file or start the program.
-        note(QStringLiteral("update: the file changer could not be started: ") + error);
-        return Result::Continue;
-    }
-    note(QStringLiteral("update: %1 hands over to %2 (pid %3)").arg(waiting, changer).arg(pid));
-    return Result::HandedOver;
+    return handOver(waiting);
 }
 
 bool AutoUpdater::AutoUpdaterSelfUpdate()

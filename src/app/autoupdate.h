@@ -135,6 +135,15 @@ public:
     QString UpdateBaseUrl;
 
 private:
+    // Why this start leaves the program and its companions as they are:
+    // a packaged or read-only install, or no release key. Empty: it updates.
+    QString skipReason(const UpdateRules& rules) const;
+    // The version checker, with the update folder, keys and limits in its
+    // environment for as long as it runs.
+    void runChecker();
+    // Starts the file changer on a checked waiting build and lets it restart
+    // the program with the same arguments.
+    Result handOver(const QString& waiting);
     void note(const QString& line) const;
     // A waiting "New_" build with its signature, newer than this build.
     bool waitingBuildIsGood(const QString& waiting);

@@ -1,8 +1,8 @@
 #include "app/headless.h"
 
+#include "app/commandline.h"
 #include "app/junitreport.h"
 #include "app/login.h"
-#include "app/resumeflag.h"
 #include "app/startup.h"
 
 #include "config/projectrow.h"
@@ -11,20 +11,18 @@
 #include "pipeline/pendingrecords.h"
 #include "pipeline/resume.h"
 #include "pipeline/steps.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -164,162 +162,7 @@ private:
     QFile m_log;
 };
 
-struct Options {
-    QString ini;
-    QString rows;  // "1,3,5" or "all"
-    QString group; // 1..8 or a caption
-    QString mode;  // friday, tuesday, now
-    QString today; // yyyy-MM-dd
-    QString steps; // comma list, replaces the step boxes
-    QString junit; // JUnit XML of the run goes here
-    QString home;  // --home, the last one given
-    std::optional<QString> dest; // destination numbers, replaces the selection ("" = none)
-    qint64 signingTimeoutMs = 0;
-    QString passwordFile;
-    bool list = false;
-    bool sendPending = false;
-    bool yes = false;
-    int retries = 0;
-    bool dryRun = false;
-    QList<QPair<QString, bool>> boxes; // option boxes set explicitly
-};
-
 const char* const kStepNames[6] = {"compile", "setup", "distribute", "run", "buildsign", "setupsign"};
-const char* const kBoxNames[6] = {"test-version", "patch-only", "write-ver", "ver-update", "close-after",
-                                  "ftp-auto-remove"};
-
-const char* const kValueFlags[][2] = {
-    {"home", "DIR"},        {"ini", "NAME"},       {"rows", "LIST"},           {"group", "N"},
-    {"mode", "MODE"},       {"today", "DATE"},     {"steps", "LIST"},          {"dest", "LIST"},
-    {"retries", "N"},       {"junit", "FILE"},     {"signing-timeout", "S"},   {"password-file", "FILE"},
-};
-const char* const kSwitches[] = {"headless", "list", "send-pending", "all", "yes", "dry-run"};
-
-QList<QCommandLineOption> headlessOptions()
-{
-    // The usage text describes them; the parser only needs names and whether a value follows.
-    QList<QCommandLineOption> options;
-    options.append(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char* name : kSwitches)
-        options.append(QCommandLineOption(QLatin1String(name)));
-    for (const auto& [name, value] : kValueFlags)
-        options.append(QCommandLineOption(QLatin1String(name), QString(), QLatin1String(value)));
-    for (const char* b : kBoxNames) {
-        options.append(QCommandLineOption(QLatin1String(b)));
-        options.append(QCommandLineOption(QStringLiteral("no-") + QLatin1String(b)));
-    }
-    return options;
-}
-
-// The parser's own error texts are English: name the argument in the program's words.
-QString usageError(const QCommandLineParser& parser, const QList<QCommandLineOption>& options,
-                   const QStringList& args)
-{
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--"))
-            break;
-        if (!a.startsWith(QLatin1String("--"))) {
-            // Named whole: "-platform" is one word to its writer, not eight letters.
-            if (a.size() > 1 && a.startsWith(QLatin1Char('-')) && !parser.unknownOptionNames().isEmpty())
-                return QStringLiteral("알 수 없는 옵션: ") + a;
-            continue;
-        }
-        const QString name = a.mid(2).section(QLatin1Char('='), 0, 0);
-        const auto known = std::find_if(options.begin(), options.end(),
-                                        [&](const QCommandLineOption& o) { return o.names().contains(name); });
-        if (known == options.end())
-            return QStringLiteral("알 수 없는 옵션: ") + a;
-        const bool hasValue = a.contains(QLatin1Char('='));
-        if (known->valueName().isEmpty()) {
-            if (hasValue)
-                return QStringLiteral("값을 받지 않는 옵션입니다: ") + a;
-        } else if (!hasValue && ++i == args.size()) {
-            return QStringLiteral("옵션 값이 없습니다: ") + a;
-        }
-    }
-    if (!parser.unknownOptionNames().isEmpty())
-        return QStringLiteral("알 수 없는 옵션: -") + parser.unknownOptionNames().first();
-    return parser.errorText();
-}
-
-std::optional<Options> parse(const QStringList& args, QString* error)
-{
-    QCommandLineParser parser;
-    const QList<QCommandLineOption> options = headlessOptions();
-    parser.addOptions(options);
-    if (!parser.parse(QStringList{QStringLiteral("rollhaven2")} + args)) {
-        *error = usageError(parser, options, args);
-        return std::nullopt;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("알 수 없는 옵션: ") + parser.positionalArguments().first();
-        return std::nullopt;
-    }
-    Options o;
-    // Flags take effect in the order given, so a later one overrides an earlier
-    // one (--all after --rows,
-    // --no-patch-only after --patch-only); k-th mention, k-th value.
-    QHash<QString, qsizetype> mention;
-    for (const QString& name : parser.optionNames()) {
-        const QString v = parser.values(name).value(mention[name]++);
-        if (name == QLatin1String("h") || name == QLatin1String("help")) {
-            continue; // answered before the parse
-        } else if (name == QLatin1String("home")) {
-            o.home = v;
-        } else if (name == QLatin1String("ini")) {
-            o.ini = v;
-        } else if (name == QLatin1String("rows")) {
-            o.rows = v;
-        } else if (name == QLatin1String("group")) {
-            o.group = v;
-        } else if (name == QLatin1String("mode")) {
-            o.mode = v;
-        } else if (name == QLatin1String("today")) {
-            o.today = v;
-        } else if (name == QLatin1String("steps")) {
-            o.steps = v;
-        } else if (name == QLatin1String("dest")) {
-            o.dest = v;
-        } else if (name == QLatin1String("signing-timeout")) {
-            bool ok = false;
-            const double seconds = v.toDouble(&ok);
-            if (!ok || seconds <= 0 || seconds > 1e7) {
-                *error = QStringLiteral("서명 대기시간이 잘못되었습니다(초): ") + v;
-                return std::nullopt;
-            }
-            o.signingTimeoutMs = std::max<qint64>(1, qint64(seconds * 1000));
-        } else if (name == QLatin1String("retries")) {
-            bool ok = false;
-            o.retries = v.toInt(&ok);
-            if (!ok || o.retries < 0) {
-                *error = QStringLiteral("--retries 값이 잘못되었습니다: ") + v;
-                return std::nullopt;
-            }
-        } else if (name == QLatin1String("password-file")) {
-            o.passwordFile = v;
-        } else if (name == QLatin1String("junit")) {
-            o.junit = v;
-        } else if (name == QLatin1String("all")) {
-            o.rows = QStringLiteral("all");
-        } else if (name == QLatin1String("list")) {
-            o.list = true;
-        } else if (name == QLatin1String("send-pending")) {
-            o.sendPending = true;
-        } else if (name == QLatin1String("yes")) {
-            o.yes = true;
-        } else if (name == QLatin1String("dry-run")) {
-            o.dryRun = true;
-        } else {
-            const bool off = name.startsWith(QLatin1String("no-"));
-            const QString box = off ? name.mid(3) : name;
-            for (const char* b : kBoxNames)
-                if (box == QLatin1String(b))
-                    o.boxes.append({box, !off});
-        }
-    }
-    return o;
-}
 
 bool applySteps(Desk& desk, const QString& list, QString* error)
 {
@@ -348,7 +191,7 @@ bool applySteps(Desk& desk, const QString& list, QString* error)
     return true;
 }
 
-bool applyRows(Desk& desk, const Options& o, QString* error)
+bool applyRows(Desk& desk, const CommandLine& o, QString* error)
 {
     if (!o.group.isEmpty()) {
         bool ok = false;
@@ -423,110 +266,11 @@ void printGrid(const Desk& desk)
     }
 }
 
-} // namespace
-
-QStringList headlessFlags()
+// The program folder, site.ini, the password, then the shared start-up
+// (instance lock, server addresses, self-update, login) answered through
+// `ui`. Empty: go on.
+std::optional<int> startUp(const CommandLine& o, HeadlessInteraction& ui, QTextStream& err)
 {
-    QStringList flags;
-    for (const QCommandLineOption& o : headlessOptions())
-        for (const QString& name : o.names())
-            flags << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-    flags << QStringLiteral("--resume"); // taken out before the parse: its value is optional
-    return flags;
-}
-
-QString headlessUsage()
-{
-    return QStringLiteral(
-        "usage: rollhaven2 --headless [options]\n"
-        "\n"
-        "Runs a release without a window, on the same desk the window uses.\n"
-        "\n"
-        "  --home DIR            program folder (inis/, site.ini, logs/); default: ROLLHAVEN2_HOME,\n"
-        "                        the executable's folder when it holds a site.ini, else\n"
-        "                        $XDG_CONFIG_HOME/rollhaven2 (made on the first start)\n"
-        "  --ini NAME            setup INI in inis/ (default: the first one)\n"
-        "  --list                print the loaded project grid and exit\n"
-        "  --send-pending        only send the work-diary and catalogue records that\n"
-        "                        earlier runs kept in pending_records.json (a run\n"
-        "                        sends them first by itself)\n"
-        "  --rows 1,3,5 | --all  rows to tick (default: the selection saved in the INI)\n"
-        "  --group N|CAPTION     tick the rows of a project group\n"
-        "  --mode friday|tuesday|now\n"
-        "                        distribution mode preset (default: by weekday)\n"
-        "  --steps LIST          step boxes to tick: run,compile,buildsign,setup,setupsign,\n"
-        "                        distribute, all or none (default: the mode's preset)\n"
-        "  --dest 1,2            destinations to use, by number (default: all loaded)\n"
-        "  --[no-]test-version --[no-]patch-only --[no-]write-ver --[no-]ver-update\n"
-        "  --[no-]close-after --[no-]ftp-auto-remove\n"
-        "                        option boxes\n"
-        "  --yes                 answer Yes to every question (default: each question's\n"
-        "                        default button); retry questions excepted\n"
-        "  --retries N           answer Yes to N retry questions (compile, setup build)\n"
-        "                        in all, No after that (default: 0, never retry)\n"
-        "  --today YYYY-MM-DD    run as if today were this date (weekday and version-up rules)\n"
-        "  --signing-timeout S   stop the run when the signed files are not back after S\n"
-        "                        seconds (default: site.ini [Signing] WaitTimeout, 30 minutes)\n"
-        "  --version             print the program's version and exit\n"
-        "  -h, --help            print this help and exit\n"
-        "  --password-file FILE  the login password (first line of FILE); else the variable\n"
-        "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
-        "  --dry-run             record what the run would do without doing it; the plan is\n"
-        "                        printed and saved as logs/run_<start time>.plan.txt\n"
-        "  --resume [RUN]        finish a run that did not finish (errors, stopped, cancelled,\n"
-        "                        FTP failure, killed): the same setup INI, rows, steps, options,\n"
-        "                        destinations and date; work still in place is not done again\n"
-        "                        (\"이미 완료\" in the log). RUN: run_<start>, the start stamp\n"
-        "                        or a .journal.jsonl path (default: the last such run); with\n"
-        "                        --dry-run only the work left is planned\n"
-        "  --junit FILE          write the run's result as JUnit XML (a test case per step\n"
-        "                        and project) for CI engines\n"
-        "\n"
-        "Start-up comes first, as in the window: one instance per program folder, the\n"
-        "server addresses, the self-update and the login of the account that the\n"
-        "machine allow-list names for this machine.\n"
-        "\n"
-        "The run log goes to standard output and to logs/run_<start time>.log (under the\n"
-        "program folder, or $XDG_STATE_HOME/rollhaven2 when that is not writable);\n"
-        "messages and questions go to standard error, and every message is also an\n"
-        "\"[오류] \" line of the run log. Beside the log: the journal of what the run did\n"
-        "(.journal.txt, or .plan.txt for a dry run) and the run report (.json).\n"
-        "Exit codes: 0 finished, 1 a check refused the run, 2 a step stopped it,\n"
-        "3 bad usage, 4 the setup INI or site.ini could not be loaded,\n"
-        "5 finished with errors (the log has \"[오류] \" lines), 6 finished but the\n"
-        "end-of-run verification found a disagreement, 7 cancelled (SIGINT or SIGTERM:\n"
-        "a running tool is ended, else the current unit of work ends; the journal and\n"
-        "report say cancelled; a second signal ends the program at once), 10 already running,\n"
-        "11 machine not allowed, 12 login failed, 13 the program is being updated\n"
-        "(the file changer restarts it with the same arguments), 14 the login could\n"
-        "not reach the in-house database.\n");
-}
-
-int runHeadless(const QStringList& args)
-{
-    QTextStream err(stderr);
-    // Help wins over a bad flag beside it; neither needs a program folder (nor lays out a new one).
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        QTextStream(stdout) << headlessUsage();
-        return ExitOk;
-    }
-    QString error;
-    std::optional<QString> resume;
-    const std::optional<Options> parsed = parse(takeResumeFlag(args, &resume), &error);
-    if (!parsed) {
-        err << error << Qt::endl << headlessUsage();
-        return ExitUsage;
-    }
-    const Options& o = *parsed;
-    if (resume && (!o.ini.isEmpty() || !o.rows.isEmpty() || !o.group.isEmpty() || !o.mode.isEmpty()
-                   || !o.today.isEmpty() || !o.steps.isEmpty() || o.dest || !o.boxes.isEmpty() || o.list
-                   || o.sendPending)) {
-        err << "--resume는 그 실행의 설정파일, 선택, 단계, 옵션, 목적지와 날짜를 그대로 씁니다: "
-               "--ini, --rows, --all, --group, --mode, --today, --steps, --dest, 옵션 상자, --list, "
-               "--send-pending과 함께 쓸 수 없습니다."
-            << Qt::endl;
-        return ExitUsage;
-    }
     resolveProgramFolder(o.home.isEmpty() ? QStringList() : QStringList{QStringLiteral("--home"), o.home});
     if (!firstStartMessage().isEmpty())
         err << firstStartMessage() << Qt::endl;
@@ -555,13 +299,9 @@ int runHeadless(const QStringList& args)
     }
     qunsetenv(kPasswordVariable);
 
-    HeadlessInteraction ui;
     ui.yesToAll = o.yes;
     ui.retriesLeft = o.retries;
     setInteraction(&ui);
-    struct Reset {
-        ~Reset() { setInteraction(nullptr); }
-    } reset;
 
     // A dry run changes nothing from its first step: what start-up and the
     // desk would write is planned too.
@@ -584,7 +324,7 @@ int runHeadless(const QStringList& args)
     };
     switch (startUp.Main()) {
     case StartUp::Outcome::Proceed:
-        break;
+        return std::nullopt;
     case StartUp::Outcome::AlreadyRunning:
         return ExitAlreadyRunning;
     case StartUp::Outcome::HandedOver:
@@ -604,37 +344,51 @@ int runHeadless(const QStringList& args)
             err << "로그인하지 못했습니다." << Qt::endl;
         return ExitNoLogin;
     }
+    return ExitNoLogin;
+}
 
-    Desk desk;
-    attachSteps(desk);
-    desk.writeRunLog = false; // the interaction keeps this run's log, start-up included
-    ui.desk = &desk;
-    struct Detach {
-        HeadlessInteraction& ui;
-        ~Detach() { ui.desk = nullptr; }
-    } detach{ui};
-    const QString logs = outputFolder() + QStringLiteral("/logs");
-    if (o.sendPending) {
-        QDir().mkpath(logs);
-        const QString stem = logs + QStringLiteral("/pending_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
-        if (!ui.openLog(stem))
-            err << "로그 파일을 만들 수 없습니다: " << stem << ".log" << Qt::endl;
-        return SendPendingRecords(desk) == 0 ? ExitOk : ExitErrors;
-    }
-    // A download server that cannot be reached ends the program at once.
-    desk.endProgram = [] {
-        std::fflush(nullptr);
-        std::exit(ExitStopped);
-    };
-    std::optional<ResumeSource> resumed;
-    if (resume) {
-        resumed = findResumeSource(logs, *resume, &error);
-        if (!resumed) {
-            err << error << Qt::endl;
-            return resume->isEmpty() ? ExitRefused : ExitUsage;
+QString logsFolder()
+{
+    return outputFolder() + QStringLiteral("/logs");
+}
+
+int sendPending(Desk& desk, HeadlessInteraction& ui, QTextStream& err)
+{
+    const QString logs = logsFolder();
+    QDir().mkpath(logs);
+    const QString stem = logs + QStringLiteral("/pending_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    if (!ui.openLog(stem))
+        err << "로그 파일을 만들 수 없습니다: " << stem << ".log" << Qt::endl;
+    return SendPendingRecords(desk) == 0 ? ExitOk : ExitErrors;
+}
+
+void applyBoxes(Desk& desk, const QList<QPair<QString, bool>>& boxes)
+{
+    for (const auto& [name, on] : boxes) {
+        if (name == QLatin1String("test-version")) {
+            if (desk.chkTestVer.checked != on)
+                desk.setTestVersion(on);
+        } else if (name == QLatin1String("patch-only")) {
+            desk.chkPatchOnly.checked = on;
+        } else if (name == QLatin1String("write-ver")) {
+            desk.chkWriteVer.checked = on;
+        } else if (name == QLatin1String("ver-update")) {
+            desk.chkVerUpdate.checked = on;
+        } else if (name == QLatin1String("close-after")) {
+            desk.chkEndUnload.checked = on; // not stored: a scripted run leaves the user's setting alone
+        } else if (name == QLatin1String("ftp-auto-remove")) {
+            desk.chkFTPAutoRemove.checked = on;
         }
-        setResumeClock(desk, *resumed);
     }
+}
+
+// The desk as the flags want it: date, setup INI, mode, boxes, steps, rows
+// and destinations. Empty: ready.
+std::optional<int> loadDesk(Desk& desk, const CommandLine& o, const std::optional<ResumeSource>& resumed,
+                            QTextStream& err)
+{
+    if (resumed)
+        setResumeClock(desk, *resumed);
     if (!o.today.isEmpty()) {
         const QDate d = QDate::fromString(o.today, QStringLiteral("yyyy-MM-dd"));
         if (!d.isValid()) {
@@ -667,37 +421,24 @@ int runHeadless(const QStringList& args)
         }
         desk.optWeekClick(m);
     }
-    for (const auto& [name, on] : o.boxes) {
-        if (name == QLatin1String("test-version")) {
-            if (desk.chkTestVer.checked != on)
-                desk.setTestVersion(on);
-        } else if (name == QLatin1String("patch-only")) {
-            desk.chkPatchOnly.checked = on;
-        } else if (name == QLatin1String("write-ver")) {
-            desk.chkWriteVer.checked = on;
-        } else if (name == QLatin1String("ver-update")) {
-            desk.chkVerUpdate.checked = on;
-        } else if (name == QLatin1String("close-after")) {
-            desk.chkEndUnload.checked = on; // not stored: a scripted run leaves the user's setting alone
-        } else if (name == QLatin1String("ftp-auto-remove")) {
-            desk.chkFTPAutoRemove.checked = on;
-        }
-    }
+    applyBoxes(desk, o.boxes);
+    QString error;
     if ((!o.steps.isEmpty() && !applySteps(desk, o.steps, &error)) || !applyRows(desk, o, &error)
         || (o.dest && !applyDestinations(desk, *o.dest, &error))) {
         err << error << Qt::endl;
         return ExitUsage;
     }
-
     if (resumed && !applyResume(desk, *resumed, &error)) {
         err << error << Qt::endl;
         return ExitLoad;
     }
-    if (o.list) {
-        printGrid(desk);
-        return ExitOk;
-    }
+    return std::nullopt;
+}
 
+int release(Desk& desk, const CommandLine& o, const std::optional<ResumeSource>& resumed, HeadlessInteraction& ui,
+            QTextStream& err)
+{
+    const QString logs = logsFolder();
     QDir().mkpath(logs);
     const QString stem = logs + QStringLiteral("/run_") + desk.now().toString(QStringLiteral("yyyyMMdd_HHmmss"));
     if (!ui.openLog(stem))
@@ -745,6 +486,71 @@ int runHeadless(const QStringList& args)
         return ExitStopped;
     }
     return ExitStopped;
+}
+
+} // namespace
+
+int runHeadless(const QStringList& args)
+{
+    QTextStream err(stderr);
+    const CommandLine o = parseCommandLine(args);
+    // Help wins over a bad flag beside it; neither needs a program folder (nor lays out a new one).
+    if (o.help) {
+        QTextStream(stdout) << headlessUsage();
+        return ExitOk;
+    }
+    if (!o.error.isEmpty()) {
+        err << o.error << Qt::endl << headlessUsage();
+        return ExitUsage;
+    }
+    if (o.resume && (!o.ini.isEmpty() || !o.rows.isEmpty() || !o.group.isEmpty() || !o.mode.isEmpty()
+                     || !o.today.isEmpty() || !o.steps.isEmpty() || o.dest || !o.boxes.isEmpty() || o.list
+                     || o.sendPending)) {
+        err << "--resume는 그 실행의 설정파일, 선택, 단계, 옵션, 목적지와 날짜를 그대로 씁니다: "
+               "--ini, --rows, --all, --group, --mode, --today, --steps, --dest, 옵션 상자, --list, "
+               "--send-pending과 함께 쓸 수 없습니다."
+            << Qt::endl;
+        return ExitUsage;
+    }
+
+    HeadlessInteraction ui;
+    struct Reset {
+        ~Reset() { setInteraction(nullptr); }
+    } reset;
+    if (const std::optional<int> ended = startUp(o, ui, err))
+        return *ended;
+
+    Desk desk;
+    attachSteps(desk);
+    desk.writeRunLog = false; // the interaction keeps this run's log, start-up included
+    ui.desk = &desk;
+    struct Detach {
+        HeadlessInteraction& ui;
+        ~Detach() { ui.desk = nullptr; }
+    } detach{ui};
+    if (o.sendPending)
+        return sendPending(desk, ui, err);
+    // A download server that cannot be reached ends the program at once.
+    desk.endProgram = [] {
+        std::fflush(nullptr);
+        std::exit(ExitStopped);
+    };
+    std::optional<ResumeSource> resumed;
+    if (o.resume) {
+        QString error;
+        resumed = findResumeSource(logsFolder(), *o.resume, &error);
+        if (!resumed) {
+            err << error << Qt::endl;
+            return o.resume->isEmpty() ? ExitRefused : ExitUsage;
+        }
+    }
+    if (const std::optional<int> refused = loadDesk(desk, o, resumed, err))
+        return *refused;
+    if (o.list) {
+        printGrid(desk);
+        return ExitOk;
+    }
+    return release(desk, o, resumed, ui, err);
 }
 
 } // namespace rh

@@ -5,8 +5,8 @@
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/macaddress.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 #include "platform/usersettings.h"
 
 #include <QCryptographicHash>

@@ -1,10 +1,10 @@
 #include "app/serveraddress.h"
 
 #include "net/http.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "util/json.h"
 
 #include <QFile>

@@ -2,10 +2,10 @@
 
 #include "app/login.h"
 #include "app/serveraddress.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 
 namespace rh {
 

@@ -6,7 +6,7 @@
 // launcher, which may hand over to the file changer; the login. The front
 // end supplies how the login dialog is shown and where start-up lines go.
 #include "app/autoupdate.h"
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 
 #include <QString>
 

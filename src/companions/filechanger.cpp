@@ -15,7 +15,7 @@
 // Every step is logged to standard output and to filechanger.log in that folder.
 #include "app/autoupdate.h"
 #include "config/vbtext.h"
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

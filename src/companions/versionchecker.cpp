@@ -14,7 +14,7 @@
 #include "config/vbtext.h"
 #include "net/download.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,12 +1,12 @@
 #include "db/cmysql.h"
 
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

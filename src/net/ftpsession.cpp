@@ -4,7 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/journal.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -4,7 +4,7 @@
 
 #include "platform/interaction.h"
 #include "platform/journal.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QFile>
 #include <QFileInfo>

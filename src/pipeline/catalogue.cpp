@@ -6,8 +6,8 @@
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
 #include "pipeline/workdiary.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 
 #include <array>
 

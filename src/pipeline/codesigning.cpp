@@ -3,7 +3,7 @@
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
 #include "pipeline/stepfiles.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"
 #include "platform/journal.h"

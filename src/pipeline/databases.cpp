@@ -1,7 +1,7 @@
 #include "pipeline/databases.h"
 
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 
 namespace rh {
 namespace {

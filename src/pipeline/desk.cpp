@@ -3,12 +3,12 @@
 #include "config/projectrow.h"
 #include "config/vbtext.h"
 #include "pipeline/ftptransfer.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "platform/usersettings.h"
 
 #include <QDir>

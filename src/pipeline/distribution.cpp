@@ -13,7 +13,7 @@
 #include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/shellcopy.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "util/fileutil.h"
 
 #include <QDir>

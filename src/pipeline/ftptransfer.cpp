@@ -2,7 +2,7 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"

@@ -3,9 +3,9 @@
 #include "db/cmysql.h"
 #include "pipeline/databases.h"
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QFile>
 #include <QJsonArray>

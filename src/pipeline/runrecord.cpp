@@ -4,12 +4,12 @@
 #include "pipeline/desk.h"
 #include "pipeline/verification.h"
 #include "platform/profile.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/journal.h"
 
 #include "platform/drivemap.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 
 #include <QDir>
 #include <QElapsedTimer>

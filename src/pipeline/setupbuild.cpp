@@ -8,7 +8,7 @@
 #include "config/vbtext.h"
 #include "pipeline/desk.h"
 #include "pipeline/stepfiles.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/errors.h"
 #include "platform/drivemap.h"
 #include "platform/interaction.h"

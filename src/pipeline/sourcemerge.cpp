@@ -1,6 +1,6 @@
 // btnSourceMerge_Click: start the source-merge tool kept beside the program.
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/drivemap.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"

@@ -14,8 +14,8 @@
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/journal.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 #include "util/fileutil.h"
 
 #include <QFile>

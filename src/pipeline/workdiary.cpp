@@ -8,8 +8,8 @@
 #include "pipeline/pendingrecords.h"
 #include "platform/errors.h"
 #include "platform/interaction.h"
-#include "platform/serveraddresses.h"
-#include "platform/sitecfg.h"
+#include "site/serveraddresses.h"
+#include "site/sitecfg.h"
 
 #include <QRegularExpression>
 

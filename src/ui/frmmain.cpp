@@ -3,7 +3,7 @@
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
 #include "pipeline/resume.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
 #include "platform/usersettings.h"
 #include "ui/frmhistory.h"

@@ -7,9 +7,9 @@
 #include "ui/frmlogin.h"
 
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "ui/frmmain.h"
 #include "ui/qtinteraction.h"
 

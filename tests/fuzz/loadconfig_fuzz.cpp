@@ -4,7 +4,7 @@
 // same rows with the same ticks.
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/interaction.h"
 
 #include <QDir>

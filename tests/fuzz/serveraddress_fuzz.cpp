@@ -5,7 +5,7 @@
 // - the cache file: it loads as an object or a list or not at all, and what
 //   loads looks up hosts without fault.
 #include "app/serveraddress.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "util/json.h"
 
 #include <QDir>

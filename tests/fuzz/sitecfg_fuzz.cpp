@@ -4,7 +4,7 @@
 // installs stays inside the folder it was mapped to.
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // FtpSession against a real FTP server on loopback (tests/support/ftp_fixture).
 #include "ftp_fixture.h"
 #include "net/ftpsession.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "ports.h"
 
 #include <gtest/gtest.h>

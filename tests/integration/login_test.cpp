@@ -9,7 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/macaddress.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 #include "platform/usersettings.h"
 
 #include <gtest/gtest.h>

@@ -5,11 +5,11 @@
 #include "ports.h"
 #include "testinteraction.h"
 
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/profile.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QElapsedTimer>
 #include <QFile>

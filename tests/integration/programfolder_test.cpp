@@ -64,6 +64,12 @@ TEST(ProgramFolder, VersionAnswersForBothFrontEndsWithoutAWindow)
     // The revision the update launcher and the file changer compare.
     const Outcome revision = runProgram({QStringLiteral("--revision")}, env);
     EXPECT_EQ(revision.out, QStringLiteral("%1\n").arg(RH_VERSION_PATCH));
+    // A flag's value is not a question: the INI is named "--version", and help is asked.
+    const Outcome valued = runProgram({QStringLiteral("--headless"), QStringLiteral("--ini"), QStringLiteral("--version"),
+                                       QStringLiteral("--help")},
+                                      env);
+    EXPECT_EQ(valued.code, 0);
+    EXPECT_TRUE(valued.out.startsWith(QStringLiteral("usage: rollhaven2 --headless"))) << valued.out.toStdString();
     // Asking for the version creates nothing.
     EXPECT_TRUE(QDir(config.path()).isEmpty());
 }

@@ -14,9 +14,9 @@
 #include "sandbox.h"
 #include "testinteraction.h"
 
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 #include "platform/macaddress.h"
-#include "platform/serveraddresses.h"
+#include "site/serveraddresses.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -16,7 +16,7 @@
 
 #include "platform/codepage.h"
 #include "platform/interaction.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QDeadlineTimer>
 #include <QHash>

@@ -4,7 +4,7 @@
 // /public_html/download/versions/, one account, passive ports on 127.0.0.1.
 // It can be killed mid-transfer and restarted on the same port.
 #include "net/ftpsession.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QProcess>
 #include <QString>

@@ -4,7 +4,7 @@
 // schema.sql (databases tv_inhouse and webhost, their tables and accounts).
 // One server per test executable through MariaDbEnvironment; a server that
 // cannot start fails the tests with its own error log, it never skips them.
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QProcess>
 #include <QString>

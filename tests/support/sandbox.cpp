@@ -1,6 +1,6 @@
 #include "sandbox.h"
 
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/usersettings.h"
 

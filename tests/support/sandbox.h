@@ -1,7 +1,7 @@
 #pragma once
 // A throw-away program folder: inis/ with setup INIs written as CP949 bytes,
 // a drive map whose drives live under the folder, a private settings store.
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QString>
 #include <QTemporaryDir>

@@ -6,7 +6,7 @@
 // refuseSize it answers SIZE with "550 Permission denied." as its cmds_denied
 // does. vsftpd chroots, so it needs root, which CI has.
 #include "net/ftpsession.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QProcess>
 #include <QString>

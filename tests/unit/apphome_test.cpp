@@ -1,5 +1,5 @@
-#include "platform/apphome.h"
-#include "platform/sitecfg.h"
+#include "site/apphome.h"
+#include "site/sitecfg.h"
 
 #include <QDir>
 #include <QFile>

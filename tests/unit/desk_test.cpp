@@ -2,7 +2,7 @@
 // tools, the setup chooser and closing.
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/usersettings.h"
 #include "sandbox.h"
 #include "testinteraction.h"

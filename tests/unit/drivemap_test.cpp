@@ -1,5 +1,5 @@
 #include "platform/drivemap.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // One instance per program folder: a held lock refuses the next, another
 // folder runs beside it, and a holder killed with SIGKILL leaves nothing behind.
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 
 #include <QFile>
 #include <QFileInfo>

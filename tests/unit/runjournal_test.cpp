@@ -2,7 +2,7 @@
 // result, and a run without that end reported at the next start.
 #include "app/runhistory.h"
 #include "pipeline/desk.h"
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/journal.h"
 #include "sandbox.h"
 #include "testinteraction.h"

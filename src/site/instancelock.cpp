@@ -1,4 +1,4 @@
-#include "platform/instancelock.h"
+#include "site/instancelock.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "platform/serveraddresses.h"
+#include "site/serveraddresses.h"
 
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 namespace rh {
 namespace {

@@ -1,6 +1,6 @@
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
-#include "platform/apphome.h"
+#include "site/apphome.h"
 #include "platform/codepage.h"
 #include "platform/drivemap.h"
 #include "platform/profile.h"

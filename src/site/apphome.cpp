@@ -1,7 +1,7 @@
-#include "platform/apphome.h"
+#include "site/apphome.h"
 
 #include "platform/drivemap.h"
-#include "platform/sitecfg.h"
+#include "site/sitecfg.h"
 
 #include <QCoreApplication>
 #include <QDir>
