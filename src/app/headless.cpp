@@ -268,8 +268,11 @@ void printGrid(const Desk& desk)
 
 // The program folder, site.ini, the password, then the shared start-up
 // (instance lock, server addresses, self-update, login) answered through
-// `ui`. Empty: go on.
-std::optional<int> startUp(const CommandLine& o, HeadlessInteraction& ui, QTextStream& err)
+// `ui`. Empty: go on. `session` holds the instance lock, so it outlives the
+// run; it is made once the program folder is known (the update launcher
+// names that folder to the file changer).
+std::optional<int> startUp(const CommandLine& o, std::optional<StartUp>& session, HeadlessInteraction& ui,
+                           QTextStream& err)
 {
     resolveProgramFolder(o.home.isEmpty() ? QStringList() : QStringList{QStringLiteral("--home"), o.home});
     if (!firstStartMessage().isEmpty())
@@ -308,7 +311,7 @@ std::optional<int> startUp(const CommandLine& o, HeadlessInteraction& ui, QTextS
     if (o.dryRun)
         journal().begin(Journal::Mode::Plan);
 
-    StartUp startUp;
+    StartUp& startUp = session.emplace();
     startUp.log = [&err](const QString& line) { err << "start-up: " << line << Qt::endl; };
     startUp.updater().openFolder = nullptr; // no file manager without a desktop
     bool noPassword = false;
@@ -322,7 +325,9 @@ std::optional<int> startUp(const CommandLine& o, HeadlessInteraction& ui, QTextS
         if (login.visible)
             login.cmdCancel_Click(); // nobody to type another one
     };
-    switch (startUp.Main()) {
+    const StartUp::Outcome outcome = startUp.Main();
+    startUp.showLogin = nullptr; // it refers to this function's password
+    switch (outcome) {
     case StartUp::Outcome::Proceed:
         return std::nullopt;
     case StartUp::Outcome::AlreadyRunning:
@@ -517,7 +522,8 @@ int runHeadless(const QStringList& args)
     struct Reset {
         ~Reset() { setInteraction(nullptr); }
     } reset;
-    if (const std::optional<int> ended = startUp(o, ui, err))
+    std::optional<StartUp> session;
+    if (const std::optional<int> ended = startUp(o, session, ui, err))
         return *ended;
 
     Desk desk;
