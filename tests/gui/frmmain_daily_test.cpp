@@ -262,6 +262,20 @@ TEST_F(DailyWindowTest, StopEndsTheRunBetweenUnitsAndTheStatusBarNamesTheUnit)
     QTest::mouseClick(find<QPushButton>(QStringLiteral("btnTrans")), Qt::LeftButton);
     EXPECT_TRUE(timeDuring.contains(QStringLiteral("남은 약 "))) << timeDuring.toStdString();
     EXPECT_EQ(runBar()->value(), 6);
+
+    // 중지 during the last unit of a distribution: nothing is left to skip,
+    // but "전송후 닫기" no longer closes the window.
+    onlySteps({StepDistribute});
+    find<QCheckBox>(QStringLiteral("chkEndUnload"))->click();
+    ASSERT_TRUE(desk->chkEndUnload.checked);
+    desk->steps.step3 = [&] {
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        return true;
+    };
+    ui.answer(true);
+    QTest::mouseClick(find<QPushButton>(QStringLiteral("btnTrans")), Qt::LeftButton);
+    EXPECT_NE(desk->lastRunResult(), Desk::RunResult::Closed);
+    EXPECT_TRUE(w->isVisible());
 }
 
 // 중지 during an upload of a real release: asked and answered Yes, the run

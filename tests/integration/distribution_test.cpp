@@ -572,7 +572,12 @@ TEST_F(DistributionTest, VerificationPassesACleanReleaseAndCatchesEachDisagreeme
     };
     const QString note = QStringLiteral("UPDATE tv_inhouse.diary SET note = '* [현재버전] 원장3 → %1'");
     const QString rname = QStringLiteral("UPDATE webhost.file_rname SET rname = '%1' WHERE code = 1");
+    const QString vbp = nat(desk.grid.text(ColVbpPath, row));
+    const QByteArray vbpBytes = readAll(vbp);
     const QList<Plant> plants{
+        // The project file moved on: the executable is a stale build.
+        {QStringLiteral("실행파일 버전|3.1.0.26"), [&] { writeBytes(vbp, "MajorVer=3\r\nMinorVer=1\r\nRevisionVer=27\r\n"); },
+         [&] { writeBytes(vbp, vbpBytes); }},
         {QStringLiteral("셋업 버전 TVledger2_setup_2.exe|3.1.0.99"), [&] { setupWithVersion(QStringLiteral("3.1.0.99")); },
          [&] { setupWithVersion(QStringLiteral("3.1.0.26")); }},
         {QStringLiteral("정식버전 파일 TVledger2_setup_ver3_1_0_26(101105).exe|SHA-256 ")
