@@ -3,7 +3,11 @@
 // it waits until the program has ended (its instance lock is free), keeps the
 // old build as "<old>.bak", puts the new file in place of the old one by a
 // rename (with the old file's mode, so it stays executable) and starts the
-// program again with the arguments it had. A new build that is not newer than
+// program again with the arguments it had. The new file must carry a good
+// minisign signature ("<new>.minisig", over the file as published under the
+// old name) of a release key that the program folder's site.ini names, checked
+// before the file is run for anything: a "New_" file that someone else dropped
+// beside the program is never installed. A new build that is not newer than
 // the old one is refused, and a "<old>.bak" newer than the old build is never
 // overwritten. Whatever fails, the old program stays in place and runnable.
 // The restarted program gets ROLLHAVEN2_UPDATE_REPLACED (or, after a failure,
@@ -15,7 +19,9 @@
 // Every step is logged to standard output and to filechanger.log in that folder.
 #include "app/autoupdate.h"
 #include "config/vbtext.h"
+#include "net/minisign.h"
 #include "site/instancelock.h"
+#include "site/sitecfg.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -94,6 +100,24 @@ bool keepBackup(const QString& old, QString* error)
     return true;
 }
 
+// The launcher checked the file before handing over; this is checked again
+// here, against site.ini itself, whoever started the file changer.
+bool signedByTheSite(const QString& home, const QString& fresh, const QString& publishedName, QString* error)
+{
+    const rh::SiteConfig cfg = rh::SiteConfig::load(home + QStringLiteral("/site.ini"));
+    const QList<rh::MinisignKey> keys = rh::parseMinisignKeys(cfg.updatePublicKeys.join(QLatin1Char(' ')));
+    if (keys.isEmpty()) {
+        *error = QStringLiteral("%1/site.ini names no release key ([Update] PublicKey)").arg(home);
+        return false;
+    }
+    QFile sig(fresh + QStringLiteral(".minisig"));
+    const QByteArray signature = sig.open(QIODevice::ReadOnly) ? sig.read(4096) : QByteArray();
+    const rh::MinisignCheck check = rh::verifyMinisign(fresh, signature, keys, publishedName);
+    if (!check.ok)
+        *error = QStringLiteral("%1 has a bad or missing signature: %2").arg(fresh, check.error);
+    return check.ok;
+}
+
 bool restart(const QString& program, bool afterFailure)
 {
     QStringList args;
@@ -161,6 +185,11 @@ int main(int argc, char** argv)
     bool ok = true;
     if (!freshInfo.isFile() || freshInfo.size() == 0) {
         error = QStringLiteral("%1 is missing or empty").arg(fresh);
+        ok = false;
+    }
+    if (ok && !signedByTheSite(home, fresh, pair[0].trimmed(), &error)) {
+        QFile::remove(fresh);
+        QFile::remove(fresh + QStringLiteral(".minisig"));
         ok = false;
     }
     const bool hadOld = QFileInfo(old).isFile();

@@ -11,7 +11,9 @@
 #include <QList>
 
 #include <curl/curl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <linux/sockios.h>
 
 #include <algorithm>
@@ -80,6 +82,14 @@ struct UploadSource {
     // The data connection's socket (the one curl opens for the upload).
     curl_socket_t dataSocket = CURL_SOCKET_BAD;
 
+    // The end of the upload is held back from curl: once curl sees it, it
+    // waits for the server's final reply without coming back, for as long
+    // as the server takes to read what the socket buffers still hold. So
+    // the session ends the data stream itself and waits for the server to
+    // close its side, answering the loop meanwhile; only then curl sees the
+    // end and finds the reply already there.
+    enum class End { Open, Held, Released } end = End::Open;
+
     bool readInto(char* dst, qint64 n)
     {
         if (memory) {
@@ -124,6 +134,10 @@ struct UploadSource {
 
     size_t fill(char* buf, size_t room)
     {
+        if (stopRequested || (closing && *closing)) {
+            cancelled = localError.isEmpty();
+            return CURL_READFUNC_ABORT;
+        }
         if (stagedPos < staged.size()) {
             size_t n = std::min(room, size_t(staged.size() - stagedPos));
             std::memcpy(buf, staged.constData() + stagedPos, n);
@@ -131,8 +145,15 @@ struct UploadSource {
             return n;
         }
         qint64 left = total - queued;
-        if (left <= 0)
+        if (left <= 0) {
+            // Everything before was written to the socket: curl asks for
+            // more only when its buffer went out.
+            if (end == End::Open && dataSocket != CURL_SOCKET_BAD && ::shutdown(dataSocket, SHUT_WR) == 0) {
+                end = End::Held;
+                return CURL_READFUNC_PAUSE;
+            }
             return 0;
+        }
         qint64 want = std::min<qint64>(qint64(room), left);
         if (onePerRead)
             want = std::min(want, kChunk);
@@ -209,6 +230,14 @@ curl_off_t unacknowledged(curl_socket_t fd)
     if (::ioctl(fd, SIOCOUTQ, &pending) != 0 || pending < 0)
         return 0;
     return curl_off_t(pending);
+}
+
+// The server has read the whole upload once it closes its side of the data
+// connection (or the connection broke): its final reply follows at once.
+bool serverClosedData(curl_socket_t fd)
+{
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) != 0;
 }
 
 int xferInfoCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -545,7 +574,8 @@ struct FtpSession::Impl {
 
         prepare(urlFor(remote));
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(src.total));
+        // No CURLOPT_INFILESIZE: with it curl ends the upload on the last
+        // byte by itself instead of asking the read callback for the end.
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, &readCallback);
         curl_easy_setopt(curl, CURLOPT_READDATA, &src);
         long buffer = std::clamp(opt.bufferSize, kMinUploadBuffer, kMaxUploadBuffer);
@@ -565,7 +595,22 @@ struct FtpSession::Impl {
         sinceHook.start();
         qint64 lastQueued = -1;
         qint64 lastSent = 0;
+        // While the end is held the server reads what is buffered; past the
+        // stall time curl gets the end and its own reply timeout applies.
+        QElapsedTimer held;
+        auto releaseEnd = [&] {
+            if (src.end != UploadSource::End::Held)
+                return;
+            if (!held.isValid())
+                held.start();
+            if (src.stopRequested || closing || serverClosedData(src.dataSocket)
+                || held.elapsed() >= qint64(login.stallTimeoutSec) * 1000) {
+                src.end = UploadSource::End::Released;
+                curl_easy_pause(curl, CURLPAUSE_CONT);
+            }
+        };
         auto between = [&] {
+            releaseEnd();
             if (hooks.sent && !src.stopRequested) {
                 curl_off_t now = 0;
                 if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &now) == CURLE_OK)

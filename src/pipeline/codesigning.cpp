@@ -11,6 +11,7 @@
 #include "platform/shellcopy.h"
 #include "util/fileutil.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -293,30 +294,38 @@ QStringList signingCertificatesFromSite()
 SignatureCheck checkAuthenticode(const QString& nativeFile, const QStringList& certificates)
 {
     SignatureCheck r;
+    QStringList args{QStringLiteral("verify"), QStringLiteral("-in"), nativeFile};
     // One trust file for osslsigncode: the certificates one after another.
+    // None configured: osslsigncode's own default, the system's authorities.
     QTemporaryFile bundle;
-    if (!bundle.open()) {
-        r.found = QStringLiteral("인증서 묶음을 만들 수 없습니다");
-        return r;
-    }
-    for (const QString& c : certificates) {
-        QFile f(c);
-        if (!f.open(QIODevice::ReadOnly)) {
-            r.found = QStringLiteral("인증서를 읽을 수 없습니다: ") + c;
+    if (!certificates.isEmpty()) {
+        if (!bundle.open()) {
+            r.found = QStringLiteral("인증서 묶음을 만들 수 없습니다");
             return r;
         }
-        bundle.write(f.readAll() + '\n');
+        for (const QString& c : certificates) {
+            QFile f(c);
+            if (!f.open(QIODevice::ReadOnly)) {
+                r.found = QStringLiteral("인증서를 읽을 수 없습니다: ") + c;
+                return r;
+            }
+            bundle.write(f.readAll() + '\n');
+        }
+        bundle.flush();
+        args << QStringLiteral("-CAfile") << bundle.fileName();
     }
-    bundle.flush();
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("osslsigncode"),
-            {QStringLiteral("verify"), QStringLiteral("-in"), nativeFile, QStringLiteral("-CAfile"), bundle.fileName()});
+    p.start(QStringLiteral("osslsigncode"), args);
     if (!p.waitForStarted(10000)) {
         r.found = QStringLiteral("osslsigncode를 실행할 수 없습니다");
         return r;
     }
-    if (!p.waitForFinished(60000)) {
+    // Answering the event loop while osslsigncode works.
+    const QDeadlineTimer limit(60000);
+    while (!p.waitForFinished(20) && p.state() != QProcess::NotRunning && !limit.hasExpired())
+        interaction().pumpEvents();
+    if (p.state() != QProcess::NotRunning) {
         p.kill();
         p.waitForFinished(5000);
         r.found = QStringLiteral("osslsigncode가 끝나지 않습니다");
@@ -336,7 +345,8 @@ SignatureCheck checkAuthenticode(const QString& nativeFile, const QStringList& c
     } else {
         static const QRegularExpression error(QStringLiteral("Error: ([^\\n]*)"));
         const QString why = error.match(out).captured(1).trimmed();
-        r.found = QStringLiteral("설정된 인증서로 확인되지 않는 서명")
+        r.found = (certificates.isEmpty() ? QStringLiteral("시스템이 신뢰하는 인증기관으로 확인되지 않는 서명")
+                                          : QStringLiteral("설정된 인증서로 확인되지 않는 서명"))
             + (why.isEmpty() ? QString() : QStringLiteral(" (") + why + QLatin1Char(')'));
     }
     return r;
@@ -414,10 +424,11 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
             for (const Awaited& a : awaited) {
                 if (a.row != row)
                     continue;
-                // What the station handed back must carry the site's
-                // signature before it may replace anything.
-                if (!certificates.isEmpty() && !journal().planning() && !journal().pendingContent(a.native)) {
-                    const SignatureCheck sig = checkAuthenticode(a.native, certificates);
+                // What the station handed back must carry a good signature
+                // before it may replace anything: the site's, or with none
+                // configured one that chains to the system's authorities.
+                if (!journal().planning() && !journal().pendingContent(a.native)) {
+                    const SignatureCheck sig = desk.signatureCheck(a.native, certificates);
                     if (!sig.ok) {
                         desk.AddLog(QStringLiteral("[오류] ") + desk.grid.text(ColProjectName, row)
                                     + QStringLiteral(" 서명이 올바르지 않아 배포하지 않습니다.(") + a.signedPath

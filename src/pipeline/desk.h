@@ -4,6 +4,7 @@
 // this object and the headless runner and the tests drive the same code.
 #include "config/grid.h"
 #include "db/cmysql.h"
+#include "pipeline/codesigning.h"
 #include "pipeline/runprogress.h"
 #include "pipeline/runrecord.h"
 #include "platform/profile.h"
@@ -205,6 +206,9 @@ public:
     bool signingWatch = true;
     // Longest wait for the signed files in milliseconds; 0 waits without limit.
     qint64 signingTimeoutMs = 0;
+    // The check a signed file must pass before it replaces the build.
+    std::function<SignatureCheck(const QString& nativeFile, const QStringList& certificates)> signatureCheck =
+        checkAuthenticode;
     // The signing step is waiting for the station: closing becomes a cancel request.
     bool signingWaiting = false;
     // The user confirmed a cancel during this run: the run ends "취소됨" at

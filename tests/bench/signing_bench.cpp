@@ -80,6 +80,7 @@ int main(int argc, char** argv)
         return 2;
     }
     Desk desk;
+    desk.signatureCheck = markerSignatureCheck;
     const int row = desk.grid.appendRow();
     desk.grid.setText(ColSelected, row, QStringLiteral("1"));
     desk.grid.setText(ColProjectName, row, QStringLiteral("원장관리"));

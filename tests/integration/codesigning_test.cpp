@@ -42,6 +42,7 @@ struct SigningFixture : ::testing::Test {
         QDir().mkpath(unsignedDir);
         QDir().mkpath(signedDir);
         desk.signingPollMs = 20;
+        desk.signatureCheck = markerSignatureCheck;
     }
 
     // A row with an executable, a full setup and a patch path (files made
@@ -214,6 +215,8 @@ TEST_F(SigningFixture, TheSignedFileIsTakenBackWithoutWaitingForThePoll)
 TEST_F(SigningFixture, AFileStillBeingWrittenIsNotTaken)
 {
     desk.signingPollMs = 3600 * 1000;
+    // When the file is taken is at stake here, not its signature.
+    desk.signatureCheck = [](const QString&, const QStringList&) { return SignatureCheck{true, {}, {}}; };
     const int ledger = addProject(QStringLiteral("원장관리"), QStringLiteral("Ledger"), content("exe"));
     // A station that writes the signed file in place, a piece on every yield.
     int pieces = 0;
@@ -353,10 +356,12 @@ TEST_F(SigningFixture, DriverCompilesAndSignsWithTheStandIns)
 }
 
 // A file the station hands back is put in place only when its Authenticode
-// signature chains to a certificate site.ini names; unsigned or foreign-signed
-// files stop their product, named in the log, and replace nothing.
+// signature chains to a certificate site.ini names (none named: the system's
+// authorities); unsigned or foreign-signed files stop their product, named in
+// the log, and replace nothing.
 TEST_F(SigningFixture, OnlyFilesSignedWithTheSiteCertificateAreTakenBack)
 {
+    desk.signatureCheck = checkAuthenticode;
     auto makeCertificate = [&](const QString& stem, const QString& cn) {
         QProcess p;
         p.start(QStringLiteral("openssl"),
@@ -374,13 +379,17 @@ TEST_F(SigningFixture, OnlyFilesSignedWithTheSiteCertificateAreTakenBack)
     const struct {
         const char* station; // what the station signs with
         QString found;       // empty: taken back
+        const char* site = "site.pem"; // [Signing] Certificate
     } cases[] = {
         {"site", QString()},
         {"foreign", QStringLiteral("설정된 인증서로 확인되지 않는 서명 (self-signed certificate), 서명자 /CN=Someone Else")},
         {"missing", QStringLiteral("서명 없음")}, // cannot sign: hands the file back as it was
+        {"missing", QStringLiteral("서명 없음"), ""}, // nothing configured is no licence to publish unsigned
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.station);
+        SCOPED_TRACE(std::string(c.station) + " / Certificate=" + c.site);
+        Sandbox::writeAnsi(box.home() + QStringLiteral("/site.ini"),
+                           QStringLiteral("[Signing]\nCertificate=") + QLatin1String(c.site) + QLatin1Char('\n'));
         ui.log.clear();
         desk.grid.clear();
         const QString exe = box.drive(QStringLiteral("C")) + QStringLiteral("/Src/Ledger/Ledger.exe");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -446,6 +447,49 @@ TEST_F(ThrottledFtpSessionTest, IdleHookRunsWhileTheNetworkIsSlowAndCanCancel)
     EXPECT_EQ(r.status, FtpStatus::Cancelled) << r.describe().toStdString();
     EXPECT_EQ(idleCalls, 5);
     EXPECT_LT(chunks, size / 1024) << "cancelled while the upload (20 s at this rate) went on";
+}
+
+// A server that reads slowly still holds much of an upload in the socket
+// buffers when the last byte has been handed over; the hooks go on answering
+// until it has read it all and confirmed the file.
+class SlowReadingFtpSessionTest : public FtpSessionTest {
+protected:
+    FtpServer::Options serverOptions() const override
+    {
+        FtpServer::Options o;
+        o.throttleBytesPerSec = 128 * 1024;
+        return o;
+    }
+};
+
+TEST_F(SlowReadingFtpSessionTest, HooksGoOnUntilTheServerHasReadTheLastByte)
+{
+    const qint64 size = 384 * 1024;
+    const QString src = localFile(QStringLiteral("tail_2.exe"), size);
+    FtpSession s;
+    connectOrFail(s);
+    QElapsedTimer clock;
+    qint64 lastCall = 0, longestGap = 0;
+    auto called = [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastCall);
+        lastCall = clock.elapsed();
+    };
+    FtpUploadHooks hooks;
+    hooks.chunk = [&](const FtpChunk&) {
+        called();
+        return true;
+    };
+    hooks.idle = [&] {
+        called();
+        return true;
+    };
+    clock.start();
+    const FtpResult r = s.uploadFile(src, kDownload + QStringLiteral("tail_2.exe"), hooks);
+    called();
+    ASSERT_TRUE(r.ok()) << r.describe().toStdString();
+    EXPECT_EQ(readAll(server.localPath(kDownload + QStringLiteral("tail_2.exe"))), readAll(src));
+    // The hooks come every 50 ms; a second is far off even on a busy machine.
+    EXPECT_LT(longestGap, 1000) << "of " << clock.elapsed() << " ms";
 }
 
 } // namespace

@@ -135,6 +135,8 @@ protected:
 
         bin = box.home() + QStringLiteral("/bin");
         QDir().mkpath(bin);
+        // The file changer reads the release key from the program folder's site.ini.
+        put(box.home() + QStringLiteral("/site.ini"), "[Update]\nPublicKey=" + release->publicKey().toLatin1() + '\n');
         fresh();
     }
     // A new start-up object (the last one's lock is dropped).
@@ -185,6 +187,19 @@ protected:
         publish(QStringLiteral("AutoVersionCheckerV1_lastver.txt"), text.toUtf8());
     }
     QStringList requestsSince(qsizetype n) const { return http->requests().mid(n); }
+    // Runs bin's file changer on "rollhaven2;New_rollhaven2" as the launcher
+    // starts it; its exit code.
+    int runFileChanger() const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(kEnvHome), box.home());
+        env.insert(QString::fromLatin1(kEnvChangerWait), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(bin + QStringLiteral("/filechanger.exe"), {QStringLiteral("rollhaven2;New_rollhaven2")});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return p.exitCode();
+    }
 
     static inline HttpServer* http = nullptr;
     static inline rh::test::ReleaseKey* release = nullptr;
@@ -433,6 +448,13 @@ TEST_F(StartUpTest, UnsignedBadlySignedDowngradedOrMisannouncedUpdatesAreNeverKe
         {"changed after signing", [&] { tampered(program); }, "does not match the file"},
         {"the running revision again, signed", [&] { publishSigned(program, says0); }, "not the announced 1"},
         {"revision 2 announced as 1", [&] { publishSigned(program, says2); }, "not the announced 1"},
+        {"dropped beside the program, unsigned, handed straight to the file changer",
+         [&] {
+             put(bin + QStringLiteral("/New_rollhaven2"), hostile);
+             EXPECT_EQ(runFileChanger(), 1);
+             EXPECT_TRUE(bytes(bin + QStringLiteral("/filechanger.log")).contains("bad or missing signature"));
+         },
+         ""},
     };
     for (const Case& c : builds) {
         c.publishChecker();
@@ -660,15 +682,11 @@ TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
     putScript(program, "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 1; exit; }\n"
                        "echo \"failed=$ROLLHAVEN2_UPDATE_FAILED replaced=$ROLLHAVEN2_UPDATE_REPLACED\" > restarted.txt\n");
     const QByteArray old = bytes(program);
-    const auto change = [&] {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(kEnvHome), box.home());
-        env.insert(QString::fromLatin1(kEnvChangerWait), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
-        p.start(bin + QStringLiteral("/filechanger.exe"), {QStringLiteral("rollhaven2;New_rollhaven2")});
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return p.exitCode();
+    const auto change = [&] { return runFileChanger(); };
+    // Signed with the release key as published under the program's name.
+    const auto putSigned = [&](const QByteArray& build) {
+        putScript(waiting, build);
+        ASSERT_TRUE(release->sign(waiting, {}, false, QStringLiteral("file:rollhaven2")));
     };
 
     // The program does not end: nothing is touched, nothing restarted.
@@ -691,7 +709,7 @@ TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
 
     // A build that is not newer than the running one is refused.
     QFile::remove(marker);
-    putScript(waiting, "#!/bin/sh\necho 1\n");
+    putSigned("#!/bin/sh\necho 1\n");
     EXPECT_EQ(change(), 1);
     EXPECT_EQ(bytes(program), old);
     EXPECT_FALSE(QFileInfo::exists(waiting));
@@ -704,7 +722,7 @@ TEST_F(StartUpTest, FileChangerLeavesTheOldProgramInPlaceWhenItCannotReplaceIt)
     putScript(program + QStringLiteral(".bak"), "#!/bin/sh\necho 5\n");
     const QByteArray newer = "#!/bin/sh\n[ \"$1\" = --revision ] && { echo 2; exit; }\n"
                              "echo \"replaced=$ROLLHAVEN2_UPDATE_REPLACED\" > restarted.txt\n";
-    putScript(waiting, newer);
+    putSigned(newer);
     EXPECT_EQ(change(), 0);
     EXPECT_EQ(bytes(program), newer);
     EXPECT_EQ(bytes(program + QStringLiteral(".bak")), QByteArray("#!/bin/sh\necho 5\n"));

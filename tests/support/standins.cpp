@@ -97,6 +97,15 @@ QByteArray signatureMarker()
     return QByteArrayLiteral("Rollhaven2 stand-in signature");
 }
 
+SignatureCheck markerSignatureCheck(const QString& nativeFile, const QStringList&)
+{
+    QFile f(nativeFile);
+    SignatureCheck r;
+    r.ok = f.open(QIODevice::ReadOnly) && f.readAll().contains(signatureMarker());
+    r.found = r.ok ? QStringLiteral("서명 확인됨") : QStringLiteral("서명 없음");
+    return r;
+}
+
 SigningStation::SigningStation(const Sandbox& box, double delaySeconds, double pollSeconds)
     : m_unsigned(box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning/unsigned")),
       m_signed(box.drive(QStringLiteral("S")) + QStringLiteral("/Codesigning/signed")),

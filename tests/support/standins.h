@@ -6,6 +6,8 @@
 // sandbox's drives.
 #include "sandbox.h"
 
+#include "pipeline/codesigning.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -58,6 +60,9 @@ private:
 
 // The text the signing station writes into every file it signs.
 QByteArray signatureMarker();
+// What the take-back accepts of the station's marker signature (Desk::
+// signatureCheck), for tests of the hand-off rather than of the signature.
+SignatureCheck markerSignatureCheck(const QString& nativeFile, const QStringList& certificates);
 
 // The signing station over the sandbox's S:\Codesigning folders, running
 // while the object lives.
