@@ -228,9 +228,13 @@ bool Journal::alreadyDone(const JournalEntry& e)
     }
     if (c.broken)
         return false;
-    // A delete the earlier run needed and this one does not (the file is gone).
-    while (c.next < c.idx.size() && !same(at(c.next), e) && at(c.next).kind == EffectKind::FileDelete
-           && !exists(at(c.next).target))
+    // A delete or a folder the earlier run needed and this one does not:
+    // the file is gone, the folder is there.
+    auto needless = [&](const JournalEntry& x) {
+        return (x.kind == EffectKind::FileDelete && !exists(x.target))
+            || (x.kind == EffectKind::FolderMake && QFileInfo(x.target).isDir());
+    };
+    while (c.next < c.idx.size() && !same(at(c.next), e) && needless(at(c.next)))
         ++c.next;
     if (c.next < c.idx.size() && same(at(c.next), e)) {
         const bool ok = e.kind == EffectKind::Sql ? false : inPlace(c, c.next);
