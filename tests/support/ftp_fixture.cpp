@@ -101,6 +101,8 @@ bool FtpServer::launch(int port)
         args << QStringLiteral("--refuse") << m_options.refuse.join(QLatin1Char(','));
     if (m_options.throttleBytesPerSec > 0)
         args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
+    if (m_options.writeThrough)
+        args << QStringLiteral("--write-through");
     const int listening = startScriptServer(m_proc, args, log, QStringLiteral("FTP"), &m_error);
     if (listening != 0)
         m_port = listening; // kept on failure, for restart()

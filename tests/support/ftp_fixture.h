@@ -19,6 +19,7 @@ public:
         QString user = QStringLiteral("tvc1");
         QString password = QStringLiteral("Tv#Ftp0912ab");
         qint64 throttleBytesPerSec = 0; // 0: uploads at full speed
+        bool writeThrough = false;      // uploaded bytes reach the disk as they arrive
         QStringList refuse;             // commands answered with 500 ("SIZE", "MLST")
     };
 
