@@ -261,13 +261,13 @@ struct Release {
     EndState endState() const
     {
         EndState s;
-        // Setup times reach version files, official copies and the catalogue
-        // as "yyMMdd_HHmm" and "(yyMMdd)": two releases made at different
+        // Setup times reach version files (";yyMMdd_HHmm"), official copies
+        // and the catalogue ("(yyMMdd)"): two releases made at different
         // minutes differ there and nowhere else.
         const auto stamped = [](QString text) {
-            static const QRegularExpression stamp(QStringLiteral("\\d{6}_\\d{4}")),
+            static const QRegularExpression stamp(QStringLiteral(";\\d{6}_\\d{4}")),
                 date(QStringLiteral("\\(\\d{6}\\)"));
-            return text.replace(stamp, QStringLiteral("<stamp>")).replace(date, QStringLiteral("(<date>)"));
+            return text.replace(stamp, QStringLiteral(";<stamp>")).replace(date, QStringLiteral("(<date>)"));
         };
         const auto files = [&](const QString& label, const QString& root, bool withSize) {
             // Every file under root as "label/relative path [size] digest".
