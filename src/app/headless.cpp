@@ -2,12 +2,14 @@
 
 #include "app/junitreport.h"
 #include "app/login.h"
+#include "app/resumeflag.h"
 #include "app/startup.h"
 
 #include "config/projectrow.h"
 #include "db/cmysql.h"
 #include "pipeline/desk.h"
 #include "pipeline/pendingrecords.h"
+#include "pipeline/resume.h"
 #include "pipeline/steps.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
@@ -429,6 +431,7 @@ QStringList headlessFlags()
     for (const QCommandLineOption& o : headlessOptions())
         for (const QString& name : o.names())
             flags << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    flags << QStringLiteral("--resume"); // taken out before the parse: its value is optional
     return flags;
 }
 
@@ -470,6 +473,12 @@ QString headlessUsage()
         "                        ROLLHAVEN2_PASSWORD, else the password saved by the window\n"
         "  --dry-run             record what the run would do without doing it; the plan is\n"
         "                        printed and saved as logs/run_<start time>.plan.txt\n"
+        "  --resume [RUN]        finish a run that did not finish (errors, stopped, cancelled,\n"
+        "                        FTP failure, killed): the same setup INI, rows, steps, options,\n"
+        "                        destinations and date; work still in place is not done again\n"
+        "                        (\"이미 완료\" in the log). RUN: run_<start>, the start stamp\n"
+        "                        or a .journal.jsonl path (default: the last such run); with\n"
+        "                        --dry-run only the work left is planned\n"
         "  --junit FILE          write the run's result as JUnit XML (a test case per step\n"
         "                        and project) for CI engines\n"
         "\n"
@@ -502,12 +511,22 @@ int runHeadless(const QStringList& args)
         return ExitOk;
     }
     QString error;
-    const std::optional<Options> parsed = parse(args, &error);
+    std::optional<QString> resume;
+    const std::optional<Options> parsed = parse(takeResumeFlag(args, &resume), &error);
     if (!parsed) {
         err << error << Qt::endl << headlessUsage();
         return ExitUsage;
     }
     const Options& o = *parsed;
+    if (resume && (!o.ini.isEmpty() || !o.rows.isEmpty() || !o.group.isEmpty() || !o.mode.isEmpty()
+                   || !o.today.isEmpty() || !o.steps.isEmpty() || o.dest || !o.boxes.isEmpty() || o.list
+                   || o.sendPending)) {
+        err << "--resume는 그 실행의 설정파일, 선택, 단계, 옵션, 목적지와 날짜를 그대로 씁니다: "
+               "--ini, --rows, --all, --group, --mode, --today, --steps, --dest, 옵션 상자, --list, "
+               "--send-pending과 함께 쓸 수 없습니다."
+            << Qt::endl;
+        return ExitUsage;
+    }
     resolveProgramFolder(o.home.isEmpty() ? QStringList() : QStringList{QStringLiteral("--home"), o.home});
     if (!firstStartMessage().isEmpty())
         err << firstStartMessage() << Qt::endl;
@@ -607,6 +626,15 @@ int runHeadless(const QStringList& args)
         std::fflush(nullptr);
         std::exit(ExitStopped);
     };
+    std::optional<ResumeSource> resumed;
+    if (resume) {
+        resumed = findResumeSource(logs, *resume, &error);
+        if (!resumed) {
+            err << error << Qt::endl;
+            return resume->isEmpty() ? ExitRefused : ExitUsage;
+        }
+        setResumeClock(desk, *resumed);
+    }
     if (!o.today.isEmpty()) {
         const QDate d = QDate::fromString(o.today, QStringLiteral("yyyy-MM-dd"));
         if (!d.isValid()) {
@@ -661,6 +689,10 @@ int runHeadless(const QStringList& args)
         return ExitUsage;
     }
 
+    if (resumed && !applyResume(desk, *resumed, &error)) {
+        err << error << Qt::endl;
+        return ExitLoad;
+    }
     if (o.list) {
         printGrid(desk);
         return ExitOk;
@@ -680,6 +712,8 @@ int runHeadless(const QStringList& args)
                                                    : qint64(site().signingWaitTimeoutMin) * 60 * 1000;
     desk.visible = true;
     installCancelSignals();
+    if (resumed)
+        armResume(desk, *resumed);
     const Desk::RunResult result = desk.btnTrans_Click();
     QString junitError;
     if (!o.junit.isEmpty() && !writeOwnFileAtomically(o.junit, junitReport(desk), &junitError))

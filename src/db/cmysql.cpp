@@ -14,6 +14,9 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <functional>
+#include <utility>
+
 #include <mysql.h>
 #include <poll.h>
 
@@ -508,13 +511,34 @@ static bool readsOnly(const QByteArray& sql)
     return false;
 }
 
+std::optional<qint64> cMySQL::firstNumber(const QString& select)
+{
+    MYSQL* h = handle();
+    const QByteArray wire = toWire(select);
+    if (!m_connected || realQueryPumped(h, wire.constData(), static_cast<unsigned long>(wire.size())) != 0)
+        return std::nullopt;
+    MYSQL_RES* res = storeResultPumped(h);
+    if (!res)
+        return std::nullopt;
+    qint64 n = 0;
+    if (MYSQL_ROW row = mysql_fetch_row(res); row && row[0])
+        n = QByteArray(row[0]).toLongLong();
+    mysql_free_result(res);
+    return n;
+}
+
 RecordsetPtr cMySQL::send(const QByteArray& sql, const QString& src)
 {
     m_planned = false;
-    if (!readsOnly(sql) && !journal().sql(fromWireRaw(sql))) {
-        // A dry run: the statement counts as done on one row.
+    const QString check = std::exchange(m_rowCheck, QString());
+    if (!readsOnly(sql)
+        && !journal().sql(fromWireRaw(sql), check,
+                          check.isEmpty() ? std::function<std::optional<qint64>()>()
+                                          : [this, check] { return firstNumber(check); })) {
+        // A dry run, or a resume that found the row: the statement counts as
+        // done on one row, and a row found gives the id.
         m_planned = true;
-        m_plannedInsertId = 0;
+        m_plannedInsertId = qint32(std::max<qint64>(0, journal().rowFound()));
         return nullptr;
     }
     MYSQL* h = handle();

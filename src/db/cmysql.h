@@ -19,6 +19,8 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <optional>
 #include <QtGlobal>
 
 struct st_mysql;
@@ -89,6 +91,11 @@ public:
     // (character set, NO_BACKSLASH_ESCAPES).
     void escape_string(QString& to_, const QString& from_, qint32 from_length);
     QString escape_string(const QString& from_);
+    // The next changing statement's row check: a SELECT whose first cell is
+    // a number > 0 when the record the statement writes is already there (its
+    // id, or a count). A resume sends no statement whose row is there; its
+    // insert_id is then the number found.
+    void setRowCheck(const QString& select) { m_rowCheck = select; }
     // `text` as the bytes this session sends (its wire encoding).
     QByteArray wireBytes(const QString& text) const { return toWire(text); }
     QString get_client_info();
@@ -167,6 +174,8 @@ private:
     unsigned long m_threadId = 0;
     bool m_planned = false; // the last statement was only journaled (dry run)
     qint32 m_plannedInsertId = 0;
+    QString m_rowCheck;
+    std::optional<qint64> firstNumber(const QString& select);
 };
 
 } // namespace rh

@@ -735,7 +735,15 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     FtpResult r;
     if (d->refuse(&r))
         return r;
-    if (!journal().ftpRename(fromPath, toPath))
+    // What the new name held before, so that a resume can tell it from a
+    // third party's file.
+    qint64 before = -1;
+    if (journal().recording()) {
+        FtpFileInfo info;
+        if (lookup(toPath, &info).ok() && info.exists)
+            before = info.size;
+    }
+    if (!journal().ftpRename(fromPath, toPath, before))
         return Impl::planned(0);
     QByteArray from, to;
     QString why;

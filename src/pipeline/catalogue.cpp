@@ -100,6 +100,9 @@ bool Step5(Desk& desk)
             const QString sql = QStringLiteral("UPDATE file_rname AS a SET")
                 + QStringLiteral(" a.rname = '") + value + QLatin1Char('\'') + QStringLiteral(" WHERE")
                 + QStringLiteral(" a.code = ") + QString::number(product.number);
+            desk.database->setRowCheck(QStringLiteral("SELECT COUNT(*) FROM file_rname WHERE code = ")
+                                       + QString::number(product.number) + QStringLiteral(" AND rname = '") + value
+                                       + QLatin1Char('\''));
             if (ExecuteSql(desk, sql) > 0)
                 desk.AddLog(QStringLiteral("[성공] ") + name
                             + QStringLiteral(" 복사파일명 업데이트 성공 ") + finalName);
@@ -113,10 +116,17 @@ bool Step5(Desk& desk)
                 }
             }
 
-            if (desk.chkFTPAutoRemove.checked && product.number >= 1 && product.number <= 4) {
+            if (desk.chkFTPAutoRemove.checked && product.number >= 1 && product.number <= 4 && desk.database) {
+                desk.database->setRowCheck(QStringLiteral("SELECT COUNT(*) FROM cate3 WHERE idx = ")
+                                           + QString::number(product.cate3Idx)
+                                           + QStringLiteral(" AND DemoDownFile = '") + value + QLatin1Char('\''));
                 ExecuteSql(desk, QStringLiteral("update cate3 as a set a.DemoDownFile  = '") + value
                                      + QStringLiteral("' where a.idx=")
                                      + QString::number(product.cate3Idx));
+                if (desk.database)
+                    desk.database->setRowCheck(QStringLiteral("SELECT COUNT(*) FROM cate3_info WHERE idx = ")
+                                               + QString::number(product.cate3InfoIdx)
+                                               + QStringLiteral(" AND DemoDownFile = '") + value + QLatin1Char('\''));
                 ExecuteSql(desk, QStringLiteral("update cate3_info as a  set a.DemoDownFile  = '")
                                      + value + QStringLiteral("'where a.idx = ")
                                      + QString::number(product.cate3InfoIdx));

@@ -416,7 +416,7 @@ bool CodeSigning(Desk& desk, int firstCol, int secondCol)
                     continue;
                 // What the station handed back must carry the site's
                 // signature before it may replace anything.
-                if (!certificates.isEmpty() && !journal().planning()) {
+                if (!certificates.isEmpty() && !journal().planning() && !journal().pendingContent(a.native)) {
                     const SignatureCheck sig = checkAuthenticode(a.native, certificates);
                     if (!sig.ok) {
                         desk.AddLog(QStringLiteral("[오류] ") + desk.grid.text(ColProjectName, row)

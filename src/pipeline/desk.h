@@ -108,6 +108,8 @@ struct StepTable {
     std::function<bool()> step3;                          // distribution
     // Sends the records earlier runs could not, at the start of a run.
     std::function<void()> sendPending;
+    // Before anything of the run: false ends it stopped, nothing done.
+    std::function<bool()> preflight;
 };
 
 class Desk : public QObject {
@@ -185,6 +187,9 @@ public:
     // empty: logs/run_<start time> in the program folder.
     QString runFileBase;
     QString lastRunFileBase; // the last run's, once it ended
+    // The run this one finishes (its file name without extension), for the
+    // run line and the report; empty for a run of its own.
+    QString resumes;
     // The run report (logs/run_<start time>.json): selection, options,
     // servers, step timings, artefacts, verification and the journal.
     QJsonObject runReport(const QDateTime& start, const QDateTime& end) const;

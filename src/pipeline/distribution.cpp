@@ -321,6 +321,7 @@ bool fileOfficialVersions(Desk& desk, const QString& stoppedAt)
     for (int row = 1; row <= desk.grid.maxRows(); ++row) {
         if (!desk.isTicked(row))
             continue;
+        desk.workOnRow(row); // the official copy is this product's work
         const QString name = cell(desk, ColProjectName, row);
         const QString setup = cell(desk, ColISResult1, row);
         if (desk.failedUploads.contains(row)) {

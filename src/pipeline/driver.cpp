@@ -153,9 +153,11 @@ Desk::RunResult Desk::btnTrans_Click()
         // Whatever a message box says during the run is in the run log too.
         RunLogMirror mirror([this](const QString& line) { AddLog(line); });
         runStarted = start;
-        if (steps.sendPending)
-            steps.sendPending();
-        runChainInto(&m_lastResult, &closedAfter, start);
+        if (!steps.preflight || steps.preflight()) {
+            if (steps.sendPending)
+                steps.sendPending();
+            runChainInto(&m_lastResult, &closedAfter, start);
+        }
         if (runCancelled && m_lastResult != RunResult::FtpFailed) {
             m_lastResult = RunResult::Cancelled;
             closedAfter = false; // the log stays in view

@@ -121,7 +121,9 @@ void Desk::beginRecord(const QDateTime& start)
     if (runFileBase.isEmpty())
         runFileBase = outputFolder() + QStringLiteral("/logs/run_")
             + start.toString(QStringLiteral("yyyyMMdd_HHmmss"));
-    journal().begin(chkDryRun.checked ? Journal::Mode::Plan : Journal::Mode::Record);
+    journal().begin(chkDryRun.checked          ? Journal::Mode::Plan
+                    : journal().holdsEarlier() ? Journal::Mode::Resume
+                                               : Journal::Mode::Record);
     m_recordEnded = false;
     m_artefacts = QJsonArray();
     m_runLines.clear();
@@ -239,12 +241,15 @@ QJsonObject Desk::runDescription(const QDateTime& start) const
         {QStringLiteral("catalogue"), WebServerAddress()},
         {QStringLiteral("fileServer"), cfg.fileServerHost}};
 
-    return QJsonObject{{QStringLiteral("format"), QStringLiteral("rollhaven2-run-report/1")},
-                       {QStringLiteral("start"), start.toString(Qt::ISODate)},
-                       {QStringLiteral("setup"), IniPath},
-                       {QStringLiteral("selection"), selection},
-                       {QStringLiteral("options"), options},
-                       {QStringLiteral("servers"), servers}};
+    QJsonObject run{{QStringLiteral("format"), QStringLiteral("rollhaven2-run-report/1")},
+                    {QStringLiteral("start"), start.toString(Qt::ISODate)},
+                    {QStringLiteral("setup"), IniPath},
+                    {QStringLiteral("selection"), selection},
+                    {QStringLiteral("options"), options},
+                    {QStringLiteral("servers"), servers}};
+    if (!resumes.isEmpty())
+        run.insert(QStringLiteral("resumes"), resumes);
+    return run;
 }
 
 QJsonObject Desk::runReport(const QDateTime& start, const QDateTime& end) const

@@ -160,6 +160,12 @@ bool Step4(Desk& desk)
                 + QStringLiteral(",'* [현재버전] ") + db.escape_string(name)
                 + QStringLiteral(" → ") + db.escape_string(version) + QLatin1Char('\'')
                 + QStringLiteral(", 1") + QLatin1Char(')');
+            // The entry of this account, day and text is the record: a resume
+            // finds it instead of writing it twice.
+            db.setRowCheck(QStringLiteral("SELECT seq FROM diary WHERE writedate = CURDATE() AND writer = '")
+                           + db.escape_string(account) + QStringLiteral("' AND note = '* [현재버전] ")
+                           + db.escape_string(name) + QStringLiteral(" → ") + db.escape_string(version)
+                           + QStringLiteral("' ORDER BY seq LIMIT 1"));
             if (ExecuteSql(desk, master) == 0) {
                 desk.AddLog(QStringLiteral("[오류] ") + name + QStringLiteral(" 업무일지 마스트 저장오류"));
                 // A database that went away keeps this and the remaining entries for later.
@@ -177,6 +183,9 @@ bool Step4(Desk& desk)
             const QString detail = QStringLiteral("INSERT INTO diary_part (diaryseq, partcode)")
                 + QStringLiteral(" VALUES (") + QString::number(id) + QStringLiteral(", ") + code
                 + QLatin1Char(')');
+            if (desk.database)
+                desk.database->setRowCheck(QStringLiteral("SELECT COUNT(*) FROM diary_part WHERE diaryseq = ")
+                                           + QString::number(id) + QStringLiteral(" AND partcode = ") + code);
             if (ExecuteSql(desk, detail) > 0)
                 desk.AddLog(QStringLiteral("[정상] ") + name + QStringLiteral(" 업무일지 버전기록:")
                             + version);

@@ -5,7 +5,10 @@
 // platform, net and db layers just before it happens. A recording run keeps
 // the entries; a planning run (the dry run) keeps them and answers "done"
 // without acting, and remembers what the skipped actions would have left so
-// that later reads of the same run see it. The steps never know the mode.
+// that later reads of the same run see it. A resuming run records like a
+// recording run but holds an earlier run's entries: an effect that repeats
+// the earlier run's next one for its project, and is still in place, answers
+// "done" without acting. The steps never know the mode.
 //
 // Outside a run the journal is idle: nothing is kept and everything acts.
 #include <QByteArray>
@@ -17,6 +20,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
 
 namespace rh {
@@ -52,15 +56,39 @@ struct JournalEntry {
     qint64 size = -1; // bytes, when known
     bool planned = false; // not performed (dry run)
     QString note;    // e.g. why a wait was taken as satisfied
+    QString sha256;  // the content: bytes written, a copy's source, a waited-for output
+    // A destination the effect overwrites, as it was before (copies, renames).
+    qint64 beforeSize = -1;
+    QString beforeSha256;
+    QString check;   // SQL: the statement that finds the record's row
+    bool done = false; // a resume found it in place and did not act
 };
 
 class Journal {
 public:
-    enum class Mode { Idle, Record, Plan };
+    enum class Mode { Idle, Record, Plan, Resume };
 
     Mode mode() const { return m_mode; }
     bool planning() const { return m_mode == Mode::Plan; }
     bool active() const { return m_mode != Mode::Idle; }
+    // Record and Resume keep a journal file and act.
+    bool recording() const { return m_mode == Mode::Record || m_mode == Mode::Resume; }
+
+    // ---- resuming an earlier run (held from before begin until end). Per
+    // project, in order, the leading effects that repeat the earlier run's and
+    // are still in place answer "done"; from the first that is not, every
+    // effect of that project acts. A Plan with an earlier run held plans only
+    // what is not in place.
+    void holdEarlier(const QList<JournalEntry>& entries, bool earlierEnded);
+    bool holdsEarlier() const { return !m_earlier.isEmpty(); }
+    const QList<JournalEntry>& earlier() const { return m_earlier; }
+    // Checks only upper layers can make: a remote file's size (-1: none;
+    // nullopt: cannot tell).
+    std::function<std::optional<qint64>(const QString& remote)> remoteSize;
+    // Told of every effect found in place.
+    std::function<void(const JournalEntry&)> onDone;
+    // The earlier run's rule for "in place", entry by entry (earlier()[index]).
+    bool earlierInPlace(int index);
 
     // A run starts: entries, planned state and placeholders start afresh.
     void begin(Mode mode);
@@ -93,8 +121,15 @@ public:
     bool processStart(const QString& commandLine, const QString& folder);
     bool ftpUpload(const QString& local, const QString& remote, qint64 size);
     bool ftpUploadData(const QString& remote, const QByteArray& bytes);
-    bool ftpRename(const QString& from, const QString& to);
-    bool sql(const QString& text);
+    // beforeSize: the size `to` had on the server (-1: none or not known).
+    bool ftpRename(const QString& from, const QString& to, qint64 beforeSize = -1);
+    // check: a SELECT that finds the record's row (a number > 0 when it is
+    // there: its id or a count); runCheck runs it. While resuming, a statement
+    // whose row is there is never sent again.
+    bool sql(const QString& text, const QString& check = QString(),
+             const std::function<std::optional<qint64>()>& runCheck = {});
+    // What the last statement's check found (0: no row, -1: no check).
+    qint64 rowFound() const { return m_rowFound; }
     bool iniWrite(const QString& path, const QString& section, const QString& key,
                   const QString& value, const QByteArray& newBytes);
     bool settingsWrite(const QString& file, const QString& key, const QString& value);
@@ -131,6 +166,12 @@ public:
     qint64 placeholderNumber(const QString& label);
 
 private:
+    enum class Act { Go, Planned, Done };
+    struct Chain {
+        QList<int> idx; // the earlier run's effects of one project
+        int next = 0;
+        bool broken = false;
+    };
     struct PlannedFile {
         bool exists = false;
         qint64 size = -1;
@@ -139,6 +180,18 @@ private:
     };
     bool add(EffectKind kind, const QString& target, const QString& detail = QString(),
              qint64 size = -1, const QString& note = QString());
+    Act report(JournalEntry e);
+    bool alreadyDone(const JournalEntry& e);
+    bool same(const JournalEntry& earlier, const JournalEntry& now) const;
+    bool inPlace(const Chain& c, int k);
+    bool allInPlace(const Chain& c, int from, int to);
+    int recreates(const Chain& c, int from, const QString& path) const;
+    bool processInPlace(int index);
+    QStringList outputsOf(int index) const;
+    QString lastDigest(const QString& path) const;
+    qint64 expectedUploadSize(const JournalEntry& upload) const;
+    std::optional<qint64> serverSize(const QString& remote);
+    void tookAsDone(const Chain& c, int k);
     static QString key(const QString& path);
     const PlannedFile* planned(const QString& path) const;
 
@@ -152,6 +205,11 @@ private:
     QHash<qint64, QString> m_numbers; // placeholder number -> label
     qint64 m_nextPid = 0;
     QFile m_file;
+    QList<JournalEntry> m_earlier;
+    bool m_earlierEnded = false;
+    QHash<QString, Chain> m_chains;
+    QHash<int, bool> m_inPlace; // earlier index -> in place
+    qint64 m_rowFound = -1;
 };
 
 // The process-wide journal.
@@ -174,6 +232,9 @@ struct JournalFile {
     QJsonObject end;
 };
 bool readJournalFile(const QString& path, JournalFile* out);
+
+// Hex SHA-256 of a file's bytes; empty when it is no readable file.
+QString fileDigest(const QString& path);
 
 // Plan text: the entries grouped by step, then by project, numbered.
 QString renderJournal(const QList<JournalEntry>& entries);

@@ -1,5 +1,7 @@
 #include "ui/frmhistory.h"
 
+#include "pipeline/resume.h"
+
 #include "ui/runchart.h"
 
 #include <QComboBox>
@@ -115,6 +117,7 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
     btnOpenFolder = button("btnOpenFolder", "로그 폴더 열기", "실행 로그, 작업 기록, 보고서가 있는 폴더");
     btnOpenReport = button("btnOpenReport", "보고서 열기", "고른 실행의 보고서 (JSON)");
     btnOpenJournal = button("btnOpenJournal", "작업 기록 열기", "고른 실행이 한 일 (모의실행이면 계획)");
+    btnResume = button("btnResume", "이어하기", "끝나지 않은 실행을 같은 선택과 옵션으로 마저 합니다 (이미 된 일은 다시 하지 않습니다)");
     v->addLayout(tools);
 
     chart = new RunChart;
@@ -138,6 +141,11 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
     connect(btnOpenJournal, &QPushButton::clicked, this, [this] {
         if (currentRun() >= 0)
             openPath(m_entries[currentRun()].journalPath);
+    });
+    connect(btnResume, &QPushButton::clicked, this, [this] {
+        const QString path = resumableJournal(currentRun());
+        if (!path.isEmpty() && resume)
+            resume(path);
     });
     if (!m_entries.isEmpty())
         runs->selectRow(0);
@@ -186,8 +194,19 @@ void FrmHistory::openPath(const QString& path)
                                  QStringLiteral("이 파일을 열 프로그램이 없습니다. 직접 여세요:\n") + path);
 }
 
+QString FrmHistory::resumableJournal(int index) const
+{
+    if (index < 0 || index >= m_entries.size())
+        return QString();
+    QString path = m_entries[index].reportPath;
+    path = path.left(path.size() - int(qstrlen(".json"))) + QStringLiteral(".journal.jsonl");
+    JournalFile f;
+    return readJournalFile(path, &f) && isResumable(f) ? path : QString();
+}
+
 void FrmHistory::showRun(int index)
 {
+    btnResume->setEnabled(!resumableJournal(index).isEmpty());
     btnOpenReport->setEnabled(index >= 0 && index < m_entries.size());
     btnOpenJournal->setEnabled(index >= 0 && index < m_entries.size() && !m_entries[index].journalPath.isEmpty());
     if (index < 0 || index >= m_entries.size())

@@ -29,6 +29,10 @@ public:
     QPushButton* btnOpenFolder = nullptr;
     QPushButton* btnOpenReport = nullptr;
     QPushButton* btnOpenJournal = nullptr;
+    // 이어하기: enabled for a run that did not finish; hands its journal's
+    // path to `resume` (installed by the main window).
+    QPushButton* btnResume = nullptr;
+    std::function<void(const QString& journalPath)> resume;
     // Opens a file or folder (default: the desktop's application); false when
     // nothing could open it, which the dialog then tells with the path.
     std::function<bool(const QString& path)> opener;
@@ -41,6 +45,8 @@ public:
 
 private:
     void showRun(int index);
+    // The journal of a run that can be resumed, else empty.
+    QString resumableJournal(int index) const;
     void openPath(const QString& path);
 
     QList<RunHistoryEntry> m_entries;

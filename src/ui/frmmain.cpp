@@ -2,6 +2,7 @@
 
 #include "config/projectrow.h"
 #include "pipeline/desk.h"
+#include "pipeline/resume.h"
 #include "platform/apphome.h"
 #include "platform/interaction.h"
 #include "platform/usersettings.h"
@@ -910,6 +911,26 @@ void FrmMain::showHistory()
 {
     auto* history = new FrmHistory(outputFolder() + QStringLiteral("/logs"), this);
     history->setAttribute(Qt::WA_DeleteOnClose);
+    history->resume = [this, history](const QString& journalPath) {
+        if (m_desk.running())
+            return;
+        QString error;
+        const std::optional<ResumeSource> src = findResumeSource(outputFolder() + QStringLiteral("/logs"), journalPath, &error);
+        const auto clock = m_desk.now;
+        if (src) {
+            setResumeClock(m_desk, *src);
+            if (applyResume(m_desk, *src, &error)) {
+                history->close();
+                armResume(m_desk, *src);
+                m_desk.btnTrans_Click();
+                disarmResume(m_desk);
+                m_desk.now = clock;
+                return;
+            }
+            m_desk.now = clock;
+        }
+        interaction().tell(error, QStringLiteral("이어하기"), MsgIcon::Exclamation);
+    };
     history->open();
 }
 
