@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -246,17 +247,10 @@ struct Release {
             all += QString::fromUtf8(bytesOf(logs + f));
         return all;
     }
-    // A "_2" upload with bytes on the FTP server: one is under way.
-    QString partialUpload() const
-    {
-        QDirIterator it(ftp.root(), {QStringLiteral("*_2.exe")}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            it.next();
-            if (it.fileInfo().size() > 0)
-                return it.filePath().mid(ftp.root().size());
-        }
-        return QString();
-    }
+    // The second product's setup under way on the FTP server: bytes in its
+    // "_2" name, the first product's uploads all done before it.
+    static QString interruptedUpload() { return QStringLiteral("/public_html/download/tax_setup_2.exe"); }
+    bool uploading() const { return QFileInfo(ftp.localPath(interruptedUpload())).size() > 0; }
 
     EndState endState() const
     {
@@ -350,7 +344,7 @@ TEST_P(Interruption, ResumedReleaseEndsAsAnUninterruptedOne)
     Release r;
     const bool ftpPoint = point == Point::FtpUpload || point == Point::FtpServerDown;
     // A slow server keeps an upload under way long enough to be caught in it.
-    r.setUp(point == Point::SigningWait || point == Point::DatabaseDown, ftpPoint ? 256 : 0);
+    r.setUp(point == Point::SigningWait || point == Point::DatabaseDown, ftpPoint ? 1024 : 0);
     if (::testing::Test::HasFatalFailure())
         return;
 
@@ -395,9 +389,9 @@ TEST_P(Interruption, ResumedReleaseEndsAsAnUninterruptedOne)
         break;
     case Point::FtpUpload:
     case Point::FtpServerDown:
-        ASSERT_TRUE(waitUntil([&] { return !r.partialUpload().isEmpty() || !r.running(); }) && r.running())
+        ASSERT_TRUE(waitUntil([&] { return r.uploading() || !r.running(); }) && r.running())
             << r.output().toStdString();
-        interruptedUpload = r.partialUpload();
+        interruptedUpload = Release::interruptedUpload();
         if (point == Point::FtpUpload)
             r.kill9();
         else {
@@ -419,7 +413,8 @@ TEST_P(Interruption, ResumedReleaseEndsAsAnUninterruptedOne)
     EXPECT_EQ(resumed, 0) << r.output().toStdString();
     const QStringList missed = differences(want.lines, got.lines);
     EXPECT_TRUE(missed.isEmpty()) << "- uninterrupted only, + resumed only:\n"
-                                  << missed.join(QLatin1Char('\n')).toStdString();
+                                  << missed.join(QLatin1Char('\n')).toStdString() << "\n\nthe resumed run:\n"
+                                  << r.output().toStdString();
     // Once each, as in the uninterrupted release; the upload that was cut
     // off may be made again.
     QMap<QString, int> uploads = got.uploads;
