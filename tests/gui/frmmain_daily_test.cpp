@@ -442,6 +442,18 @@ TEST_F(DailyWindowTest, HistoryFiltersByResultAndAClickOnTheChartOpensThatRun)
     QTest::mouseClick(history.chart, Qt::LeftButton, {}, bar.center());
     EXPECT_EQ(history.currentRun(), 0);
 
+    // 이어하기 is for the run that did not finish, and hands over its journal.
+    QString resumed;
+    history.resume = [&](const QString& path) { resumed = path; };
+    EXPECT_TRUE(history.btnResume->isEnabled());
+    history.btnResume->click();
+    rh::JournalFile journal;
+    ASSERT_TRUE(rh::readJournalFile(resumed, &journal)) << resumed.toStdString();
+    EXPECT_EQ(journal.end.value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
+    history.selectRun(1);
+    EXPECT_FALSE(history.btnResume->isEnabled());
+    history.selectRun(0);
+
     QStringList opened;
     history.opener = [&](const QString& path) {
         opened << path;
