@@ -115,9 +115,11 @@ void Journal::holdEarlier(const QList<JournalEntry>& entries, bool earlierEnded)
     m_earlierEnded = earlierEnded;
     m_chains.clear();
     m_inPlace.clear();
-    // Waits are no effects, and what a plan only planned was never done.
+    // Waits are no effects, what a plan only planned was never done, and
+    // what a run does before its steps (records kept from earlier runs) is
+    // not the release's work.
     for (int i = 0; i < int(m_earlier.size()); ++i)
-        if (m_earlier[i].kind != EffectKind::Wait && !m_earlier[i].planned)
+        if (m_earlier[i].kind != EffectKind::Wait && !m_earlier[i].planned && !m_earlier[i].step.isEmpty())
             m_chains[m_earlier[i].project].idx.append(i);
 }
 
@@ -213,7 +215,7 @@ bool Journal::same(const JournalEntry& earlier, const JournalEntry& now) const
 
 bool Journal::alreadyDone(const JournalEntry& e)
 {
-    if (e.kind == EffectKind::Wait)
+    if (e.kind == EffectKind::Wait || e.step.isEmpty())
         return false;
     Chain& c = m_chains[e.project];
     auto at = [&](int k) -> const JournalEntry& { return m_earlier[c.idx[k]]; };
@@ -225,9 +227,13 @@ bool Journal::alreadyDone(const JournalEntry& e)
     }
     if (c.broken)
         return false;
-    // A delete the earlier run needed and this one does not (the file is gone).
-    while (c.next < c.idx.size() && !same(at(c.next), e) && at(c.next).kind == EffectKind::FileDelete
-           && !exists(at(c.next).target))
+    // A delete or a folder the earlier run needed and this one does not:
+    // the file is gone, the folder is there.
+    auto needless = [&](const JournalEntry& x) {
+        return (x.kind == EffectKind::FileDelete && !exists(x.target))
+            || (x.kind == EffectKind::FolderMake && QFileInfo(x.target).isDir());
+    };
+    while (c.next < c.idx.size() && !same(at(c.next), e) && needless(at(c.next)))
         ++c.next;
     if (c.next < c.idx.size() && same(at(c.next), e)) {
         const bool ok = e.kind == EffectKind::Sql ? false : inPlace(c, c.next);

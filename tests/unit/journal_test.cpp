@@ -117,3 +117,40 @@ TEST_F(JournalTest, RecordActsAndKeepsTheSameEntries)
     EXPECT_EQ(journaledUnlink(at(QStringLiteral("marker.txt"))), 0);
     EXPECT_TRUE(journal().entries().isEmpty());
 }
+
+TEST_F(JournalTest, ResumeSkipsTheLeadingWorkInPlaceAndActsFromTheFirstThatIsNot)
+{
+    write(at(QStringLiteral("a.exe")), "12345");
+    write(at(QStringLiteral("old.txt")), "old");
+    write(at(QStringLiteral("setup.ini")), "[Project1]\r\nVbpPath=x\r\n");
+    auto run = [&](Journal::Mode mode) {
+        journal().begin(mode);
+        journal().setStep(QStringLiteral("배포"));
+        journal().setProject(QStringLiteral("원장관리"));
+        effects();
+    };
+    run(Journal::Mode::Record);
+    const QList<JournalEntry> earlier = journal().entries();
+    journal().end();
+
+    // Someone changed the marker; everything before it is as the run left it.
+    write(at(QStringLiteral("marker.txt")), "changed");
+    journal().holdEarlier(earlier, true);
+    QStringList told;
+    journal().onDone = [&](const JournalEntry& e) { told << effectKindName(e.kind); };
+    run(Journal::Mode::Resume);
+    QStringList done, acted;
+    for (const JournalEntry& e : journal().entries())
+        if (e.kind != EffectKind::Wait)
+            (e.done ? done : acted) << effectKindName(e.kind);
+    // The folder is there: it is not even asked for.
+    EXPECT_EQ(done, (QStringList{QStringLiteral("file-copy"), QStringLiteral("file-rename"), QStringLiteral("file-delete"),
+                                 QStringLiteral("ini-write")}));
+    EXPECT_EQ(told, done);
+    // From the marker on, the project's work is done again: the program too,
+    // though it left nothing behind that could have changed.
+    EXPECT_EQ(acted, (QStringList{QStringLiteral("file-write"), QStringLiteral("process-start")}));
+    QFile marker(at(QStringLiteral("marker.txt")));
+    ASSERT_TRUE(marker.open(QIODevice::ReadOnly));
+    EXPECT_EQ(marker.readAll(), QByteArray("v"));
+}
