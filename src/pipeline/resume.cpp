@@ -2,7 +2,9 @@
 
 #include "config/projectrow.h"
 #include "net/ftpsession.h"
+#include "pipeline/codesigning.h"
 #include "pipeline/desk.h"
+#include "platform/drivemap.h"
 #include "platform/interaction.h"
 
 #include <QDir>
@@ -250,6 +252,14 @@ void armResume(Desk& desk, const ResumeSource& src)
     desk.resumes = src.name;
     auto remote = std::make_shared<RemoteLook>();
     journal().holdEarlier(src.file.entries, !src.file.end.isEmpty());
+    // The signing station answers a file in its unsigned folder with its
+    // namesake in the signed folder.
+    journal().handedBackAs = [](const QString& path) {
+        const QFileInfo given(path);
+        if (QDir::cleanPath(given.absolutePath()) != QDir::cleanPath(nativePath(signingUnsignedFolder())))
+            return QString();
+        return QDir::cleanPath(nativePath(signingSignedFolder())) + QLatin1Char('/') + given.fileName();
+    };
     journal().remoteSize = [remote](const QString& path) { return remote->size(path); };
     journal().onDone = [&desk](const JournalEntry& e) {
         desk.AddLog(QStringLiteral("이미 완료: ") + effectKindLabel(e.kind) + QLatin1Char(' ') + e.target);

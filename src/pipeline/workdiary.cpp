@@ -161,9 +161,11 @@ bool Step4(Desk& desk)
                 + QStringLiteral(" → ") + db.escape_string(version) + QLatin1Char('\'')
                 + QStringLiteral(", 1") + QLatin1Char(')');
             // The entry of this account, day and text is the record: a resume
-            // finds it instead of writing it twice.
-            db.setRowCheck(QStringLiteral("SELECT seq FROM diary WHERE writedate = CURDATE() AND writer = '")
-                           + db.escape_string(account) + QStringLiteral("' AND note = '* [현재버전] ")
+            // finds it instead of writing it twice. The day is the run's own,
+            // which a resume on a later day keeps.
+            db.setRowCheck(QStringLiteral("SELECT seq FROM diary WHERE writedate = '")
+                           + desk.now().date().toString(QStringLiteral("yyyy-MM-dd"))
+                           + QStringLiteral("' AND writer = '") + db.escape_string(account) + QStringLiteral("' AND note = '* [현재버전] ")
                            + db.escape_string(name) + QStringLiteral(" → ") + db.escape_string(version)
                            + QStringLiteral("' ORDER BY seq LIMIT 1"));
             if (ExecuteSql(desk, master) == 0) {

@@ -94,6 +94,7 @@ void Journal::begin(Mode mode)
         m_remote.clear();
     }
     m_waited.clear();
+    m_handedBack.clear();
     m_numbers.clear();
     m_nextPid = kFirstPlannedPid;
 }
@@ -108,6 +109,7 @@ void Journal::end()
     m_inPlace.clear();
     remoteSize = nullptr;
     onDone = nullptr;
+    handedBackAs = nullptr;
 }
 
 void Journal::holdEarlier(const QList<JournalEntry>& entries, bool earlierEnded)
@@ -264,6 +266,8 @@ void Journal::tookAsDone(const Chain& c, int k)
     const JournalEntry& e = m_earlier[c.idx[k]];
     switch (e.kind) {
     case EffectKind::FileCopy:
+        if (const QString back = handedBack(e); QFileInfo(back).isFile())
+            m_handedBack.insert(key(back));
         if (exists(e.target)) {
             m_files.remove(key(e.target));
             break;
@@ -299,6 +303,25 @@ void Journal::tookAsDone(const Chain& c, int k)
     default:
         break;
     }
+}
+
+QString Journal::handedBack(const JournalEntry& copy) const
+{
+    return copy.kind == EffectKind::FileCopy && handedBackAs ? handedBackAs(copy.target) : QString();
+}
+
+// What a station gave back for the earlier run's hand-over is no leftover:
+// until this run comes to that hand-over, the reads see it not yet back.
+bool Journal::awaitsHandOver(const QString& path)
+{
+    if (m_earlier.isEmpty() || !handedBackAs || m_step.isEmpty())
+        return false;
+    const auto it = m_chains.constFind(m_project);
+    if (it == m_chains.cend() || it->broken || it->next >= it->idx.size())
+        return false;
+    const Chain& c = *it;
+    const QString back = handedBack(m_earlier[c.idx[c.next]]);
+    return !back.isEmpty() && key(back) == key(path) && inPlace(c, c.next);
 }
 
 bool Journal::earlierInPlace(int index)
@@ -418,6 +441,12 @@ bool Journal::inPlace(const Chain& c, int k)
                 ok = true;
                 break;
             }
+        }
+        // A hand-over the station took and answered: its output waits to be
+        // taken back.
+        if (there.isEmpty() && !exists(e.target) && QFileInfo(handedBack(e)).isFile()) {
+            ok = true;
+            break;
         }
         // Moved on by the earlier run's own later effects (renamed, deleted,
         // overwritten, or copied back: a round trip), which must then be in
@@ -776,11 +805,11 @@ bool Journal::httpDownload(const QString& url, const QString& path)
     return a == Act::Go;
 }
 
-bool Journal::isFile(const QString& path) const
+bool Journal::isFile(const QString& path)
 {
     if (const PlannedFile* p = planned(path))
         return p->exists;
-    return QFileInfo(path).isFile();
+    return !awaitsHandOver(path) && QFileInfo(path).isFile();
 }
 
 qint64 Journal::fileSize(const QString& path) const
@@ -846,7 +875,7 @@ bool Journal::plannedOutput(const QString& path, const QString& producer)
 {
     // Resuming: an output of a hand-over found done counts as come back.
     if (m_mode == Mode::Resume)
-        return pendingContent(path) && awaitFile(path, producer);
+        return (pendingContent(path) || m_handedBack.contains(key(path))) && awaitFile(path, producer);
     return planning() && awaitFile(path, producer);
 }
 

@@ -88,6 +88,8 @@ public:
     std::function<std::optional<qint64>(const QString& remote)> remoteSize;
     // Told of every effect found in place.
     std::function<void(const JournalEntry&)> onDone;
+    // Where a station hands back what a copy gave it (empty: not a hand-over).
+    std::function<QString(const QString& handedOver)> handedBackAs;
     // The earlier run's rule for "in place", entry by entry (earlier()[index]).
     bool earlierInPlace(int index);
 
@@ -138,7 +140,7 @@ public:
     bool httpDownload(const QString& url, const QString& path);
 
     // ---- reads that see the run's planned state (native paths)
-    bool isFile(const QString& path) const;
+    bool isFile(const QString& path);
     qint64 fileSize(const QString& path) const; // -1: no such file
     // The file's content is known only after a skipped action (a tool's output).
     bool pendingContent(const QString& path) const;
@@ -194,6 +196,8 @@ private:
     qint64 expectedUploadSize(const JournalEntry& upload) const;
     std::optional<qint64> serverSize(const QString& remote);
     void tookAsDone(const Chain& c, int k);
+    QString handedBack(const JournalEntry& copy) const;
+    bool awaitsHandOver(const QString& path);
     static QString key(const QString& path);
     const PlannedFile* planned(const QString& path) const;
 
@@ -204,6 +208,7 @@ private:
     QHash<QString, PlannedFile> m_files;
     QHash<QString, qint64> m_remote;
     QSet<QString> m_waited;
+    QSet<QString> m_handedBack; // outputs of hand-overs taken as done
     QHash<qint64, QString> m_numbers; // placeholder number -> label
     qint64 m_nextPid = 0;
     QFile m_file;

@@ -16,6 +16,7 @@
 
 #include "platform/codepage.h"
 #include "platform/interaction.h"
+#include "platform/journal.h"
 #include "site/sitecfg.h"
 
 #include <QDeadlineTimer>
@@ -426,6 +427,29 @@ TEST_F(DatabaseStepTest, AnEntryTheServerTookBeforeItsSessionDroppedIsWrittenOnc
                                     " GROUP_CONCAT(p.partcode) FROM tv_inhouse.diary d"
                                     " JOIN tv_inhouse.diary_part p ON p.diaryseq = d.seq"))),
               "1\t104");
+}
+
+TEST_F(DatabaseStepTest, AResumeOnALaterDayFindsTheEntryOfTheRunsOwnDay)
+{
+    // The interrupted run wrote its entry yesterday; the resume runs on
+    // yesterday's clock and finds it.
+    root(QStringLiteral("INSERT INTO tv_inhouse.diary (writedate, writer, note, secret) VALUES"
+                        " (CURDATE() - INTERVAL 1 DAY, 'dev01', '* [현재버전] Ledger → 2.1.0.5', 1);"
+                        "INSERT INTO tv_inhouse.diary_part (diaryseq, partcode) VALUES (LAST_INSERT_ID(), 104);"));
+    addRow({QStringLiteral("Ledger"), QStringLiteral("2.1.0.5"), QStringLiteral("104")});
+    desk.now = [] { return QDateTime::currentDateTime().addDays(-1); };
+    JournalEntry earlier;
+    earlier.kind = EffectKind::Sql;
+    earlier.step = QStringLiteral("업무일지");
+    journal().holdEarlier({earlier}, false);
+    journal().begin(Journal::Mode::Resume);
+    journal().setStep(QStringLiteral("업무일지"));
+    Step4(desk);
+    journal().end();
+    EXPECT_EQ(s(root(QStringLiteral("SELECT COUNT(*), (SELECT COUNT(*) FROM tv_inhouse.diary_part)"
+                                    " FROM tv_inhouse.diary"))),
+              "1\t1")
+        << s(ui.log.join("\n"));
 }
 
 // --------------------------------------------------------------------- Step5

@@ -75,6 +75,12 @@ bool FtpServer::restart()
     return launch(m_port);
 }
 
+bool FtpServer::restart(const Options& options)
+{
+    m_options = options;
+    return restart();
+}
+
 bool FtpServer::launch(int port)
 {
     m_error.clear();
@@ -95,6 +101,8 @@ bool FtpServer::launch(int port)
         args << QStringLiteral("--refuse") << m_options.refuse.join(QLatin1Char(','));
     if (m_options.throttleBytesPerSec > 0)
         args << QStringLiteral("--throttle") << QString::number(m_options.throttleBytesPerSec);
+    if (m_options.writeThrough)
+        args << QStringLiteral("--write-through");
     const int listening = startScriptServer(m_proc, args, log, QStringLiteral("FTP"), &m_error);
     if (listening != 0)
         m_port = listening; // kept on failure, for restart()
@@ -142,6 +150,19 @@ int FtpServer::connectionCount() const
     static const QRegularExpression connectLine(QStringLiteral("^EVENT connect "),
                                                 QRegularExpression::MultilineOption);
     return int(output().count(connectLine));
+}
+
+QStringList FtpServer::closedUploads() const
+{
+    static const QRegularExpression closed(QStringLiteral("^EVENT (?:received|incomplete) (.*)$"),
+                                           QRegularExpression::MultilineOption);
+    QStringList out;
+    const QString rootPath = root();
+    for (auto it = closed.globalMatch(output()); it.hasNext();) {
+        const QString local = it.next().captured(1);
+        out << (local.startsWith(rootPath) ? local.mid(rootPath.size()) : local);
+    }
+    return out;
 }
 
 bool FtpServer::waitForOutput(const QString& text, int timeoutMs) const

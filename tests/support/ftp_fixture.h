@@ -19,6 +19,7 @@ public:
         QString user = QStringLiteral("tvc1");
         QString password = QStringLiteral("Tv#Ftp0912ab");
         qint64 throttleBytesPerSec = 0; // 0: uploads at full speed
+        bool writeThrough = false;      // uploaded bytes reach the disk as they arrive
         QStringList refuse;             // commands answered with 500 ("SIZE", "MLST")
     };
 
@@ -31,8 +32,10 @@ public:
     // come up; tests must fail on that, never skip.
     bool start(const Options& options);
     bool start() { return start(Options{}); }
-    // Starts again on the port of the last start (after kill()).
+    // Starts again on the port of the last start (after kill()), with other
+    // options when given.
     bool restart();
+    bool restart(const Options& options);
     // Kills the server process at once (open transfers break).
     void kill();
     // Freezes the server (SIGSTOP): connections stay open, nothing answers.
@@ -51,6 +54,9 @@ public:
 
     // Control connections the server accepted since start() (over restarts).
     int connectionCount() const;
+    // The remote path of every upload the server closed, complete or not
+    // (over restarts), in order.
+    QStringList closedUploads() const;
     // Waits until the server's output holds the text (e.g. "EVENT login-failed").
     // The bound is generous: a busy machine may take its time.
     bool waitForOutput(const QString& text, int timeoutMs = 60000) const;

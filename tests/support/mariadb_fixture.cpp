@@ -123,6 +123,24 @@ void MariaDbServer::stop()
     m_running = false;
 }
 
+bool MariaDbServer::restart()
+{
+    if (m_running)
+        return true;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("RH_SANDBOX_OWNER_PID"), QString::number(QCoreApplication::applicationPid()));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("bash"), {scriptPath(), QStringLiteral("restart"), m_dir.path()});
+    if (!p.waitForFinished(90000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        m_diagnostics = QStringLiteral("MariaDB sandbox did not start again:\n")
+                        + QString::fromUtf8(p.readAllStandardError());
+        return false;
+    }
+    m_running = true;
+    return true;
+}
+
 SiteConfig MariaDbServer::siteConfig(SiteConfig base) const
 {
     base.dbServerAddress = host();

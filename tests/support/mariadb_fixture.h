@@ -46,6 +46,9 @@ public:
     // False with diagnostics() (the server's error log) when it did not come up.
     bool start();
     void stop();
+    // Starts a stopped server again on its data and port (a database that
+    // was down for a while). False with diagnostics() when it did not.
+    bool restart();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     int port() const { return m_port; }

@@ -129,6 +129,10 @@ bool SigningStation::start(QString* error)
                      QString::number(m_delay), QStringLiteral("--poll"), QString::number(m_poll)};
     if (!m_cert.isEmpty())
         args << QStringLiteral("--cert") << m_cert << QStringLiteral("--key") << m_key;
+    if (!m_hold.isEmpty())
+        args << QStringLiteral("--hold-until") << m_hold;
+    if (!m_log.isEmpty())
+        args << QStringLiteral("--log") << m_log;
     m_process->start(QStringLiteral("python3"), args);
     if (!m_process->waitForStarted(10000)) {
         *error = QStringLiteral("signing station did not start: ") + m_process->errorString();

@@ -79,13 +79,17 @@ public:
         m_cert = certificate;
         m_key = key;
     }
+    // Before start: sign nothing until `file` exists.
+    void holdUntil(const QString& file) { m_hold = file; }
+    // Before start: a "signed NAME" line per file signed goes to `file`.
+    void logTo(const QString& file) { m_log = file; }
     QString unsignedFolder() const { return m_unsigned; }
     QString signedFolder() const { return m_signed; }
 
 private:
     QString m_unsigned, m_signed;
     double m_delay, m_poll;
-    QString m_cert, m_key;
+    QString m_cert, m_key, m_hold, m_log;
     std::unique_ptr<QProcess> m_process;
 };
 

@@ -74,6 +74,14 @@ class WireFS(AbstractedFS):
         return self._recode(super().format_mlsx(*args, **kwargs))
 
 
+class WriteThroughFS(WireFS):
+    # Received bytes reach the disk at once, so a test sees an upload grow.
+    def open(self, filename, mode):
+        if "b" in mode and any(c in mode for c in "wa+"):
+            return open(filename, mode, buffering=0)
+        return super().open(filename, mode)
+
+
 class BulkDTPHandler(DTPHandler):
     # Larger reads cut the interpreter's work per uploaded byte.
     ac_in_buffer_size = 256 * 1024
@@ -91,6 +99,8 @@ def parse_args():
                    help="create /public_html/download/versions/ under the root")
     p.add_argument("--throttle", type=int, default=0,
                    help="limit uploads to this many bytes per second (0: none)")
+    p.add_argument("--write-through", action="store_true",
+                   help="write uploaded bytes to disk as they arrive (unbuffered)")
     p.add_argument("--refuse", default="",
                    help="comma-separated commands to answer with 500, as servers"
                         " without them do (e.g. SIZE,MLST)")
@@ -125,7 +135,7 @@ def make_server(args):
         handler = type("RefusingHandler", (EventHandler,), {
             "proto_cmds": {k: v for k, v in EventHandler.proto_cmds.items() if k not in refused}})
     handler.authorizer = auth
-    handler.abstracted_fs = WireFS
+    handler.abstracted_fs = WriteThroughFS if args.write_through else WireFS
     handler.wire_encoding = args.encoding
     handler.auth_failed_timeout = 0.1
     handler.banner = "rollhaven test ftp ready"

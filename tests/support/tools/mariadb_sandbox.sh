@@ -4,6 +4,8 @@
 #   mariadb_sandbox.sh start DIR   initialise DIR/data, start the server on a free
 #                                  port, load schema.sql; prints the port
 #   mariadb_sandbox.sh stop DIR    stop the server started in DIR
+#   mariadb_sandbox.sh restart DIR start the stopped server of DIR again on its
+#                                  data and port (a database that was down)
 #   mariadb_sandbox.sh sql DIR [ARGS...]
 #                                  run SQL from standard input as root (ARGS go
 #                                  to the mariadb client, e.g. -N -B)
@@ -149,6 +151,16 @@ template_data() {
   echo "$tdata"
 }
 
+watch_owner() { # stops the launched server when RH_SANDBOX_OWNER_PID ends
+  if [[ -n ${RH_SANDBOX_OWNER_PID:-} ]]; then
+    # shellcheck disable=SC2016  # expanded by the watcher's own shell
+    setsid bash -c '
+      while kill -0 "$1" 2>/dev/null && kill -0 "$2" 2>/dev/null; do sleep 1; done
+      kill -TERM "$2" 2>/dev/null || true' watcher "$RH_SANDBOX_OWNER_PID" "$launched_pid" \
+      </dev/null >/dev/null 2>&1 &
+  fi
+}
+
 cmd_start() {
   local dir=$1
   mkdir -p "$dir"
@@ -180,23 +192,34 @@ cmd_start() {
   done
   if (( fresh )); then load_schema "$dir"; fi
 
-  if [[ -n ${RH_SANDBOX_OWNER_PID:-} ]]; then
-    # shellcheck disable=SC2016  # expanded by the watcher's own shell
-    setsid bash -c '
-      while kill -0 "$1" 2>/dev/null && kill -0 "$2" 2>/dev/null; do sleep 1; done
-      kill -TERM "$2" 2>/dev/null || true' watcher "$RH_SANDBOX_OWNER_PID" "$launched_pid" \
-      </dev/null >/dev/null 2>&1 &
-  fi
+  watch_owner
 
   echo "$port" >"$dir/port"
   echo "$port"
 }
 
-[[ $# -ge 2 ]] || die "usage: $0 start|stop|sql DIR"
+cmd_restart() {
+  local dir port
+  dir=$(cd "$1" && pwd)
+  [[ -z $(server_pid "$dir") ]] || die "a server already runs in $dir"
+  [[ -d $dir/data && -s $dir/port ]] || die "no server was started in $dir"
+  port=$(<"$dir/port")
+  local extra=()
+  # shellcheck disable=SC2206  # options are blank-separated on purpose
+  if [[ -n ${RH_SANDBOX_SERVER_ARGS:-} ]]; then extra=($RH_SANDBOX_SERVER_ARGS); fi
+  if ! launch "$dir" --port="$port" --bind-address=127.0.0.1 "${extra[@]}"; then
+    show_error_log "$dir"
+    die "mariadbd did not start again"
+  fi
+  watch_owner
+  echo "$port"
+}
+
+[[ $# -ge 2 ]] || die "usage: $0 start|stop|restart|sql DIR"
 user_arg=()
 if [[ $(id -u) -eq 0 ]]; then user_arg=(--user=root); fi
 launched_pid=
-if [[ $1 == start ]]; then
+if [[ $1 == start || $1 == restart ]]; then
   mariadbd=$(find_bin mariadbd /usr/sbin/mariadbd)
   install_db=$(find_bin mariadb-install-db /usr/bin/mariadb-install-db)
   admin=$(find_bin mariadb-admin /usr/bin/mariadb-admin)
@@ -204,6 +227,7 @@ fi
 case $1 in
   start) cmd_start "$2" ;;
   stop) stop_server "$(cd "$2" && pwd)" ;;
+  restart) cmd_restart "$2" ;;
   sql) dir=$(cd "$2" && pwd); shift 2; client "$dir" "$@" ;;
-  *) die "unknown command $1 (start|stop|sql)" ;;
+  *) die "unknown command $1 (start|stop|restart|sql)" ;;
 esac

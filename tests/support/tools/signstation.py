@@ -12,9 +12,12 @@ cannot be signed so is handed back unsigned, as a misconfigured station would.
 
   signstation.py --unsigned DIR --signed DIR [--delay S] [--poll S]
                  [--cert PEM --key PEM] [--pidfile FILE] [--owner-pid PID] [--once]
+                 [--hold-until FILE] [--log FILE]
 
 Stops on SIGTERM or SIGINT, or once the owner process has gone. Names starting with "." are temporary files of
 a copy in progress and are left alone. --once signs what is there and exits.
+--hold-until signs nothing until FILE exists (files wait, their delay
+running); --log appends "signed NAME" for every file signed to FILE.
 """
 import argparse
 import os
@@ -103,9 +106,14 @@ def scan(args, seen, now, force=False):
             if not force:
                 continue
         if force or now - first >= args.delay:
+            if args.hold_until and not os.path.exists(args.hold_until):
+                continue
             try:
                 sign(name, args.unsigned, args.signed, args.cert, args.key)
                 print("signed " + name, flush=True)
+                if args.log:
+                    with open(args.log, "a", encoding="utf-8") as f:
+                        f.write("signed " + name + "\n")
             except FileNotFoundError:
                 pass
             seen.pop(name, None)
@@ -134,6 +142,8 @@ def main():
     p.add_argument("--pidfile")
     p.add_argument("--owner-pid", type=int, help="stop when this process has ended")
     p.add_argument("--once", action="store_true")
+    p.add_argument("--hold-until", help="sign nothing until this file exists")
+    p.add_argument("--log", help="append a line per signed file here")
     args = p.parse_args()
     os.makedirs(args.signed, exist_ok=True)
     if args.once:

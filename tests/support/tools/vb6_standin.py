@@ -19,6 +19,10 @@ the behaviour, for tests:
 
 Every call is appended to the file named by RH_STANDIN_LOG, when set, as
 "vb6 SWITCH PATH".
+
+With RH_VB6_HOLD=PATH set, a make run writes its pid to PATH.started and
+waits until PATH exists (two minutes at most) before it builds: a test can
+catch the program in the middle of a compile.
 """
 import importlib.util
 import os
@@ -111,7 +115,19 @@ def run_mkpe(args):
         sys.argv = saved
 
 
+def hold():
+    path = os.environ.get("RH_VB6_HOLD")
+    if not path:
+        return
+    with open(path + ".started", "w") as f:
+        f.write("%d\n" % os.getpid())
+    deadline = time.monotonic() + 120
+    while not os.path.exists(path) and time.monotonic() < deadline:
+        time.sleep(0.02)
+
+
 def make(project, fields, opts):
+    hold()
     if "MakeMs" in opts:
         time.sleep(int(opts["MakeMs"]) / 1000.0)
     if failing(project, opts):
