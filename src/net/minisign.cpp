@@ -82,7 +82,11 @@ QString MinisignKey::idText() const
 {
     QByteArray reversed(id);
     std::reverse(reversed.begin(), reversed.end());
-    return QString::fromLatin1(reversed.toHex().toUpper());
+    // minisign prints the id as a plain hexadecimal number: no leading zeros.
+    QString hex = QString::fromLatin1(reversed.toHex().toUpper());
+    while (hex.size() > 1 && hex.startsWith(QLatin1Char('0')))
+        hex.remove(0, 1);
+    return hex;
 }
 
 bool parseMinisignKey(const QString& text, MinisignKey* key, QString* error)

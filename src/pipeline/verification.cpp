@@ -363,6 +363,12 @@ private:
             const QString code = cell(ColWorkDiaryCode, row);
             bool numeric = false;
             code.toLongLong(&numeric);
+            // The entry carries the server's date of its writing; a resume
+            // may have found the one its earlier run wrote on that run's day.
+            const QString diaryDay = m_desk.resumes.isEmpty()
+                ? QStringLiteral(" AND d.writedate = CURDATE()")
+                : QStringLiteral(" AND d.writedate IN (CURDATE(), '")
+                    + m_desk.now().date().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("')");
             // Today's row only, and only when this run wrote one: an earlier
             // run's row does not stand for this one.
             if (m_desk.chkWriteVer.checked && numeric)
@@ -374,7 +380,7 @@ private:
                                        QStringLiteral("SELECT d.note FROM diary d JOIN diary_part p ON p.diaryseq = d.seq"
                                                       " WHERE p.partcode = ")
                                            + code
-                                           + QStringLiteral(" AND d.writedate = CURDATE() ORDER BY d.seq DESC LIMIT 1")));
+                                           + diaryDay + QStringLiteral(" ORDER BY d.seq DESC LIMIT 1")));
 
             const CatalogueProduct product = catalogueProduct(setup);
             // The catalogue names the file the server lists, as the run's

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -40,6 +41,24 @@ const QStringList kRelease{QStringLiteral("--ini"),   QStringLiteral("demo.ini")
                            QStringLiteral("--yes"),   QStringLiteral("--steps"),
                            QStringLiteral("run,compile,buildsign,setup,setupsign,distribute")};
 constexpr int kBoundMs = 120000; // generous: the machine may be busy
+
+// The folder of the one certificate (signing.pem, signing-key.pem) every
+// sandbox's station signs with; empty when openssl could not make it.
+QString signingCertificate()
+{
+    static QTemporaryDir dir;
+    static const bool made = [] {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=Site Signing"), QStringLiteral("-keyout"),
+                       dir.path() + QStringLiteral("/signing-key.pem"), QStringLiteral("-out"),
+                       dir.path() + QStringLiteral("/signing.pem")});
+        return openssl.waitForFinished(kBoundMs) && openssl.exitCode() == 0;
+    }();
+    return made ? dir.path() : QString();
+}
 
 bool waitUntil(const std::function<bool()>& done, int ms = kBoundMs)
 {
@@ -151,7 +170,8 @@ struct Release {
         site.write(QStringLiteral("[Servers]\nFileServerHost=fileserver\nDBServerAddress=127.0.0.1\nDBPort=%1\n"
                                   "WebDBPort=%1\nWebServerAddress=127.0.0.1\nWebHttpPort=1\nCheckerHost=127.0.0.1\n"
                                   "CheckerPort=1\n[Text]\nCodePage=CP949\n[Drives]\nC:=drives/C\nD:=drives/D\n"
-                                  "S:=drives/S\n\\\\fileserver=drives/fileserver\n[Signing]\nPollMs=200\n")
+                                  "S:=drives/S\n\\\\fileserver=drives/fileserver\n[Signing]\nPollMs=200\n"
+                                  "Certificate=signing.pem\n")
                        .arg(db.port())
                        .toUtf8()
                    + Sandbox::accountKeys() // ends with [Ftp]
@@ -190,7 +210,14 @@ struct Release {
                                spec);
         }
 
+        // The station signs for real with the certificate site.ini names, one
+        // certificate and signing time for every sandbox so equal files sign alike.
+        ASSERT_FALSE(signingCertificate().isEmpty());
+        for (const char* f : {"/signing.pem", "/signing-key.pem"})
+            ASSERT_TRUE(QFile::copy(signingCertificate() + QLatin1String(f), home() + QLatin1String(f)));
         station.emplace(box, 0.05);
+        station->signWith(home() + QStringLiteral("/signing.pem"), home() + QStringLiteral("/signing-key.pem"),
+                          1'765'000'000);
         station->logTo(signingLog());
         if (holdSigning)
             station->holdUntil(hold);

@@ -129,6 +129,8 @@ bool SigningStation::start(QString* error)
                      QString::number(m_delay), QStringLiteral("--poll"), QString::number(m_poll)};
     if (!m_cert.isEmpty())
         args << QStringLiteral("--cert") << m_cert << QStringLiteral("--key") << m_key;
+    if (m_time > 0)
+        args << QStringLiteral("--time") << QString::number(m_time);
     if (!m_hold.isEmpty())
         args << QStringLiteral("--hold-until") << m_hold;
     if (!m_log.isEmpty())

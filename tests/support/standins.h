@@ -73,11 +73,13 @@ public:
     // False with the reason in *error when the station did not come up.
     bool start(QString* error);
     void stop();
-    // Before start: sign for real (osslsigncode) with this certificate and key.
-    void signWith(const QString& certificate, const QString& key)
+    // Before start: sign for real (osslsigncode) with this certificate and
+    // key; a fixed signing time (unix) makes equal files sign alike.
+    void signWith(const QString& certificate, const QString& key, qint64 signingTime = 0)
     {
         m_cert = certificate;
         m_key = key;
+        m_time = signingTime;
     }
     // Before start: sign nothing until `file` exists.
     void holdUntil(const QString& file) { m_hold = file; }
@@ -90,6 +92,7 @@ private:
     QString m_unsigned, m_signed;
     double m_delay, m_poll;
     QString m_cert, m_key, m_hold, m_log;
+    qint64 m_time = 0;
     std::unique_ptr<QProcess> m_process;
 };
 

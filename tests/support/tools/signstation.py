@@ -64,11 +64,12 @@ def signed_bytes(data):
     return bytes(data) + cert
 
 
-def sign(name, unsigned, signed, cert=None, key=None):
+def sign(name, unsigned, signed, cert=None, key=None, at=None):
     src = os.path.join(unsigned, name)
     tmp = os.path.join(signed, "." + name + ".signing")
     if cert:
-        done = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", src, "-out", tmp],
+        when = ["-time", str(at)] if at else []
+        done = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key] + when + ["-in", src, "-out", tmp],
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if done.returncode != 0:
             print("not signed " + name + ": " + done.stderr.decode(errors="replace").strip(), flush=True)
@@ -109,7 +110,7 @@ def scan(args, seen, now, force=False):
             if args.hold_until and not os.path.exists(args.hold_until):
                 continue
             try:
-                sign(name, args.unsigned, args.signed, args.cert, args.key)
+                sign(name, args.unsigned, args.signed, args.cert, args.key, args.time)
                 print("signed " + name, flush=True)
                 if args.log:
                     with open(args.log, "a", encoding="utf-8") as f:
@@ -139,6 +140,7 @@ def main():
     p.add_argument("--poll", type=float, default=0.1, help="seconds between looks at the folder")
     p.add_argument("--cert", help="PEM certificate to sign with (osslsigncode)")
     p.add_argument("--key", help="PEM private key of --cert")
+    p.add_argument("--time", type=int, help="signing time (unix): the same file signs to the same bytes")
     p.add_argument("--pidfile")
     p.add_argument("--owner-pid", type=int, help="stop when this process has ended")
     p.add_argument("--once", action="store_true")
