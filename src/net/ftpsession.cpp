@@ -6,6 +6,7 @@
 #include "platform/journal.h"
 #include "site/sitecfg.h"
 
+#include <QHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
@@ -481,6 +482,33 @@ struct FtpSession::Impl {
             close();
     }
 
+    // Sends commands on the control connection (RNFR/RNTO, DELE) and keeps
+    // each one's final reply by its name. "*" lets curl go on after a refused
+    // command instead of dropping the connection; the replies are judged by
+    // the caller, who also calls finish().
+    CURLcode quote(const QList<QByteArray>& commands, QHash<QByteArray, QByteArray>* replies)
+    {
+        curl_slist* list = nullptr;
+        for (const QByteArray& c : commands)
+            list = curl_slist_append(list, ("*" + c).constData());
+        prepare(baseUrl + '/');
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl, CURLOPT_QUOTE, list);
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+        commandsSent.clear();
+        finalReplies.clear();
+        busy = true;
+        const CURLcode rc = perform();
+        busy = false;
+        curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+        curl_slist_free_all(list);
+        for (qsizetype i = 0; i < finalReplies.size() && i < commandsSent.size(); ++i)
+            replies->insert(commandsSent[i], finalReplies[i]);
+        return rc;
+    }
+
     // SIZE (curl sends it for a body-less request on a file). Completed when
     // the server told the size; a Failed result with curlCode 0 when it gave
     // none or answered 550, which servers also use to refuse the command.
@@ -796,37 +824,15 @@ FtpResult FtpSession::rename(const QString& fromPath, const QString& toPath)
     if (!remoteBytes(fromPath, &from, &why) || !remoteBytes(toPath, &to, &why))
         return Impl::ownFailure(why);
 
-    // "*" lets curl go on after a refused command instead of dropping the
-    // connection; the replies are judged here.
-    curl_slist* quote = nullptr;
-    quote = curl_slist_append(quote, ("*RNFR " + from).constData());
-    quote = curl_slist_append(quote, ("*RNTO " + to).constData());
-    d->prepare(d->baseUrl + '/');
-    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(d->curl, CURLOPT_QUOTE, quote);
-    curl_easy_setopt(d->curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(d->curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
-    curl_easy_setopt(d->curl, CURLOPT_DEBUGDATA, d.get());
-    d->commandsSent.clear();
-    d->finalReplies.clear();
-    d->busy = true;
-    CURLcode rc = d->perform();
-    d->busy = false;
-    curl_easy_setopt(d->curl, CURLOPT_QUOTE, nullptr);
-    curl_slist_free_all(quote);
-
+    QHash<QByteArray, QByteArray> replies;
+    const CURLcode rc = d->quote({"RNFR " + from, "RNTO " + to}, &replies);
     if (rc != CURLE_OK) {
         r = d->failure(rc);
         d->finish();
         return r;
     }
-    QByteArray rnfr, rnto;
-    for (qsizetype i = 0; i < d->finalReplies.size() && i < d->commandsSent.size(); ++i) {
-        if (d->commandsSent[i] == "RNFR")
-            rnfr = d->finalReplies[i];
-        else if (d->commandsSent[i] == "RNTO")
-            rnto = d->finalReplies[i];
-    }
+    const QByteArray rnfr = replies.value("RNFR");
+    const QByteArray rnto = replies.value("RNTO");
     d->finish();
     if (rnfr.startsWith("350") && rnto.startsWith('2')) {
         r.status = FtpStatus::Completed;
@@ -852,30 +858,14 @@ FtpResult FtpSession::remove(const QString& remotePath)
     if (!remoteBytes(remotePath, &path, &why))
         return Impl::ownFailure(why);
 
-    curl_slist* quote = curl_slist_append(nullptr, ("*DELE " + path).constData());
-    d->prepare(d->baseUrl + '/');
-    curl_easy_setopt(d->curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(d->curl, CURLOPT_QUOTE, quote);
-    curl_easy_setopt(d->curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(d->curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
-    curl_easy_setopt(d->curl, CURLOPT_DEBUGDATA, d.get());
-    d->commandsSent.clear();
-    d->finalReplies.clear();
-    d->busy = true;
-    CURLcode rc = d->perform();
-    d->busy = false;
-    curl_easy_setopt(d->curl, CURLOPT_QUOTE, nullptr);
-    curl_slist_free_all(quote);
-
+    QHash<QByteArray, QByteArray> replies;
+    const CURLcode rc = d->quote({"DELE " + path}, &replies);
     if (rc != CURLE_OK) {
         r = d->failure(rc);
         d->finish();
         return r;
     }
-    QByteArray dele;
-    for (qsizetype i = 0; i < d->finalReplies.size() && i < d->commandsSent.size(); ++i)
-        if (d->commandsSent[i] == "DELE")
-            dele = d->finalReplies[i];
+    const QByteArray dele = replies.value("DELE");
     d->finish();
     if (dele.startsWith('2')) {
         r.status = FtpStatus::Completed;
