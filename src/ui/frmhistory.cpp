@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -65,7 +67,11 @@ FrmHistory::FrmHistory(const QString& logsFolder, QWidget* parent)
     opener = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     setObjectName(QStringLiteral("frmHistory"));
     setWindowTitle(QStringLiteral("실행 기록"));
-    resize(1200, 700);
+    // Roomy where the screen allows, never larger than it (1024×700 screens).
+    QSize size(1200, 700);
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 
     runs = table(QStringLiteral("tblRuns"),
                  {QStringLiteral("시작"), QStringLiteral("프로젝트"), QStringLiteral("결과"), QStringLiteral("소요시간"),

@@ -17,6 +17,7 @@
 #include "ui/projectview.h"
 #include "ui/runchart.h"
 
+#include <QScreen>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -486,6 +487,15 @@ TEST_F(DailyWindowTest, HistoryFiltersByResultAndAClickOnTheChartOpensThatRun)
     desk->btnTrans_Click(); // stopped
 
     FrmHistory history(box.home() + QStringLiteral("/logs"));
+    {
+        // Opened as it comes, it fits the screen, small ones too.
+        FrmHistory fresh(box.home() + QStringLiteral("/logs"));
+        fresh.show();
+        QApplication::processEvents();
+        const QSize room = fresh.screen()->availableGeometry().size();
+        EXPECT_LE(fresh.width(), room.width()) << fresh.minimumSizeHint().width();
+        EXPECT_LE(fresh.height(), room.height()) << fresh.minimumSizeHint().height();
+    }
     history.resize(900, 600);
     history.show();
     QApplication::processEvents();
