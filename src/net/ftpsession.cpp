@@ -482,10 +482,10 @@ struct FtpSession::Impl {
             close();
     }
 
-    // Sends commands on the control connection (RNFR/RNTO, DELE) and keeps
-    // each one's final reply by its name. "*" lets curl go on after a refused
-    // command instead of dropping the connection; the replies are judged by
-    // the caller, who also calls finish().
+    // Sends commands on the control connection (RNFR/RNTO, DELE, MLST) and
+    // keeps each one's final reply by its name. "*" lets curl go on after a
+    // refused command instead of dropping the connection; the replies are
+    // judged by the caller.
     CURLcode quote(const QList<QByteArray>& commands, QHash<QByteArray, QByteArray>* replies)
     {
         curl_slist* list = nullptr;
@@ -499,9 +499,10 @@ struct FtpSession::Impl {
         curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
         commandsSent.clear();
         finalReplies.clear();
+        const bool wasBusy = busy;
         busy = true;
         const CURLcode rc = perform();
-        busy = false;
+        busy = wasBusy;
         curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
         curl_slist_free_all(list);
         for (qsizetype i = 0; i < finalReplies.size() && i < commandsSent.size(); ++i)
@@ -537,24 +538,11 @@ struct FtpSession::Impl {
     // MLST (RFC 3659). Completed only when the server answered with facts.
     FtpResult lookupByMlst(const QByteArray& remote, FtpFileInfo* info)
     {
-        curl_slist* quote = curl_slist_append(nullptr, ("*MLST " + remote).constData());
-        prepare(baseUrl + '/');
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
-        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::debugCallback);
-        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
-        commandsSent.clear();
-        finalReplies.clear();
-        const CURLcode rc = perform();
-        curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
-        curl_slist_free_all(quote);
+        QHash<QByteArray, QByteArray> replies;
+        const CURLcode rc = quote({"MLST " + remote}, &replies);
         if (rc != CURLE_OK)
             return failure(rc);
-        QByteArray reply;
-        for (qsizetype i = 0; i < finalReplies.size() && i < commandsSent.size(); ++i)
-            if (commandsSent[i] == "MLST")
-                reply = finalReplies[i];
+        const QByteArray reply = replies.value("MLST");
         if (reply.startsWith("250")) {
             for (const QByteArray& line : replyLines)
                 if (line.startsWith(' ') && parseMlstFacts(line, info)) {
